@@ -2,6 +2,7 @@
 #include "property_list.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,24 +14,29 @@
 namespace vynd {
 
 std::optional<Plist> parse_property_list(const std::string& bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+        return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
-    if (!root) return std::nullopt;
+    if (!root)
+        return std::nullopt;
     return Plist(root);
 }
 
 std::optional<Plist> read_property_list(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) return std::nullopt;
+    if (in.bad())
+        return std::nullopt;
     return parse_property_list(bytes);
 }
 
 std::optional<Plist> read_property_list_dictionary(const std::string& path) {
     auto root = read_property_list(path);
-    if (!root || plist_get_node_type(root->get()) != PLIST_DICT) return std::nullopt;
+    if (!root || plist_get_node_type(root->get()) != PLIST_DICT)
+        return std::nullopt;
     return root;
 }
 
@@ -39,12 +45,14 @@ std::string property_list_xml(plist_t node) {
     uint32_t length = 0;
     plist_to_xml(node, &xml, &length);
     std::string out = xml ? std::string(xml, length) : std::string();
-    if (xml) plist_to_xml_free(xml);
+    if (xml)
+        plist_to_xml_free(xml);
     return out;
 }
 
 static bool fail(std::string* err, const std::string& what) {
-    if (err) *err = what + ": " + std::strerror(errno);
+    if (err)
+        *err = what + ": " + std::strerror(errno);
     return false;
 }
 
@@ -52,12 +60,14 @@ bool write_file_atomically(const std::string& path, const std::string& bytes, st
                            unsigned mode) {
     std::string tmp = path + ".XXXXXX";
     int fd = mkstemp(tmp.data());
-    if (fd < 0) return fail(err, "cannot create " + tmp);
+    if (fd < 0)
+        return fail(err, "cannot create " + tmp);
     bool ok = fchmod(fd, mode) == 0;
     size_t done = 0;
     while (ok && done < bytes.size()) {
         ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0) {
             ok = false;
             break;
@@ -67,8 +77,10 @@ bool write_file_atomically(const std::string& path, const std::string& bytes, st
     ok = ok && fsync(fd) == 0;
     int saved = errno;
     ok = (close(fd) == 0) && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0) return true;
-    if (!ok) errno = saved;
+    if (ok && rename(tmp.c_str(), path.c_str()) == 0)
+        return true;
+    if (!ok)
+        errno = saved;
     fail(err, "cannot write " + path);
     unlink(tmp.c_str());
     return false;
@@ -78,7 +90,8 @@ bool write_property_list_atomically(const std::string& path, plist_t node, std::
                                     unsigned mode) {
     std::string xml = property_list_xml(node);
     if (xml.empty()) {
-        if (err) *err = "cannot encode property list for " + path;
+        if (err)
+            *err = "cannot encode property list for " + path;
         return false;
     }
     return write_file_atomically(path, xml, err, mode);
@@ -86,7 +99,8 @@ bool write_property_list_atomically(const std::string& path, plist_t node, std::
 
 std::optional<std::string> plist_dict_string(plist_t dict, const char* key) {
     plist_t node = dict ? plist_dict_get_item(dict, key) : nullptr;
-    if (!node || plist_get_node_type(node) != PLIST_STRING) return std::nullopt;
+    if (!node || plist_get_node_type(node) != PLIST_STRING)
+        return std::nullopt;
     char* value = nullptr;
     plist_get_string_val(node, &value);
     std::string out = value ? value : "";
@@ -96,7 +110,8 @@ std::optional<std::string> plist_dict_string(plist_t dict, const char* key) {
 
 std::optional<bool> plist_dict_bool(plist_t dict, const char* key) {
     plist_t node = dict ? plist_dict_get_item(dict, key) : nullptr;
-    if (!node || plist_get_node_type(node) != PLIST_BOOLEAN) return std::nullopt;
+    if (!node || plist_get_node_type(node) != PLIST_BOOLEAN)
+        return std::nullopt;
     uint8_t value = 0;
     plist_get_bool_val(node, &value);
     return value != 0;
@@ -104,7 +119,8 @@ std::optional<bool> plist_dict_bool(plist_t dict, const char* key) {
 
 std::optional<int64_t> plist_dict_int(plist_t dict, const char* key) {
     plist_t node = dict ? plist_dict_get_item(dict, key) : nullptr;
-    if (!node || plist_get_node_type(node) != PLIST_UINT) return std::nullopt;
+    if (!node || plist_get_node_type(node) != PLIST_UINT)
+        return std::nullopt;
     uint64_t value = 0;
     plist_get_uint_val(node, &value);
     return static_cast<int64_t>(value);

@@ -32,8 +32,7 @@ using Plist = std::unique_ptr<void, PlistDeleter>;
 // disk and renames it into place, so a reader sees the old file or the new
 // one, never a part. `mode` is the new file's permission bits.
 [[nodiscard]] bool write_property_list_atomically(const std::string& path, plist_t node,
-                                                  std::string* err = nullptr,
-                                                  unsigned mode = 0644);
+                                                  std::string* err = nullptr, unsigned mode = 0644);
 
 // Writes bytes the same way.
 [[nodiscard]] bool write_file_atomically(const std::string& path, const std::string& bytes,

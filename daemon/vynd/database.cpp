@@ -1,0 +1,100 @@
+// The daemon's database folder /var/db/vynd and path removal.
+#include "database.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "log.h"
+
+namespace vynd {
+
+namespace {
+
+bool something_at(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+void empty_folder(int dir_fd) {
+    DIR* dir = fdopendir(dir_fd);
+    if (!dir) {
+        close(dir_fd);
+        return;
+    }
+    std::vector<std::string> names;
+    while (struct dirent* e = readdir(dir)) {
+        std::string_view n = e->d_name;
+        if (n != "." && n != "..")
+            names.emplace_back(n);
+    }
+    // Removing while listing may skip entries; list first, then remove.
+    for (const auto& n : names) remove_tree_at(dirfd(dir), n);
+    closedir(dir);
+}
+
+}  // namespace
+
+void remove_tree_at(int parent_fd, const std::string& name) {
+    if (unlinkat(parent_fd, name.c_str(), 0) == 0)
+        return;
+    // Not a plain entry (or already gone): descend only into a real folder.
+    int fd = openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    empty_folder(fd);
+    unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR);
+}
+
+bool rmpath(const std::string& path, bool keep_listable_folders) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return true;
+    if (keep_listable_folders && S_ISDIR(st.st_mode)) {
+        if (DIR* dir = opendir(path.c_str())) {
+            closedir(dir);
+            return false;
+        }
+    }
+    std::filesystem::path p(path);
+    std::string parent = p.parent_path().empty() ? "." : p.parent_path().string();
+    std::string name = p.filename().string();
+    if (name.empty()) {  // "dir/" names the folder itself
+        p = p.parent_path();
+        parent = p.parent_path().empty() ? "." : p.parent_path().string();
+        name = p.filename().string();
+    }
+    int parent_fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (parent_fd >= 0) {
+        remove_tree_at(parent_fd, name);
+        close(parent_fd);
+    }
+    return !something_at(path);
+}
+
+void mkfolder(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::create_directories(path, ignored);
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        vynd_log("Fatal", "Problem creating directory %s", path.c_str());
+}
+
+void mkdbdir() {
+    for (const char* area : {"", "/Applications", "/Users", "/Library", "/Packages"})
+        mkfolder(std::string(kDatabasePath) + area);
+}
+
+void clean_database() {
+    vynd_log("Debug", "Clearing database...");
+    if (!rmpath(kDatabasePath, false))
+        vynd_log("Fatal", "Problem removing file %s", kDatabasePath);
+    mkdbdir();
+    vynd_log("Info", "Database cleared");
+}
+
+}  // namespace vynd

@@ -1,0 +1,80 @@
+// The daemon's log: the log file, the system log echo and notifications.
+#include "log.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "notify.h"
+#include "system_log.h"
+
+namespace vynd {
+
+FILE* log_file = nullptr;
+
+namespace {
+
+constexpr size_t kMessageSize = 1024;
+
+// Cuts a formatted message that filled the buffer back to the last whole
+// UTF-8 character, so a shortened line never ends in half a character.
+void trim_partial_character(char* msg, size_t len) {
+    size_t i = len;
+    while (i > 0 && (static_cast<unsigned char>(msg[i - 1]) & 0xC0) == 0x80) --i;
+    if (i == 0)
+        return;
+    unsigned char lead = static_cast<unsigned char>(msg[i - 1]);
+    size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (lead >= 0xC0 && len - (i - 1) < need)
+        msg[i - 1] = '\0';
+}
+
+}  // namespace
+
+void vynd_log(const char* level, const char* format, ...) {
+    char msg[kMessageSize];
+    va_list ap;
+    va_start(ap, format);
+    int n = vsnprintf(msg, sizeof msg, format, ap);
+    va_end(ap);
+    if (n < 0)
+        msg[0] = '\0';
+    if (n >= static_cast<int>(sizeof msg))
+        trim_partial_character(msg, sizeof msg - 1);
+
+    char stamp[30];
+    time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    strftime(stamp, sizeof stamp, "%Y/%m/%d %T", &local);
+
+    if (log_file) {
+        fprintf(log_file, "%s %s\n", stamp, msg);
+        fflush(log_file);
+    }
+    system_log(msg);
+    growl(msg, level);
+    if (strcmp(level, "Fatal") == 0)
+        exit(-1);
+}
+
+void vynd_log_raw(const char* line) {
+    if (!log_file)
+        return;
+    fprintf(log_file, "%s\n", line);
+    fflush(log_file);
+}
+
+bool open_log_file() {
+    log_file = fopen("/var/log/vynd.log", "a+");
+    return log_file != nullptr;
+}
+
+void close_log_file() {
+    if (log_file)
+        fclose(log_file);
+    log_file = nullptr;
+}
+
+}  // namespace vynd

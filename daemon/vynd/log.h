@@ -1,0 +1,24 @@
+// The daemon's log: the log file, the system log echo and notifications.
+#pragma once
+
+#include <cstdio>
+
+namespace vynd {
+
+// The open log file; null until vynd_init opens it.
+extern FILE* log_file;
+
+// Writes one line "<local time> <message>" to the log file (when open),
+// echoes the message to the system log and posts it as a notification whose
+// name is the level. The level "Fatal" ends the process with status 255.
+void vynd_log(const char* level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Copies a line verbatim into the log file (rsync and installer output),
+// flushed at once. Nothing happens while the log file is closed.
+void vynd_log_raw(const char* line);
+
+// Opens /var/log/vynd.log for appending; false when it cannot be opened.
+[[nodiscard]] bool open_log_file();
+void close_log_file();
+
+}  // namespace vynd

@@ -1,0 +1,6 @@
+// vynd: keeps this computer in step with the central share.
+#include "run.h"
+
+int main(int argc, char** argv) {
+    return vynd::vynd_main(argc, argv);
+}

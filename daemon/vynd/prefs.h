@@ -1,0 +1,51 @@
+// The daemon's settings, read once per run from the preference file.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace vynd {
+
+inline constexpr const char* kManagedPrefsPath =
+    "/Library/Managed Preferences/com.quenderlyn.vynd.plist";
+inline constexpr const char* kGlobalPrefsPath = "/Library/Preferences/com.quenderlyn.vynd.plist";
+
+extern bool run_at_login;
+extern int sus_mode;
+extern std::optional<std::string> sus_server;
+extern bool sus_restart;
+extern bool sus_repair;
+extern std::optional<std::string> hostname;
+extern std::optional<std::string> username;
+extern std::optional<std::string> passwd;
+extern std::string app_path;
+extern std::string user_path;
+extern std::string lib_path;
+extern std::string pkg_path;
+extern int bandwidth;
+extern bool auto_restart;
+extern bool set_app_perm;
+extern bool set_user_perm;
+extern bool set_lib_perm;
+// chmod mode strings such as "u=rw,g=r,o=r,+X"
+extern std::string app_perms;
+extern std::string user_perms;
+extern std::string lib_perms;
+extern std::string app_owner;
+extern std::string user_owner;
+extern std::string lib_owner;
+extern std::string app_group;
+extern std::string user_group;
+extern std::string lib_group;
+extern bool keep_app_synced;
+extern bool keep_user_synced;
+extern bool keep_lib_synced;
+
+// Fills the globals above from the managed preference file when it exists,
+// else from the global one. Missing or malformed files give the defaults.
+void read_prefs();
+
+// "u=%s,g=%s,o=%s,+X" from three permission digits; no value reads as "011".
+[[nodiscard]] std::string perms_to_chmod_string(const std::optional<std::string>& perms);
+
+}  // namespace vynd

@@ -1,0 +1,131 @@
+// One daemon run: the options and the sequence from start to shutdown.
+#include "run.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "database.h"
+#include "lock.h"
+#include "log.h"
+#include "notify.h"
+#include "prefs.h"
+#include "restart.h"
+#include "system_log.h"
+#include "url.h"
+#include "users.h"
+
+namespace vynd {
+
+int users_logged_in = 0;
+bool test_mode = false;
+bool requires_restart = false;
+
+void print_usage() {
+    puts("usage: vynd [-hicsnt]");
+    puts("\th : shows this menu");
+    puts("\ti : install files");
+    puts("\tc : clean local database");
+    puts("\ts : show setup");
+    puts("\tn : null sleep test");
+    puts("\tt : test mode (downloads to /var/db/vynd) ");
+    exit(0);
+}
+
+void show_setup() {
+    read_prefs();
+    std::optional<std::string> escaped;
+    if (hostname)
+        escaped = percent_escape_ascii(*hostname);
+    printf("host: %s %s\n", hostname ? hostname->c_str() : "(null)",
+           escaped ? escaped->c_str() : "(null)");
+    printf("%s -> %s -> /Applications\n", app_path.c_str(), "/var/db/vynd/Applications");
+    printf("%s -> %s -> /Users\n", user_path.c_str(), "/var/db/vynd/Users");
+    printf("%s -> %s -> /Library\n", lib_path.c_str(), "/var/db/vynd/Library");
+    printf("%s -> %s -> <install>\n", pkg_path.c_str(), "/var/db/vynd/Packages");
+    printf("auto_restart: %s\n", auto_restart ? "yes" : "no");
+    printf("bandwidth: %d kb/s\n", bandwidth);
+    exit(0);
+}
+
+void null_sleep_test() {
+    puts("vynd null test, waiting 30 sec...");
+    fflush(stdout);
+    file_lock();
+    sleep(30);
+    file_unlock();
+    puts("vynd goodbye");
+    fflush(stdout);
+    exit(0);
+}
+
+void vynd_init() {
+    file_lock();
+    if (!open_log_file())
+        vynd_log("Fatal", "can't open log file");
+    vynd_log("Info", "vynd started");
+}
+
+void vynd_shutdown() {
+    vynd_log("Debug", "vynd finished");
+    close_log_file();
+    file_unlock();
+    growl("Process has shutdown succesfully", "Info");
+}
+
+void restart_computer() {
+    growl("vynd restarting computer", "Info");
+    if (!request_restart())
+        reboot_fallback();
+}
+
+int vynd_main(int argc, char** argv) {
+    system_log_open("vynd");
+    check_users_logged_in();
+    growl_init();
+
+    bool install_requested = false;
+    bool clean_requested = false;
+    // "+": stop at the first operand instead of reordering the arguments.
+    for (int ch; (ch = getopt(argc, argv, "+icshnt")) != -1;) {
+        switch (ch) {
+            case 'i':
+                install_requested = true;
+                break;
+            case 'c':
+                clean_requested = true;
+                break;
+            case 't':
+                test_mode = true;
+                break;
+            case 's':
+                show_setup();
+            case 'n':
+                null_sleep_test();
+            case 'h':
+            default:
+                print_usage();
+        }
+    }
+    if (!install_requested && !clean_requested)
+        print_usage();
+
+    read_prefs();
+    if (run_at_login && users_logged_in > 0) {
+        vynd_log("Info", "Exiting, vynd restricted to running only when users are not logged in");
+        exit(0);
+    }
+
+    vynd_init();
+    if (clean_requested)
+        clean_database();
+    mkdbdir();
+    vynd_shutdown();
+
+    if (requires_restart)
+        restart_computer();
+    return 0;
+}
+
+}  // namespace vynd

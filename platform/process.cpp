@@ -1,0 +1,101 @@
+// Child processes started from an argument vector, never through a shell.
+#include "process.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace vynd {
+
+namespace {
+
+std::vector<char*> c_argv(const std::vector<std::string>& argv) {
+    std::vector<char*> out;
+    out.reserve(argv.size() + 1);
+    for (const auto& a : argv) out.push_back(const_cast<char*>(a.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
+int wait_for(pid_t pid) {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
+}  // namespace
+
+int run_process(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return -1;
+    auto args = c_argv(argv);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
+        return -1;
+    return wait_for(pid);
+}
+
+int run_process_lines(const std::vector<std::string>& argv,
+                      const std::function<void(std::string_view)>& on_line, bool merge_stderr) {
+    if (argv.empty())
+        return -1;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    if (merge_stderr)
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    auto args = c_argv(argv);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (rc != 0) {
+        close(fds[0]);
+        return -1;
+    }
+    std::string pending;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        pending.append(buf, static_cast<size_t>(n));
+        size_t start = 0;
+        for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1)
+            on_line(std::string_view(pending).substr(start, nl - start));
+        pending.erase(0, start);
+    }
+    if (!pending.empty())
+        on_line(pending);
+    close(fds[0]);
+    return wait_for(pid);
+}
+
+std::string join_command_line(const std::vector<std::string>& argv) {
+    std::string out;
+    for (const auto& a : argv) {
+        if (!out.empty())
+            out += ' ';
+        out += a;
+    }
+    return out;
+}
+
+}  // namespace vynd

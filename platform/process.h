@@ -1,0 +1,27 @@
+// Child processes started from an argument vector, never through a shell.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vynd {
+
+// Runs argv[0] (an absolute path) with the arguments and waits for it.
+// Returns its exit status, 128 + the signal when a signal ended it, or -1
+// when it could not be started.
+[[nodiscard]] int run_process(const std::vector<std::string>& argv);
+
+// As run_process, calling on_line with each line the child writes to its
+// standard output (without the line feed; a last line without one is passed
+// too). Lines of any length are passed whole. With merge_stderr the child's
+// standard error goes into the same pipe.
+[[nodiscard]] int run_process_lines(const std::vector<std::string>& argv,
+                                    const std::function<void(std::string_view)>& on_line,
+                                    bool merge_stderr = false);
+
+// Joins an argument vector into one readable line, for logs and messages.
+[[nodiscard]] std::string join_command_line(const std::vector<std::string>& argv);
+
+}  // namespace vynd
