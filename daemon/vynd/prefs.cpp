@@ -172,7 +172,10 @@ void read_prefs() {
     struct stat st;
     const char* path = stat(kManagedPrefsPath, &st) == 0 ? kManagedPrefsPath : kGlobalPrefsPath;
     auto file = read_property_list_dictionary(path);
-    plist_t d = file ? file->get() : nullptr;
+    apply_prefs(file ? file->get() : nullptr);
+}
+
+void apply_prefs(plist_t d) {
     auto get_bool = [d](const char* key) { return d ? read_bool(d, key) : false; };
     auto get_int = [d](const char* key) { return d ? int_value(d, key).value_or(0) : 0; };
 

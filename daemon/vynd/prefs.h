@@ -1,6 +1,8 @@
 // The daemon's settings, read once per run from the preference file.
 #pragma once
 
+#include <plist/plist.h>
+
 #include <optional>
 #include <string>
 
@@ -44,6 +46,9 @@ extern bool keep_lib_synced;
 // Fills the globals above from the managed preference file when it exists,
 // else from the global one. Missing or malformed files give the defaults.
 void read_prefs();
+
+// Sets the globals from a settings dictionary (null: every default).
+void apply_prefs(plist_t dict);
 
 // "u=%s,g=%s,o=%s,+X" from three permission digits; no value reads as "011".
 [[nodiscard]] std::string perms_to_chmod_string(const std::optional<std::string>& perms);

@@ -1,0 +1,262 @@
+// A private root in which end-to-end tests run the real installed programs.
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utmpx.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+#include "property_list.h"
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace vynd::test {
+
+namespace {
+
+const char kCallsFile[] = "/run/.sandbox-calls";
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void spit(const std::string& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+// Programs under /bin and /sbin live in /usr on this system.
+std::string usr_relative(const std::string& program) {
+    for (const char* prefix : {"/usr/", "/bin/", "/sbin/"}) {
+        if (program.rfind(prefix, 0) == 0)
+            return (std::string(prefix) == "/usr/" ? "" : std::string(prefix + 1)) +
+                   program.substr(std::strlen(prefix));
+    }
+    throw std::invalid_argument("stand-ins go under /usr, /bin or /sbin: " + program);
+}
+
+}  // namespace
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string log_message(const std::string& line) {
+    return line.size() > 20 ? line.substr(20) : "";
+}
+
+Sandbox::Sandbox() {
+    char tmpl[] = "/tmp/vynd-sandbox-XXXXXX";
+    if (!mkdtemp(tmpl))
+        throw std::runtime_error("cannot create the sandbox root");
+    root_ = tmpl;
+    try {
+        populate();
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+        throw;
+    }
+}
+
+void Sandbox::populate() {
+    for (const char* dir :
+         {".usr", ".usr-upper", ".usr-work", ".etc", "tmp", "var/db", "var/log", "var/tmp",
+          "run/lock", "Applications", "Users", "Library/Preferences", "Volumes", "home", "root"})
+        fs::create_directories(root_ + "/" + dir);
+    fs::permissions(root_ + "/tmp", fs::perms::all | fs::perms::sticky_bit);
+    fs::create_directory_symlink("/run", root_ + "/var/run");
+    spit(path(kCallsFile), "");
+    // Nothing in a test may restart this machine.
+    addStub("/usr/sbin/reboot");
+    addStub("/usr/bin/systemctl");
+#ifdef VYND_INSTALLED_PROGRAMS
+    std::istringstream programs(VYND_INSTALLED_PROGRAMS);
+    for (std::string host; std::getline(programs, host, ';');) {
+        if (host.empty())
+            continue;
+        std::string inside = program(fs::path(host).filename().string());
+        fs::create_directories(fs::path(path(inside)).parent_path());
+        fs::copy_file(host, path(inside), fs::copy_options::overwrite_existing);
+    }
+#endif
+}
+
+Sandbox::~Sandbox() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+}
+
+std::string Sandbox::path(const std::string& inside) const {
+    if (inside.empty() || inside[0] != '/')
+        throw std::invalid_argument("not absolute: " + inside);
+    // /var/run is a link to /run inside; resolve it so the host path is real.
+    if (inside.rfind("/var/run/", 0) == 0)
+        return root_ + "/run/" + inside.substr(9);
+    return root_ + inside;
+}
+
+void Sandbox::writeFile(const std::string& inside, const std::string& content, mode_t mode) {
+    spit(path(inside), content);
+    chmod(path(inside).c_str(), mode);
+}
+
+std::string Sandbox::readFile(const std::string& inside) const {
+    return slurp(path(inside));
+}
+
+bool Sandbox::exists(const std::string& inside) const {
+    struct stat st;
+    return lstat(path(inside).c_str(), &st) == 0;
+}
+
+void Sandbox::mkdirs(const std::string& inside) {
+    fs::create_directories(path(inside));
+}
+
+void Sandbox::writePrefs(plist_t dict, bool managed) {
+    writeFile(managed ? "/Library/Managed Preferences/com.quenderlyn.vynd.plist"
+                      : "/Library/Preferences/com.quenderlyn.vynd.plist",
+              property_list_xml(dict));
+}
+
+void Sandbox::addStub(const std::string& program, const std::string& body) {
+    std::string script =
+        "#!/bin/sh\n"
+        "{ printf '%s' \"$0\"; for a in \"$@\"; do printf '\\037%s' \"$a\"; done; "
+        "printf '\\036'; } >>" +
+        std::string(kCallsFile) + "\n" + body + "\n";
+    std::string host = root_ + "/.usr-upper/" + usr_relative(program);
+    std::error_code ignored;
+    fs::remove(host, ignored);
+    spit(host, script);
+    chmod(host.c_str(), 0755);
+}
+
+std::vector<std::vector<std::string>> Sandbox::calls() const {
+    std::vector<std::vector<std::string>> out;
+    std::string all = readFile(kCallsFile);
+    size_t start = 0;
+    for (size_t end; (end = all.find('\036', start)) != std::string::npos; start = end + 1) {
+        std::vector<std::string> argv;
+        std::string record = all.substr(start, end - start);
+        size_t a = 0;
+        for (size_t b; (b = record.find('\037', a)) != std::string::npos; a = b + 1)
+            argv.push_back(record.substr(a, b - a));
+        argv.push_back(record.substr(a));
+        out.push_back(argv);
+    }
+    return out;
+}
+
+std::vector<std::string> Sandbox::callLines() const {
+    std::vector<std::string> out;
+    for (const auto& argv : calls()) {
+        std::string line;
+        for (const auto& a : argv) line += (line.empty() ? "" : " ") + a;
+        out.push_back(line);
+    }
+    return out;
+}
+
+void Sandbox::setLoggedInUsers(const std::vector<std::pair<std::string, std::string>>& users) {
+    std::string records;
+    int pid = 1000;
+    for (const auto& [name, line] : users) {
+        struct utmpx u;
+        std::memset(&u, 0, sizeof u);
+        u.ut_type = USER_PROCESS;
+        u.ut_pid = pid++;
+        std::strncpy(u.ut_user, name.c_str(), sizeof u.ut_user);
+        std::strncpy(u.ut_line, line.c_str(), sizeof u.ut_line);
+        std::strncpy(u.ut_id, line.c_str() + (line.size() > 4 ? line.size() - 4 : 0),
+                     sizeof u.ut_id);
+        records.append(reinterpret_cast<const char*>(&u), sizeof u);
+    }
+    writeFile("/run/utmp", records);
+}
+
+void Sandbox::bind(const std::string& host, const std::string& inside, bool readonly) {
+    std::ofstream out(root_ + "/.binds", std::ios::app);
+    out << (readonly ? "ro" : "rw") << '\t' << host << '\t' << inside << '\n';
+}
+
+void Sandbox::setEtcFile(const std::string& name, const std::string& content) {
+    spit(root_ + "/.etc/" + name, content);
+}
+
+Sandbox::Running Sandbox::start(const std::vector<std::string>& argv, const Options& options) {
+    Running r;
+    int n = runs_++;
+    r.out_file = root_ + "/.out-" + std::to_string(n);
+    r.err_file = root_ + "/.err-" + std::to_string(n);
+    std::vector<std::string> full = {VYND_SANDBOX_RUN, root_};
+    if (options.uid) {
+        full.push_back("--uid");
+        full.push_back(std::to_string(*options.uid));
+    }
+    full.push_back("--");
+    full.insert(full.end(), argv.begin(), argv.end());
+    std::vector<char*> args;
+    for (auto& a : full) args.push_back(a.data());
+    args.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, r.out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, r.err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    if (posix_spawn(&r.pid, args[0], &actions, nullptr, args.data(), environ) != 0)
+        r.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return r;
+}
+
+Sandbox::Result Sandbox::wait(const Running& running) {
+    Result result;
+    if (running.pid < 0)
+        return result;
+    int status = 0;
+    while (waitpid(running.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = slurp(running.out_file);
+    result.err = slurp(running.err_file);
+    return result;
+}
+
+Sandbox::Result Sandbox::run(const std::vector<std::string>& argv, const Options& options) {
+    return wait(start(argv, options));
+}
+
+Sandbox::Result Sandbox::vynd(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {program("vynd")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv);
+}
+
+std::vector<std::string> Sandbox::logLines() const {
+    return split_lines(readFile("/var/log/vynd.log"));
+}
+
+}  // namespace vynd::test
