@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 extern char** environ;
 
@@ -85,6 +86,35 @@ int run_process_lines(const std::vector<std::string>& argv,
     if (!pending.empty())
         on_line(pending);
     close(fds[0]);
+    return wait_for(pid);
+}
+
+int run_process_with_input(const std::vector<std::string>& argv, const std::string& input) {
+    if (argv.empty()) return -1;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+    auto args = c_argv(argv);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[0]);
+    if (rc != 0) {
+        close(fds[1]);
+        return -1;
+    }
+    // A child that stops reading must not end the daemon through SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    size_t done = 0;
+    while (done < input.size()) {
+        ssize_t n = write(fds[1], input.data() + done, input.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fds[1]);
     return wait_for(pid);
 }
 

@@ -21,6 +21,12 @@ namespace vynd {
                                     const std::function<void(std::string_view)>& on_line,
                                     bool merge_stderr = false);
 
+// As run_process, with `input` written to the child's standard input (which
+// is then closed). Keeps secrets off the command line and out of the
+// environment.
+[[nodiscard]] int run_process_with_input(const std::vector<std::string>& argv,
+                                         const std::string& input);
+
 // Joins an argument vector into one readable line, for logs and messages.
 [[nodiscard]] std::string join_command_line(const std::vector<std::string>& argv);
 

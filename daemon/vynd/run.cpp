@@ -9,6 +9,8 @@
 #include "database.h"
 #include "lock.h"
 #include "log.h"
+#include "manifests.h"
+#include "mount.h"
 #include "notify.h"
 #include "prefs.h"
 #include "restart.h"
@@ -68,6 +70,8 @@ void vynd_init() {
 }
 
 void vynd_shutdown() {
+    save_manifests();
+    unmount_vol();
     vynd_log("Debug", "vynd finished");
     close_log_file();
     file_unlock();
@@ -120,7 +124,11 @@ int vynd_main(int argc, char** argv) {
     vynd_init();
     if (clean_requested)
         clean_database();
+    mount_vol();
+    load_manifests();
     mkdbdir();
+    if (install_requested)
+        install();
     vynd_shutdown();
 
     if (requires_restart)

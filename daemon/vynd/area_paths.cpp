@@ -1,0 +1,213 @@
+// Reaching installed paths inside an area's destination folder without ever
+// following a symbolic link below it.
+#include "area_paths.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+
+namespace vynd {
+
+namespace {
+
+struct Split {
+    std::string parent;  // "" for an item directly in the destination
+    std::string name;
+};
+
+Split split(std::string_view rel) {
+    while (!rel.empty() && rel.back() == '/') rel.remove_suffix(1);
+    size_t slash = rel.rfind('/');
+    if (slash == std::string_view::npos)
+        return {"", std::string(rel)};
+    return {std::string(rel.substr(0, slash)), std::string(rel.substr(slash + 1))};
+}
+
+int open_dir_beneath(int root, const std::string& rel) {
+    if (rel.empty())
+        return fcntl(root, F_DUPFD_CLOEXEC, 0);
+    struct open_how how {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    long fd = syscall(SYS_openat2, root, rel.c_str(), &how, sizeof how);
+    if (fd >= 0 || errno != ENOSYS)
+        return static_cast<int>(fd);
+    // Older kernels: one component at a time, never following a link.
+    int cur = fcntl(root, F_DUPFD_CLOEXEC, 0);
+    size_t start = 0;
+    while (cur >= 0 && start <= rel.size()) {
+        size_t slash = rel.find('/', start);
+        std::string part = rel.substr(start, slash == std::string::npos ? slash : slash - start);
+        if (part.empty() || part == "." || part == "..") {
+            close(cur);
+            errno = EINVAL;
+            return -1;
+        }
+        int next = openat(cur, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int saved = errno;
+        close(cur);
+        errno = saved;
+        cur = next;
+        if (slash == std::string::npos)
+            break;
+        start = slash + 1;
+    }
+    return cur;
+}
+
+int open_root(const std::string& destination) {
+    return open(destination.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+}
+
+bool listable(int parent_fd, const char* name) {
+    int fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        close(fd);
+        return false;
+    }
+    errno = 0;
+    readdir(dir);
+    bool ok = errno == 0;
+    closedir(dir);
+    return ok;
+}
+
+}  // namespace
+
+bool remove_in_area(const std::string& destination, std::string_view relative_path,
+                    bool keep_listable_folders) {
+    Split s = split(relative_path);
+    if (s.name.empty() || s.name == "." || s.name == "..")
+        return false;
+    int root = open_root(destination);
+    if (root < 0)
+        return false;
+    int parent = open_dir_beneath(root, s.parent);
+    int open_errno = errno;
+    close(root);
+    if (parent < 0)
+        return open_errno == ENOENT;  // the whole folder is gone
+    struct stat st;
+    bool gone = false;
+    if (fstatat(parent, s.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        gone = errno == ENOENT;
+    } else if (S_ISDIR(st.st_mode)) {
+        if (!(keep_listable_folders && listable(parent, s.name.c_str()))) {
+            unlinkat(parent, s.name.c_str(), AT_REMOVEDIR);
+            gone =
+                fstatat(parent, s.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+        }
+    } else {
+        // A file, or a link itself (never what it points to).
+        gone = unlinkat(parent, s.name.c_str(), 0) == 0 || errno == ENOENT;
+    }
+    close(parent);
+    return gone;
+}
+
+void visit_in_area(const std::string& destination, std::vector<std::string_view> relative_paths,
+                   const std::function<void(int, const char*, const struct stat&)>& visit) {
+    int root = open_root(destination);
+    if (root < 0)
+        return;
+    std::sort(relative_paths.begin(), relative_paths.end());
+    // The open folders from the destination down to the last item's parent.
+    std::vector<std::pair<std::string, int>> stack;
+    auto pop_to = [&](size_t depth) {
+        while (stack.size() > depth) {
+            close(stack.back().second);
+            stack.pop_back();
+        }
+    };
+    std::vector<std::string_view> parts;
+    for (std::string_view rel : relative_paths) {
+        while (!rel.empty() && rel.back() == '/') rel.remove_suffix(1);
+        parts.clear();
+        for (size_t start = 0;;) {
+            size_t slash = rel.find('/', start);
+            parts.push_back(
+                rel.substr(start, slash == std::string_view::npos ? slash : slash - start));
+            if (slash == std::string_view::npos)
+                break;
+            start = slash + 1;
+        }
+        std::string_view name = parts.back();
+        parts.pop_back();
+        size_t common = 0;
+        while (common < stack.size() && common < parts.size() &&
+               stack[common].first == parts[common])
+            ++common;
+        pop_to(common);
+        bool reached = true;
+        for (size_t i = common; i < parts.size(); ++i) {
+            std::string part(parts[i]);
+            int base = stack.empty() ? root : stack.back().second;
+            if (part.empty() || part == "." || part == "..") {
+                reached = false;
+                break;
+            }
+            int fd = openat(base, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) {
+                reached = false;
+                break;
+            }
+            stack.emplace_back(std::move(part), fd);
+        }
+        if (!reached || name.empty() || name == "." || name == "..")
+            continue;
+        std::string item(name);
+        int parent = stack.empty() ? root : stack.back().second;
+        struct stat st;
+        if (fstatat(parent, item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
+        visit(parent, item.c_str(), st);
+    }
+    pop_to(0);
+    close(root);
+}
+
+bool change_item(int parent_fd, const char* name, const struct stat& before, int new_mode,
+                 uid_t uid, gid_t gid) {
+    if (S_ISLNK(before.st_mode)) {
+        if (uid == static_cast<uid_t>(-1) && gid == static_cast<gid_t>(-1))
+            return true;
+        return fchownat(parent_fd, name, uid, gid, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+    // Pin the item itself, so that a swap for a link between the look and
+    // the change cannot redirect the change.
+    int fd = openat(parent_fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat now;
+    bool ok = fstat(fd, &now) == 0 && !S_ISLNK(now.st_mode) && now.st_ino == before.st_ino &&
+              now.st_dev == before.st_dev;
+    if (ok && (uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)))
+        ok = fchownat(fd, "", uid, gid, AT_EMPTY_PATH) == 0;
+    if (ok && new_mode >= 0) {
+        long rc = -1;
+        errno = ENOSYS;
+#ifdef SYS_fchmodat2
+        rc = syscall(SYS_fchmodat2, fd, "", new_mode, AT_EMPTY_PATH);
+#endif
+        if (rc != 0 && (errno == ENOSYS || errno == EINVAL)) {
+            // The descriptor's own entry in /proc names the pinned item.
+            char proc_path[64];
+            snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
+            rc = chmod(proc_path, static_cast<mode_t>(new_mode));
+        }
+        ok = rc == 0;
+    }
+    close(fd);
+    return ok;
+}
+
+}  // namespace vynd

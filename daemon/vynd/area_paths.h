@@ -1,0 +1,38 @@
+// Reaching installed paths inside an area's destination folder without ever
+// following a symbolic link below it, so that a link (placed by a user in
+// their folder, or copied from the share) cannot lead the daemon elsewhere.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vynd {
+
+// Removes the item at the relative path below the destination folder. With
+// keep_listable_folders a folder that can be listed stays. True when nothing
+// is left there: also when the item or one of its parent folders is already
+// gone. False when a parent component is a link or not a folder (the item
+// is then not inside the area and is left alone).
+[[nodiscard]] bool remove_in_area(const std::string& destination, std::string_view relative_path,
+                                  bool keep_listable_folders);
+
+// Visits the items at the relative paths below the destination folder, in
+// sorted order, opening each parent folder once from the destination
+// downwards without following links. `visit` gets the parent folder's
+// descriptor, the item's name in it and its lstat. Items whose parent
+// cannot be reached that way, or that are gone, are skipped.
+void visit_in_area(
+    const std::string& destination, std::vector<std::string_view> relative_paths,
+    const std::function<void(int parent_fd, const char* name, const struct stat& st)>& visit);
+
+// Changes mode and owner of the item named in the parent folder without
+// following it: a link's owner is changed on the link itself and a link
+// never gets a mode. -1 for uid or gid leaves it. False when a change failed.
+[[nodiscard]] bool change_item(int parent_fd, const char* name, const struct stat& before,
+                               int new_mode, uid_t uid, gid_t gid);
+
+}  // namespace vynd

@@ -1,0 +1,68 @@
+// The exclude file that keeps installed paths of a job out of rsync's way.
+#include "exclude_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace vynd {
+
+std::string exclude_pattern(std::string_view relative_path) {
+    // rsync treats a backslash as an escape only in a pattern that holds a
+    // wildcard, so escaping is needed (and allowed) only then.
+    bool wild = relative_path.find_first_of("*?[\n\r") != std::string_view::npos;
+    std::string out = "/";
+    out.reserve(relative_path.size() + 8);
+    for (char c : relative_path) {
+        if (!wild) {
+            out += c;
+        } else if (c == '\n' || c == '\r') {
+            out += "[[:cntrl:]]";
+        } else {
+            if (c == '\\' || c == '*' || c == '?' || c == '[')
+                out += '\\';
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> exclude_lines(const FileMap& files) {
+    std::vector<std::string> lines;
+    for (const auto& [path, entry] : files) {
+        if (path.empty())
+            continue;
+        bool under_listed_folder = false;
+        for (size_t slash = path.find('/'); slash != std::string::npos && slash + 1 < path.size();
+             slash = path.find('/', slash + 1)) {
+            if (files.count(path.substr(0, slash + 1))) {
+                under_listed_folder = true;
+                break;
+            }
+        }
+        if (!under_listed_folder)
+            lines.push_back(exclude_pattern(path));
+    }
+    return lines;
+}
+
+bool write_exclude_file(const std::string& path, const FileMap& files, std::string* err) {
+    FILE* f = fopen(path.c_str(), "we");
+    if (!f) {
+        if (err)
+            *err = path + ": " + strerror(errno);
+        return false;
+    }
+    for (const auto& line : exclude_lines(files)) {
+        fwrite(line.data(), 1, line.size(), f);
+        fputc('\n', f);
+    }
+    bool ok = fflush(f) == 0 && !ferror(f);
+    if (!ok && err)
+        *err = path + ": " + strerror(errno);
+    if (fclose(f) != 0)
+        ok = false;
+    return ok;
+}
+
+}  // namespace vynd

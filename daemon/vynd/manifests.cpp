@@ -1,0 +1,88 @@
+// The four sync jobs of a run, loaded at its start and saved at its end.
+#include "manifests.h"
+
+#include "database.h"
+#include "log.h"
+#include "manifest_file.h"
+#include "mount.h"
+#include "notify.h"
+#include "prefs.h"
+#include "rsync_output.h"
+#include "run.h"
+
+namespace vynd {
+
+SyncJob appManifest;
+SyncJob userManifest;
+SyncJob libManifest;
+SyncJob pkgManifest;
+
+namespace {
+
+void log_dropped_key(const std::string& key) {
+    vynd_log("Error", "Ignoring manifest entry %s: it leads outside its area",
+             encode_rsync_escapes(key).c_str());
+}
+
+SyncJob load(const char* id) {
+    auto job = read_manifest_file(manifest_file_path(id), log_dropped_key);
+    return job ? std::move(*job) : SyncJob();
+}
+
+std::string share_path(const std::string& folder) {
+    return join_path(volURL ? volURL->path : std::string(), folder);
+}
+
+void fill_mirrored(SyncJob& job, const char* id, const std::string& folder, const char* dst,
+                   bool set_perm, bool keep_synced, const std::string& perms,
+                   const std::string& owner, const std::string& group) {
+    job.id = id;
+    job.srcPath = share_path(folder);
+    job.dstPath = test_mode ? std::string(kDatabasePath) + "/" + id : std::string(dst);
+    job.setPerm = set_perm;
+    job.keepSynced = keep_synced;
+    job.perms = perms;
+    job.owner = owner;
+    job.group = group;
+}
+
+}  // namespace
+
+void load_manifests() {
+    appManifest = load("Applications");
+    userManifest = load("Users");
+    libManifest = load("Library");
+    pkgManifest = load("Packages");
+    fill_mirrored(appManifest, "Applications", app_path, "/Applications", set_app_perm,
+                  keep_app_synced, app_perms, app_owner, app_group);
+    fill_mirrored(userManifest, "Users", user_path, "/Users", set_user_perm, keep_user_synced,
+                  user_perms, user_owner, user_group);
+    fill_mirrored(libManifest, "Library", lib_path, "/Library", set_lib_perm, keep_lib_synced,
+                  lib_perms, lib_owner, lib_group);
+    pkgManifest.id = "Packages";
+    pkgManifest.srcPath = share_path(pkg_path);
+    pkgManifest.dstPath = std::string(kDatabasePath) + "/Packages";
+    pkgManifest.setPerm = false;
+    pkgManifest.keepSynced = true;
+    pkgManifest.autoRestart = auto_restart;
+}
+
+void save_manifests() {
+    // A failed write leaves the previous manifest in place.
+    std::string ignored;
+    (void)write_manifest_file(manifest_file_path("Applications"), appManifest, &ignored);
+    (void)write_manifest_file(manifest_file_path("Users"), userManifest, &ignored);
+    (void)write_manifest_file(manifest_file_path("Library"), libManifest, &ignored);
+    (void)write_manifest_file(manifest_file_path("Packages"), pkgManifest, &ignored);
+}
+
+void install() {
+    appManifest.install();
+    libManifest.install();
+    userManifest.install();
+    // The Packages job (pkgManifest.pkgInstall()) is installed here once
+    // package installation exists.
+    growl("installs complete", "Info");
+}
+
+}  // namespace vynd

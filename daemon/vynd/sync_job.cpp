@@ -1,0 +1,102 @@
+// One sync job: an area's description together with its manifest.
+#include "sync_job.h"
+
+#include <sys/stat.h>
+
+#include "database.h"
+#include "prefs.h"
+
+namespace vynd {
+
+std::string join_path(std::string_view base, std::string_view name) {
+    while (!name.empty() && name.back() == '/') name.remove_suffix(1);
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    std::string out(base);
+    if (name.empty())
+        return out;
+    if (out.empty() || out.back() != '/')
+        out += '/';
+    out += name;
+    return out;
+}
+
+FileEntry& fileAtPath(FileMap& map, const std::string& path) {
+    return map[path];
+}
+
+std::string exclude_file_path(std::string_view id) {
+    return std::string(kDatabasePath) + "/" + std::string(id) + ".exclude";
+}
+
+std::string site_exclude_file_path(std::string_view id) {
+    return "/Library/Application Support/Quenderlyn/exclude-" + std::string(id);
+}
+
+std::string manifest_file_path(std::string_view id) {
+    return std::string(kDatabasePath) + "/" + std::string(id) + ".plist";
+}
+
+FileMap& SyncJob::files() {
+    if (!files_)
+        files_.emplace();
+    return *files_;
+}
+
+const std::string& SyncJob::job_id() const {
+    static const std::string kNone;
+    return id ? *id : kNone;
+}
+
+std::string SyncJob::fullSrcPath(std::string_view name) const {
+    return join_path(srcPath.value_or(""), name);
+}
+
+std::string SyncJob::fullDstPath(std::string_view name) const {
+    return join_path(dstPath.value_or(""), name);
+}
+
+std::string SyncJob::rsyncSetPermOpt() const {
+    return sets_perm() ? "" : "-pgo";
+}
+
+std::string SyncJob::rsyncKeySyncOpt() const {
+    if (keeps_synced())
+        return "";
+    return "--exclude-from=\"" + exclude_file_path(job_id()) + "\"";
+}
+
+std::string SyncJob::rsyncExcludeString() const {
+    std::string site = site_exclude_file_path(job_id());
+    struct stat st;
+    if (stat(site.c_str(), &st) != 0)
+        return "";
+    return "--exclude-from=\"" + site + "\"";
+}
+
+std::string SyncJob::rsyncWithOptions() const {
+    return "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"" + std::string(kDatabasePath) + "/" +
+           job_id() + "\" --bwlimit=" + std::to_string(bandwidth) + " " + rsyncExcludeString() +
+           " " + rsyncKeySyncOpt() + " " + rsyncSetPermOpt() + " --delay-updates";
+}
+
+std::vector<std::string> SyncJob::rsyncArguments() const {
+    std::vector<std::string> argv = {"/usr/bin/rsync",
+                                     "--out-format=%t %i %n",
+                                     "-ii",
+                                     "-rltD",
+                                     "-T",
+                                     std::string(kDatabasePath) + "/" + job_id(),
+                                     "--bwlimit=" + std::to_string(bandwidth)};
+    std::string site = site_exclude_file_path(job_id());
+    struct stat st;
+    if (stat(site.c_str(), &st) == 0)
+        argv.push_back("--exclude-from=" + site);
+    if (!keeps_synced())
+        argv.push_back("--exclude-from=" + exclude_file_path(job_id()));
+    if (!sets_perm())
+        argv.push_back("-pgo");
+    argv.push_back("--delay-updates");
+    return argv;
+}
+
+}  // namespace vynd

@@ -1,0 +1,89 @@
+// One sync job: an area's description together with its manifest.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace vynd {
+
+// What the manifest keeps for one installed path.
+struct FileEntry {
+    // "date": when rsync last listed the item, seconds since the Unix epoch.
+    std::optional<int64_t> date;
+    // Any other keys of the stored entry, kept as their XML so they survive.
+    std::string other_keys_xml;
+};
+
+// Relative path (as rsync names it, folders ending in "/") to entry.
+using FileMap = std::unordered_map<std::string, FileEntry>;
+
+// A run listing has the same shape as the manifest's "files".
+using RunListing = FileMap;
+
+// The fields are the keys of the stored manifest; a field without a value
+// is a key the manifest does not hold. The stored form is written and read
+// by manifest_file.h.
+class SyncJob {
+  public:
+    std::optional<std::string> id;       // "id"
+    std::optional<std::string> srcPath;  // "srcPath"
+    std::optional<std::string> dstPath;  // "dstPath"
+    std::optional<bool> setPerm;         // "setPerm"
+    std::optional<bool> keepSynced;      // "keepSynced"
+    std::optional<std::string> perms;    // "perms"
+    std::optional<std::string> owner;    // "owner"
+    std::optional<std::string> group;    // "group"
+    std::optional<bool> autoRestart;     // "autoRestart"
+    std::optional<FileMap> files_;       // "files"
+    // Keys this program does not know, in stored order, as key and value XML.
+    std::vector<std::pair<std::string, std::string>> other_keys_xml;
+
+    // "files", created empty on first use.
+    FileMap& files();
+
+    [[nodiscard]] std::string fullSrcPath(std::string_view name) const;
+    [[nodiscard]] std::string fullDstPath(std::string_view name) const;
+
+    // The rsync command text without its path operands, for the log.
+    [[nodiscard]] std::string rsyncWithOptions() const;
+    [[nodiscard]] std::string rsyncSetPermOpt() const;
+    [[nodiscard]] std::string rsyncKeySyncOpt() const;
+    [[nodiscard]] std::string rsyncExcludeString() const;
+    // The same command as an argument vector, one element per argument,
+    // without the operands.
+    [[nodiscard]] std::vector<std::string> rsyncArguments() const;
+
+    // Runs a mirrored area's job: rsync, change log, deletions, merge,
+    // permissions (sync_run.cpp).
+    void install();
+    // Writes the exclude file of a job that is not kept in step.
+    void excludeManifest();
+    // Removes local copies of installed paths the run no longer listed.
+    void deleteFilesRemovedFromSource(const RunListing& listing);
+    // Mode and ownership after a run (permissions.cpp).
+    void setPermissionsAndOwnership();
+    void setUsersPermissions();
+
+    [[nodiscard]] bool keeps_synced() const { return keepSynced.value_or(false); }
+    [[nodiscard]] bool sets_perm() const { return setPerm.value_or(false); }
+    [[nodiscard]] const std::string& job_id() const;
+};
+
+// Joins path components: one "/" between them, a trailing "/" of the
+// appended part dropped; an empty part leaves the path as it is.
+[[nodiscard]] std::string join_path(std::string_view base, std::string_view name);
+
+// The entry stored under the path in a files map or a run listing, created
+// empty when absent.
+FileEntry& fileAtPath(FileMap& map, const std::string& path);
+
+// /var/db/vynd/<id>.exclude and the site exclude file of a job id.
+[[nodiscard]] std::string exclude_file_path(std::string_view id);
+[[nodiscard]] std::string site_exclude_file_path(std::string_view id);
+[[nodiscard]] std::string manifest_file_path(std::string_view id);
+
+}  // namespace vynd

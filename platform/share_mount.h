@@ -1,0 +1,32 @@
+// Mounting network shares with the helper program for their URL scheme.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace vynd {
+
+struct MountRequest {
+    std::string scheme;  // "smb", "cifs", "nfs", "sftp", "ssh", "dav", "davs", "http", "https"
+    std::string host;    // as in the URL, brackets of an IPv6 address kept
+    std::optional<int> port;
+    std::string path;          // the share path, decoded, beginning with "/" (or empty)
+    std::string escaped_path;  // the same as it stands in the URL
+    std::optional<std::string> user;
+    std::optional<std::string> password;
+    std::string mount_point;  // an existing empty folder
+};
+
+// Mounts the share at the mount point. The user name and password reach the
+// helper only through a 0600 file that is removed afterwards or through its
+// standard input, never on a command line or in an environment. False with
+// a reason when the scheme has no helper or the helper fails.
+[[nodiscard]] bool mount_share(const MountRequest& request, std::string* err);
+
+// True when something is mounted at exactly this path.
+[[nodiscard]] bool is_mount_point(const std::string& path);
+
+// Unmounts what is mounted at the path; false when it stays mounted.
+[[nodiscard]] bool unmount_share(const std::string& mount_point);
+
+}  // namespace vynd

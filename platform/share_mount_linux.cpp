@@ -1,0 +1,189 @@
+// Mounting network shares with the helper program for their URL scheme.
+#include "share_mount.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "process.h"
+
+namespace vynd {
+
+namespace {
+
+bool has_control(const std::string& s) {
+    for (unsigned char c : s) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+// A private file holding the text, removed when this goes away.
+class SecretFile {
+  public:
+    bool create(const std::string& text, std::string* err) {
+        char name[] = "/run/vynd-credentials-XXXXXX";
+        int fd = mkostemp(name, O_CLOEXEC);  // mode 0600
+        if (fd < 0) {
+            if (err)
+                *err = std::string("cannot create a credentials file: ") + strerror(errno);
+            return false;
+        }
+        path_ = name;
+        fchmod(fd, 0600);
+        size_t done = 0;
+        while (done < text.size()) {
+            ssize_t n = write(fd, text.data() + done, text.size() - done);
+            if (n <= 0) {
+                close(fd);
+                if (err)
+                    *err = "cannot write the credentials file";
+                return false;
+            }
+            done += static_cast<size_t>(n);
+        }
+        close(fd);
+        return true;
+    }
+    const std::string& path() const { return path_; }
+    ~SecretFile() {
+        if (path_.empty())
+            return;
+        unlink(path_.c_str());
+    }
+
+  private:
+    std::string path_;
+};
+
+std::string authority(const MountRequest& r) {
+    return r.port ? r.host + ":" + std::to_string(*r.port) : r.host;
+}
+
+std::string unbracketed(const std::string& host) {
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        return host.substr(1, host.size() - 2);
+    return host;
+}
+
+bool fail(std::string* err, const std::string& why) {
+    if (err)
+        *err = why;
+    return false;
+}
+
+std::string decode_mountinfo_field(const std::string& s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\\' && i + 3 < s.size() + 0 && s[i + 1] >= '0' && s[i + 1] <= '3') {
+            out +=
+                static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+            i += 3;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+bool mount_share(const MountRequest& r, std::string* err) {
+    const std::string user = r.user.value_or("");
+    const std::string password = r.password.value_or("");
+    if (has_control(user) || password.find('\n') != std::string::npos ||
+        password.find('\0') != std::string::npos)
+        return fail(err, "the user name or password holds a line break or control character");
+    std::vector<std::string> argv;
+    std::string input;
+    SecretFile secret;
+    const std::string& s = r.scheme;
+    if (s == "smb" || s == "cifs") {
+        std::string options;
+        if (r.user || r.password) {
+            if (!secret.create("username=" + user + "\npassword=" + password + "\n", err))
+                return false;
+            options = "credentials=" + secret.path();
+        } else {
+            options = "guest";
+        }
+        if (r.port)
+            options += ",port=" + std::to_string(*r.port);
+        argv = {"/usr/sbin/mount.cifs", "//" + unbracketed(r.host) + r.path, r.mount_point, "-o",
+                options};
+    } else if (s == "nfs") {
+        argv = {"/usr/sbin/mount.nfs", r.host + ":" + (r.path.empty() ? "/" : r.path),
+                r.mount_point};
+        if (r.port) {
+            argv.push_back("-o");
+            argv.push_back("port=" + std::to_string(*r.port));
+        }
+    } else if (s == "sftp" || s == "ssh") {
+        argv = {"/usr/bin/sshfs", r.host + ":" + (r.path.empty() ? "/" : r.path), r.mount_point};
+        if (r.port) {
+            argv.push_back("-p");
+            argv.push_back(std::to_string(*r.port));
+        }
+        if (r.user) {
+            // ssh takes the user from a private configuration file; the
+            // system's own configuration still applies after it.
+            if (user.find('"') != std::string::npos)
+                return fail(err, "the user name holds a double quote");
+            if (!secret.create("User \"" + user + "\"\nInclude /etc/ssh/ssh_config\n", err))
+                return false;
+            argv.push_back("-F");
+            argv.push_back(secret.path());
+        }
+        if (r.password) {
+            argv.push_back("-o");
+            argv.push_back("password_stdin");
+            input = password + "\n";
+        }
+    } else if (s == "dav" || s == "davs" || s == "http" || s == "https") {
+        std::string web = (s == "dav" || s == "http") ? "http" : "https";
+        argv = {"/usr/sbin/mount.davfs", web + "://" + authority(r) + r.escaped_path,
+                r.mount_point};
+        // mount.davfs asks for the user name and the password on its input.
+        if (r.user || r.password)
+            input = user + "\n" + password + "\n";
+    } else {
+        return fail(err,
+                    "no mount helper for " + (s.empty() ? std::string("this URL") : s + "://"));
+    }
+    int status = run_process_with_input(argv, input);
+    if (status != 0) {
+        return fail(err, argv[0] + (status < 0 ? std::string(" could not be started")
+                                               : " ended with status " + std::to_string(status)));
+    }
+    if (!is_mount_point(r.mount_point))
+        return fail(err, argv[0] + " mounted nothing");
+    return true;
+}
+
+bool is_mount_point(const std::string& path) {
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, dev, root, mount_point;
+        if (!(fields >> id >> parent >> dev >> root >> mount_point))
+            continue;
+        if (decode_mountinfo_field(mount_point) == path)
+            return true;
+    }
+    return false;
+}
+
+bool unmount_share(const std::string& mount_point) {
+    (void)run_process({"/usr/bin/umount", mount_point});
+    return !is_mount_point(mount_point);
+}
+
+}  // namespace vynd
