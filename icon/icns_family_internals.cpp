@@ -53,6 +53,33 @@ Rgba32Offsets offsetsOf(const BitmapImageRep& b) {
     return b.alphaFirst ? Rgba32Offsets{1, 2, 3, 0} : Rgba32Offsets{0, 1, 2, 3};
 }
 
+// The picture moved right (or down) by half a pixel, one pixel larger: each pixel is the
+// mean of the two it now straddles, with transparency beyond the edges.
+QImage shiftedByHalfPixel(const QImage& image, bool horizontal) {
+    const int w = image.width();
+    const int h = image.height();
+    QImage out(horizontal ? w + 1 : w, horizontal ? h : h + 1, QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull())
+        return out;
+    auto pixel = [&](int x, int y) -> QRgb {
+        if (x < 0 || y < 0 || x >= w || y >= h)
+            return 0;
+        return reinterpret_cast<const QRgb*>(image.constScanLine(y))[x];
+    };
+    auto mean = [](QRgb a, QRgb b) {
+        return qRgba((qRed(a) + qRed(b) + 1) / 2, (qGreen(a) + qGreen(b) + 1) / 2,
+                     (qBlue(a) + qBlue(b) + 1) / 2, (qAlpha(a) + qAlpha(b) + 1) / 2);
+    };
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            line[x] = horizontal ? mean(pixel(x - 1, y), pixel(x, y))
+                                 : mean(pixel(x, y - 1), pixel(x, y));
+        }
+    }
+    return out;
+}
+
 unsigned char unpremultiply(unsigned char sample, float factor) {
     // Damaged premultiplied data may hold colour above alpha.
     return static_cast<unsigned char>(std::min(255.0f, float(sample) * factor));
@@ -230,10 +257,22 @@ std::optional<QImage> IcnsFamily::resampleImage(const QImage& image, int toIconW
     newWidth = std::max(newWidth, 1.0f);
     newHeight = std::max(newHeight, 1.0f);
     const bool smooth = usingImageInterpolation != ImageInterpolation::None;
-    // Scaling first with the area-averaging scaler keeps detail that a single bilinear draw
-    // of a much larger image would alias; the draw then only places it, offsets unrounded.
-    const QImage scaled = source.scaled(int(newWidth), int(newHeight), Qt::IgnoreAspectRatio,
-                                        smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+    // Scaling with the area-averaging scaler keeps detail that a single bilinear draw of a much
+    // larger image would alias.
+    QImage scaled = source
+                        .scaled(int(newWidth), int(newHeight), Qt::IgnoreAspectRatio,
+                                smooth ? Qt::SmoothTransformation : Qt::FastTransformation)
+                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (scaled.isNull())
+        return std::nullopt;
+    // The offsets are not rounded: an odd margin leaves a half pixel, which the raster painter
+    // would snap to the grid, so the picture is shifted by it here.
+    const float left = (float(size) - newWidth) * 0.5f;
+    const float top = (float(size) - newHeight) * 0.5f;
+    if (left != std::floor(left))
+        scaled = shiftedByHalfPixel(scaled, true);
+    if (top != std::floor(top))
+        scaled = shiftedByHalfPixel(scaled, false);
     if (scaled.isNull())
         return std::nullopt;
     QImage icon(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -243,7 +282,7 @@ std::optional<QImage> IcnsFamily::resampleImage(const QImage& image, int toIconW
     QPainter painter(&icon);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-    painter.drawImage(QPointF((size - newWidth) * 0.5f, (size - newHeight) * 0.5f), scaled);
+    painter.drawImage(QPointF(std::floor(left), std::floor(top)), scaled);
     painter.end();
     return icon;
 }

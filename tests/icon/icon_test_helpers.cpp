@@ -1,0 +1,140 @@
+// Helpers of the icon family tests: message capture, child programs, test bitmaps.
+#include "icon_test_helpers.h"
+
+#include <QGuiApplication>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace vynd::test {
+
+namespace {
+
+std::vector<std::string> gMessages;
+QtMessageHandler gPrevious = nullptr;
+
+void collect(QtMsgType, const QMessageLogContext&, const QString& text) {
+    gMessages.push_back(text.toStdString());
+}
+
+}  // namespace
+
+MessageCapture::MessageCapture() {
+    gMessages.clear();
+    gPrevious = qInstallMessageHandler(collect);
+}
+
+MessageCapture::~MessageCapture() {
+    qInstallMessageHandler(gPrevious);
+}
+
+const std::vector<std::string>& MessageCapture::messages() const {
+    return gMessages;
+}
+
+int runProgram(const std::vector<std::string>& argv, std::string* output) {
+    if (argv.empty())
+        return -1;
+    char outputPath[] = "/tmp/icon-test-output.XXXXXX";
+    const int fd = mkstemp(outputPath);
+    if (fd < 0)
+        return -1;
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fd, STDOUT_FILENO);
+        dup2(fd, STDERR_FILENO);
+        const int devnull = open("/dev/null", O_RDONLY);
+        if (devnull >= 0)
+            dup2(devnull, STDIN_FILENO);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(fd);
+    int status = -1;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        status = -1;
+    if (output)
+        *output = readFileBytes(outputPath);
+    unlink(outputPath);
+    if (status == -1 || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+bool isExecutable(const std::string& path) {
+    return access(path.c_str(), X_OK) == 0;
+}
+
+void ensureGuiApplication() {
+    if (qGuiApp)
+        return;
+    static int argc = 1;
+    static char name[] = "icon_tests";
+    static char* argv[] = {name, nullptr};
+    static auto* app = new QGuiApplication(argc, argv);
+    (void)app;
+}
+
+BitmapImageRep makeBitmap(int n, int samplesPerPixel, std::mt19937& random, int padding) {
+    BitmapImageRep b;
+    b.pixelsWide = b.pixelsHigh = n;
+    b.bitsPerSample = 8;
+    b.samplesPerPixel = samplesPerPixel;
+    b.bitsPerPixel = 8 * samplesPerPixel;
+    b.bytesPerRow = n * samplesPerPixel + padding;
+    b.bitmapData.resize(qsizetype(b.bytesPerRow) * n);
+    for (char& c : b.bitmapData) c = char(random() & 0xFF);
+    return b;
+}
+
+BitmapImageRep makeTestPattern(int n, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    BitmapImageRep b = makeBitmap(n, 4, random);
+    b.alphaNonpremultiplied = true;
+    auto* p = reinterpret_cast<unsigned char*>(b.bitmapData.data());
+    for (int y = 0; y < n; ++y) {
+        for (int x = 0; x < n; ++x) {
+            unsigned char* px = p + qsizetype(y) * b.bytesPerRow + x * 4;
+            if (y < n / 4) {  // a flat band: long runs in every channel
+                px[0] = 200, px[1] = 30, px[2] = 90, px[3] = 255;
+            } else if (y < n / 2 && x < n / 2) {  // transparent
+                px[0] = px[1] = px[2] = px[3] = 0;
+            } else if (y < n / 2) {  // opaque noise
+                px[3] = 255;
+            }
+        }
+    }
+    return b;
+}
+
+BitmapImageRep makeSolidBitmap(int n, std::uint8_t r, std::uint8_t g, std::uint8_t b,
+                               std::uint8_t a) {
+    BitmapImageRep rep;
+    rep.pixelsWide = rep.pixelsHigh = n;
+    rep.bytesPerRow = n * 4;
+    rep.bitmapData.resize(qsizetype(n) * n * 4);
+    for (qsizetype i = 0; i < qsizetype(n) * n; ++i) {
+        rep.bitmapData[i * 4] = char(r);
+        rep.bitmapData[i * 4 + 1] = char(g);
+        rep.bitmapData[i * 4 + 2] = char(b);
+        rep.bitmapData[i * 4 + 3] = char(a);
+    }
+    return rep;
+}
+
+std::string readFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+}  // namespace vynd::test
