@@ -1,0 +1,60 @@
+// Desktop notifications of a run, on a private session bus in the sandbox.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "notification_service.h"
+#include "sandbox.h"
+
+using vynd::test::NotificationService;
+using vynd::test::Sandbox;
+
+namespace {
+
+// Makes the run end on a Fatal line: the database folder cannot be created.
+void break_database(Sandbox& box) {
+    std::filesystem::remove_all(box.path("/var/db/vynd"));
+    box.writeFile("/var/db/vynd", "not a folder");
+}
+
+}  // namespace
+
+TEST(Notifications, FatalLinesReachTheLoggedInUser) {
+    Sandbox box;
+    NotificationService service(box, 0);
+    ASSERT_TRUE(service.ready());
+    box.setLoggedInUsers({{"root", "console"}, {"nobody", "ttys001"}});
+
+    // A run that completes logs only Info and Debug lines: nothing is shown.
+    EXPECT_EQ(box.vynd({"-c"}).status, 0);
+    EXPECT_TRUE(service.notifications().empty());
+
+    break_database(box);
+    EXPECT_EQ(box.vynd({"-i"}).status, 255);
+    EXPECT_EQ(service.notifications(),
+              std::vector<std::string>{
+                  "vynd\tvynd: vynd-test\tProblem creating directory /var/db/vynd/Applications"});
+}
+
+TEST(Notifications, NobodyLoggedInNobodyNotified) {
+    Sandbox box;
+    NotificationService service(box, 0);
+    ASSERT_TRUE(service.ready());
+    break_database(box);
+    EXPECT_EQ(box.vynd({"-i"}).status, 255);
+    EXPECT_TRUE(service.notifications().empty());
+}
+
+TEST(Notifications, AServiceThatNeverAnswersDoesNotHoldTheRunUp) {
+    Sandbox box;
+    NotificationService service(box, 0, NotificationService::Mode::Hang);
+    ASSERT_TRUE(service.ready());
+    box.setLoggedInUsers({{"root", "console"}});
+    break_database(box);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(box.vynd({"-i"}).status, 255);
+    // About a second per notification; the bound is loose for a busy machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(service.notifications().size(), 1u);
+}
