@@ -1,0 +1,96 @@
+// rsync's change lines and the escaping of names in them.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "rsync_output.h"
+
+using namespace vynd;
+
+TEST(RsyncEscapes, DecodesOctalEscapesToBytes) {
+    EXPECT_EQ(decode_rsync_escapes("new\\#012line"), "new\nline");
+    EXPECT_EQ(decode_rsync_escapes("Caf\\#303\\#251.app/"), "Caf\xc3\xa9.app/");
+    // A literal backslash before "#" and three digits is itself escaped.
+    EXPECT_EQ(decode_rsync_escapes("back\\#134#123"), "back\\#123");
+}
+
+TEST(RsyncEscapes, LeavesTextThatIsNoEscapeAlone) {
+    EXPECT_EQ(decode_rsync_escapes("a\\#12"), "a\\#12");
+    EXPECT_EQ(decode_rsync_escapes("a\\#18x"), "a\\#18x");
+    EXPECT_EQ(decode_rsync_escapes("a\\#400"), "a\\#400");  // beyond one byte
+    EXPECT_EQ(decode_rsync_escapes("plain\\name"), "plain\\name");
+    EXPECT_EQ(decode_rsync_escapes("tab\there"), "tab\there");
+}
+
+TEST(RsyncEscapes, EncodingRoundTripsAnyBytes) {
+    std::mt19937 rng(7);
+    const std::string alphabet = std::string("ab\\#0127\n\t\x01\xff\xc3\xa9", 14);
+    for (int i = 0; i < 5000; ++i) {
+        std::string name;
+        int len = static_cast<int>(rng() % 12);
+        for (int k = 0; k < len; ++k) name += alphabet[rng() % alphabet.size()];
+        std::string printed = encode_rsync_escapes(name);
+        EXPECT_EQ(printed.find('\n'), std::string::npos);
+        EXPECT_EQ(decode_rsync_escapes(printed), name) << printed;
+    }
+}
+
+TEST(ChangeLine, ReadsTheElevenCharacterLayoutOfRsync3) {
+    std::string root = "2009/10/22 14:03:53 .d          ./";
+    EXPECT_EQ(itemize_width_of_root_line(root), 11);
+    auto line =
+        parse_change_line("2009/10/22 14:03:53 >f+++++++++ Foo.app/Contents/Info.plist", 11);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->update_type, '>');
+    EXPECT_EQ(line->timestamp, "2009/10/22 14:03:53");
+    EXPECT_EQ(line->name, "Foo.app/Contents/Info.plist");
+    // Unchanged items print blanks in the attribute columns.
+    line = parse_change_line("2009/10/22 14:03:53 .f           two  blanks", 11);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->name, " two  blanks");
+}
+
+TEST(ChangeLine, ReadsTheNineCharacterLayoutOfRsync26) {
+    EXPECT_EQ(itemize_width_of_root_line("2009/10/22 14:03:53 .d        ./"), 9);
+    auto line = parse_change_line("2009/10/22 14:03:53 >f+++++++ Foo.app/Contents/Info.plist", 9);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->name, "Foo.app/Contents/Info.plist");
+}
+
+TEST(ChangeLine, DecodesNamesAndRejectsLinesWithoutTheLayout) {
+    auto line = parse_change_line("2009/10/22 14:03:53 >f+++++++++ a\\#012b", 11);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->name, "a\nb");
+    EXPECT_EQ(line->printed_name, "a\\#012b");
+    EXPECT_FALSE(parse_change_line("2009/10/22 14:03:53 >f+++++++++ ", 11));
+    EXPECT_FALSE(parse_change_line("skipping non-regular file \"x\"", 11));
+    EXPECT_FALSE(parse_change_line("", 11));
+    // Whole names however long: no 1023-character limit.
+    std::string long_name(5000, 'n');
+    line = parse_change_line("2009/10/22 14:03:53 >f+++++++++ " + long_name, 11);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->name, long_name);
+}
+
+TEST(ChangeLine, UpdateTypeDotIsNotAnUpdate) {
+    EXPECT_FALSE(reports_update("2009/10/22 14:03:53 .f          a"));
+    EXPECT_TRUE(reports_update("2009/10/22 14:03:53 >f+++++++++ a"));
+    EXPECT_TRUE(reports_update("2009/10/22 14:03:53 cd+++++++++ a/"));
+    EXPECT_TRUE(reports_update("short message"));
+}
+
+TEST(ChangeLine, TimestampIsLocalTime) {
+    auto t = parse_rsync_timestamp("2009/10/22 14:03:53");
+    ASSERT_TRUE(t);
+    struct tm tm {};
+    time_t tt = static_cast<time_t>(*t);
+    localtime_r(&tt, &tm);
+    EXPECT_EQ(tm.tm_year, 109);
+    EXPECT_EQ(tm.tm_mon, 9);
+    EXPECT_EQ(tm.tm_mday, 22);
+    EXPECT_EQ(tm.tm_hour, 14);
+    EXPECT_EQ(tm.tm_sec, 53);
+    EXPECT_FALSE(parse_rsync_timestamp("2009-10-22 14:03:53"));
+    EXPECT_FALSE(parse_rsync_timestamp("2009/13/22 14:03:53"));
+    EXPECT_FALSE(parse_rsync_timestamp("2009/10/22 14:03"));
+}

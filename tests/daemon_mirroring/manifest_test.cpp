@@ -1,0 +1,212 @@
+// The stored manifest: its property-list form, hostile content, the command.
+#include <gtest/gtest.h>
+
+#include <plist/plist.h>
+
+#include "manifest_file.h"
+#include "prefs.h"
+#include "property_list.h"
+#include "sync_job.h"
+#include "temp_dir.h"
+
+using namespace vynd;
+
+namespace {
+
+SyncJob sample_job() {
+    SyncJob job;
+    job.id = "Applications";
+    job.srcPath = "/Volumes/Deploy/Applications";
+    job.dstPath = "/Applications";
+    job.setPerm = true;
+    job.keepSynced = false;
+    job.perms = "u=rw,g=r,o=r,+X";
+    job.owner = "root";
+    job.group = "wheel";
+    job.files()["Foo.app/"].date = 1256220233;
+    job.files()["Foo.app/Contents/Info.plist"].date = 1256220234;
+    job.files()["a&b <c> \"q\" 'x'"].date = 0;
+    job.files()["new\nline"].date = 5;
+    job.files()["Caf\xc3\xa9.app/"];
+    return job;
+}
+
+}  // namespace
+
+TEST(ManifestFile, RoundTripsEveryKeyAndOddNames) {
+    TempDir dir;
+    SyncJob job = sample_job();
+    std::string err;
+    ASSERT_TRUE(write_manifest_file(dir / "Applications.plist", job, &err)) << err;
+    auto back = read_manifest_file(dir / "Applications.plist");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->id, job.id);
+    EXPECT_EQ(back->srcPath, job.srcPath);
+    EXPECT_EQ(back->dstPath, job.dstPath);
+    EXPECT_EQ(back->setPerm, true);
+    EXPECT_EQ(back->keepSynced, false);
+    EXPECT_EQ(back->perms, job.perms);
+    EXPECT_EQ(back->owner, job.owner);
+    EXPECT_EQ(back->group, job.group);
+    EXPECT_FALSE(back->autoRestart);
+    ASSERT_TRUE(back->files_);
+    EXPECT_EQ(back->files_->size(), job.files_->size());
+    for (const auto& [path, entry] : *job.files_) {
+        ASSERT_TRUE(back->files_->count(path)) << path;
+        EXPECT_EQ(back->files_->at(path).date, entry.date) << path;
+    }
+}
+
+TEST(ManifestFile, IsAPropertyListOfTheDesignedTypes) {
+    TempDir dir;
+    std::string err;
+    ASSERT_TRUE(write_manifest_file(dir / "m.plist", sample_job(), &err));
+    auto root = read_property_list_dictionary(dir / "m.plist");
+    ASSERT_TRUE(root);
+    plist_t dict = root->get();
+    EXPECT_EQ(plist_dict_string(dict, "id"), "Applications");
+    EXPECT_EQ(plist_dict_bool(dict, "setPerm"), true);
+    EXPECT_EQ(plist_dict_bool(dict, "keepSynced"), false);
+    plist_t files = plist_dict_get_item(dict, "files");
+    ASSERT_EQ(plist_get_node_type(files), PLIST_DICT);
+    plist_t entry = plist_dict_get_item(files, "Foo.app/");
+    ASSERT_EQ(plist_get_node_type(entry), PLIST_DICT);
+    plist_t date = plist_dict_get_item(entry, "date");
+    ASSERT_EQ(plist_get_node_type(date), PLIST_DATE);
+    int32_t sec = 0, usec = 0;
+    plist_get_date_val(date, &sec, &usec);
+    EXPECT_EQ(sec + 978307200LL, 1256220233LL);  // libplist counts from 2001
+    EXPECT_EQ(plist_get_node_type(plist_dict_get_item(files, "Caf\xc3\xa9.app/")), PLIST_DICT);
+}
+
+TEST(ManifestFile, ReadsWhatLibplistWritesInBothForms) {
+    plist_t dict = plist_new_dict();
+    plist_dict_set_item(dict, "id", plist_new_string("Library"));
+    plist_dict_set_item(dict, "keepSynced", plist_new_bool(1));
+    plist_dict_set_item(dict, "extra", plist_new_uint(42));
+    plist_t files = plist_new_dict();
+    plist_t entry = plist_new_dict();
+    plist_dict_set_item(entry, "date", plist_new_date(1256220233 - 978307200, 0));
+    plist_dict_set_item(files, "Fonts/x.ttf", entry);
+    plist_dict_set_item(dict, "files", files);
+    char* bin = nullptr;
+    uint32_t len = 0;
+    plist_to_bin(dict, &bin, &len);
+    auto job = parse_manifest(std::string(bin, len));
+    free(bin);
+    std::string xml = property_list_xml(dict);
+    plist_free(dict);
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->id, "Library");
+    EXPECT_EQ(job->keepSynced, true);
+    EXPECT_EQ(job->files().at("Fonts/x.ttf").date, 1256220233);
+    auto from_xml = parse_manifest(xml);
+    ASSERT_TRUE(from_xml);
+    EXPECT_EQ(from_xml->files().at("Fonts/x.ttf").date, 1256220233);
+    // A key this program does not know survives a save.
+    ASSERT_EQ(from_xml->other_keys_xml.size(), 1u);
+    TempDir dir;
+    std::string err;
+    ASSERT_TRUE(write_manifest_file(dir / "L.plist", *from_xml, &err));
+    auto reread = read_property_list_dictionary(dir / "L.plist");
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(plist_dict_int(reread->get(), "extra"), 42);
+}
+
+TEST(ManifestFile, DropsKeysThatLeadOutsideTheArea) {
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+        "<key>id</key><string>Users</string><key>files</key><dict>"
+        "<key>/etc/passwd</key><dict/>"
+        "<key>../../etc/</key><dict/>"
+        "<key>jdoe/../../etc/shadow</key><dict/>"
+        "<key></key><dict/>"
+        "<key>a//b</key><dict/>"
+        "<key>./</key><dict/>"
+        "<key>jdoe/ok.txt</key><dict/>"
+        "<key>jdoe/..hidden</key><dict/>"
+        "</dict></dict></plist>";
+    static int dropped;
+    dropped = 0;
+    auto job = parse_manifest(xml, [](const std::string&) { ++dropped; });
+    ASSERT_TRUE(job);
+    EXPECT_EQ(dropped, 6);
+    EXPECT_EQ(job->files().size(), 2u);
+    EXPECT_TRUE(job->files().count("jdoe/ok.txt"));
+    EXPECT_TRUE(job->files().count("jdoe/..hidden"));
+}
+
+TEST(ManifestFile, MalformedFilesGiveNoJob) {
+    for (const char* bad :
+         {"", "garbage", "<plist version=\"1.0\"><array/></plist>",
+          "<plist version=\"1.0\"><dict><key>id</key><string>x</string>",
+          "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
+          "<plist><dict><key>id</key><string>&e;</string></dict></plist>",
+          "bplist00garbage"}) {
+        auto job = parse_manifest(bad);
+        // External entities are never read in.
+        if (job)
+            EXPECT_EQ(job->id.value_or("").find("root:"), std::string::npos) << bad;
+        else
+            SUCCEED();
+    }
+    EXPECT_FALSE(read_manifest_file("/nonexistent/x.plist"));
+}
+
+TEST(ManifestFile, WrongTypesAreLeftOut) {
+    auto job = parse_manifest(
+        "<plist version=\"1.0\"><dict><key>id</key><integer>3</integer>"
+        "<key>keepSynced</key><string>yes</string><key>files</key><string>x</string>"
+        "</dict></plist>");
+    ASSERT_TRUE(job);
+    EXPECT_FALSE(job->id);
+    EXPECT_FALSE(job->keepSynced);
+    EXPECT_FALSE(job->files_);
+}
+
+TEST(ManifestFile, NamesThatXmlCannotHoldAreNotWritten) {
+    SyncJob job = sample_job();
+    job.files()[std::string("bad\x01name")];
+    job.files()[std::string("latin\xe9")];
+    TempDir dir;
+    std::string err;
+    ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err));
+    auto back = read_manifest_file(dir / "m.plist");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->files().size(), sample_job().files_->size());
+}
+
+TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
+    bandwidth = 0;
+    SyncJob app;
+    app.id = "Applications";
+    app.keepSynced = false;
+    app.setPerm = true;
+    EXPECT_EQ(app.rsyncWithOptions() + " \"/Volumes/Deploy/Applications/\" \"/Applications/\"",
+              "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Applications\" "
+              "--bwlimit=0  --exclude-from=\"/var/db/vynd/Applications.exclude\"  "
+              "--delay-updates \"/Volumes/Deploy/Applications/\" \"/Applications/\"");
+    SyncJob lib;
+    lib.id = "Library";
+    lib.keepSynced = true;
+    lib.setPerm = true;
+    EXPECT_EQ(lib.rsyncWithOptions() + " \"/Volumes/Deploy/Library/\" \"/var/db/vynd/Library/\"",
+              "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Library\" --bwlimit=0  "
+              "  --delay-updates \"/Volumes/Deploy/Library/\" \"/var/db/vynd/Library/\"");
+    bandwidth = 100;
+    SyncJob users;
+    users.id = "Users";
+    users.keepSynced = true;
+    users.setPerm = false;
+    EXPECT_EQ(users.rsyncArguments(),
+              (std::vector<std::string>{"/usr/bin/rsync", "--out-format=%t %i %n", "-ii", "-rltD",
+                                        "-T", "/var/db/vynd/Users", "--bwlimit=100", "-pgo",
+                                        "--delay-updates"}));
+    bandwidth = 0;
+}
+
+TEST(SyncJob, JoinsPathsAsComponents) {
+    EXPECT_EQ(join_path("/Applications", "Foo.app/"), "/Applications/Foo.app");
+    EXPECT_EQ(join_path("/Volumes/Deploy/", "Users"), "/Volumes/Deploy/Users");
+    EXPECT_EQ(join_path("/Applications", ""), "/Applications");
+}

@@ -1,0 +1,48 @@
+// Share URLs taken apart and where their shares are mounted.
+#include <gtest/gtest.h>
+
+#include "mount.h"
+#include "url.h"
+
+using namespace vynd;
+
+TEST(ShareUrl, TakesANetworkUrlApart) {
+    auto url = parse_share_url("smb://files.example.com:4455/Deploy%20Share/sub");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->scheme, "smb");
+    EXPECT_EQ(url->host, "files.example.com");
+    EXPECT_EQ(url->port, 4455);
+    EXPECT_EQ(url->path, "/Deploy Share/sub");
+    EXPECT_EQ(url->escaped_path, "/Deploy%20Share/sub");
+    EXPECT_EQ(share_mount_point(*url), "/Volumes/sub");
+}
+
+TEST(ShareUrl, FileUrlsAndPlainPathsNameLocalFolders) {
+    auto url = parse_share_url(*percent_escape_ascii("file:///srv/my share"));
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->scheme, "file");
+    EXPECT_EQ(url->path, "/srv/my share");
+    url = parse_share_url(*percent_escape_ascii("/srv/odd $(x) `y` \"q\""));
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->scheme, "");
+    EXPECT_EQ(url->path, "/srv/odd $(x) `y` \"q\"");
+}
+
+TEST(ShareUrl, NoHostAndBrokenEscapes) {
+    auto url = parse_share_url("afp:/share");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(url->host, "");
+    EXPECT_FALSE(parse_share_url("smb://h/a%2"));
+    EXPECT_FALSE(parse_share_url("smb://h/a%00b"));
+}
+
+TEST(ShareUrl, MountPointNeverLeavesVolumes) {
+    auto url = parse_share_url("nfs://server/export/a%2F..");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(share_mount_point(*url), "/Volumes/server");
+    url = parse_share_url("smb://server/");
+    ASSERT_TRUE(url);
+    EXPECT_EQ(share_mount_point(*url), "/Volumes/server");
+    url = parse_share_url("smb://server/..");
+    EXPECT_EQ(share_mount_point(*url), "/Volumes/server");
+}
