@@ -80,8 +80,7 @@ void install() {
     appManifest.install();
     libManifest.install();
     userManifest.install();
-    // The Packages job (pkgManifest.pkgInstall()) is installed here once
-    // package installation exists.
+    pkgManifest.pkgInstall();
     growl("installs complete", "Info");
 }
 

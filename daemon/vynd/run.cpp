@@ -14,6 +14,7 @@
 #include "notify.h"
 #include "prefs.h"
 #include "restart.h"
+#include "software_update.h"
 #include "system_log.h"
 #include "url.h"
 #include "users.h"
@@ -127,8 +128,13 @@ int vynd_main(int argc, char** argv) {
     mount_vol();
     load_manifests();
     mkdbdir();
-    if (install_requested)
+    if (install_requested) {
         install();
+        if (sus_mode != 0 && software_update() && sus_restart)
+            requires_restart = true;
+        if (sus_repair)
+            (void)repair_permissions();
+    }
     vynd_shutdown();
 
     if (requires_restart)

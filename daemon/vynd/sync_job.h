@@ -68,6 +68,13 @@ class SyncJob {
     void setPermissionsAndOwnership();
     void setUsersPermissions();
 
+    // The Packages job (packages.cpp): installs each package of the share
+    // not yet in "files"; a download that fails is not installed.
+    void pkgInstall();
+    [[nodiscard]] bool rsyncPkgDownload(const std::string& name);
+    void installPkg(const std::string& name);
+    [[nodiscard]] bool packageRequiresRestart(const std::string& name);
+
     [[nodiscard]] bool keeps_synced() const { return keepSynced.value_or(false); }
     [[nodiscard]] bool sets_perm() const { return setPerm.value_or(false); }
     [[nodiscard]] const std::string& job_id() const;

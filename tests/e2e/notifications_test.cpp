@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "notification_service.h"
+#include "prefs_builder.h"
 #include "sandbox.h"
 
 using vynd::test::NotificationService;
@@ -14,6 +15,9 @@ namespace {
 
 // Makes the run end on a Fatal line: the database folder cannot be created.
 void break_database(Sandbox& box) {
+    vynd::test::PrefsBuilder p;
+    box.mkdirs(vynd::test::kShareFolder);
+    box.writePrefs(p.share().get());
     std::filesystem::remove_all(box.path("/var/db/vynd"));
     box.writeFile("/var/db/vynd", "not a folder");
 }
@@ -25,6 +29,9 @@ TEST(Notifications, FatalLinesReachTheLoggedInUser) {
     NotificationService service(box, 0);
     ASSERT_TRUE(service.ready());
     box.setLoggedInUsers({{"root", "console"}, {"nobody", "ttys001"}});
+    vynd::test::PrefsBuilder p;
+    box.mkdirs(vynd::test::kShareFolder);
+    box.writePrefs(p.share().get());
 
     // A run that completes logs only Info and Debug lines: nothing is shown.
     EXPECT_EQ(box.vynd({"-c"}).status, 0);

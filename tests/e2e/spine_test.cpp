@@ -8,6 +8,7 @@
 #include <regex>
 #include <thread>
 
+#include "prefs_builder.h"
 #include "property_list.h"
 #include "sandbox.h"
 
@@ -34,28 +35,13 @@ const std::string kDefaultSetup =
     "auto_restart: no\n"
     "bandwidth: 0 kb/s\n";
 
-// A settings dictionary built in the test.
-class Prefs {
-  public:
-    Prefs() : dict_(plist_new_dict()) {}
-    ~Prefs() { plist_free(dict_); }
-    Prefs& text(const char* key, const std::string& value) {
-        plist_dict_set_item(dict_, key, plist_new_string(value.c_str()));
-        return *this;
-    }
-    Prefs& flag(const char* key, bool value) {
-        plist_dict_set_item(dict_, key, plist_new_bool(value));
-        return *this;
-    }
-    Prefs& number(const char* key, int value) {
-        plist_dict_set_item(dict_, key, plist_new_uint(static_cast<uint64_t>(value)));
-        return *this;
-    }
-    plist_t get() const { return dict_; }
+using Prefs = vynd::test::PrefsBuilder;
 
-  private:
-    plist_t dict_;
-};
+// A run that mounts the (empty) test share.
+void use_share(Sandbox& box, Prefs& p) {
+    box.mkdirs(vynd::test::kShareFolder);
+    box.writePrefs(p.share().get());
+}
 
 std::vector<std::string> messages(const Sandbox& box) {
     std::vector<std::string> out;
@@ -165,11 +151,15 @@ TEST(ShowSetup, BadSettingsFilesGiveDefaults) {
 
 TEST(Run, CleanRecreatesTheDatabaseAndLogsTheRun) {
     Sandbox box;
+    Prefs p;
+    use_share(box, p);
     box.writeFile("/var/db/vynd/Applications.plist", "old manifest");
     box.writeFile("/var/db/vynd/Packages/old.pkg/Contents/x", "old copy");
     auto r = box.vynd({"-c"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_FALSE(box.exists("/var/db/vynd/Applications.plist"));
+    // The old manifest is forgotten; the run saved a new, empty one.
+    EXPECT_EQ(box.readFile("/var/db/vynd/Applications.plist").find("old manifest"),
+              std::string::npos);
     EXPECT_FALSE(box.exists("/var/db/vynd/Packages/old.pkg"));
     for (const char* dir : {"Applications", "Users", "Library", "Packages"})
         EXPECT_TRUE(box.exists(std::string("/var/db/vynd/") + dir)) << dir;
@@ -236,6 +226,8 @@ TEST(Run, NullSleepTestHoldsTheLock) {
 
 TEST(Run, FatalLineIsTheLastAndEndsWith255) {
     Sandbox box;
+    Prefs p;
+    use_share(box, p);
     // A file where the database folder should be: its subfolders cannot be made.
     box.writeFile("/var/db/vynd", "not a folder");
     auto r = box.vynd({"-i"});
@@ -258,7 +250,7 @@ TEST(Run, RestrictedToTimesWithoutLoggedInUsers) {
     Sandbox box;
     Prefs p;
     p.flag("vynd_run_at_login", true);
-    box.writePrefs(p.get());
+    use_share(box, p);
     box.setLoggedInUsers({{"root", "console"}});
     auto r = box.vynd({"-i"});
     EXPECT_EQ(r.status, 0);

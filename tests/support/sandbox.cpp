@@ -90,7 +90,7 @@ void Sandbox::populate() {
     addStub("/usr/bin/systemctl");
 #ifdef VYND_INSTALLED_PROGRAMS
     std::istringstream programs(VYND_INSTALLED_PROGRAMS);
-    for (std::string host; std::getline(programs, host, ';');) {
+    for (std::string host; std::getline(programs, host, '|');) {
         if (host.empty())
             continue;
         std::string inside = program(fs::path(host).filename().string());

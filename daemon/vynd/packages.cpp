@@ -1,0 +1,103 @@
+// The Packages job: each new package of the share downloaded, installed once, recorded.
+#include <dirent.h>
+
+#include <cstdio>
+
+#include "database.h"
+#include "log.h"
+#include "notify.h"
+#include "prefs.h"
+#include "process.h"
+#include "run.h"
+#include "sync_job.h"
+#include "system_tools.h"
+
+namespace vynd {
+
+namespace {
+
+// The names in a folder in the order the file system lists them: hidden
+// entries too, no sorting, no filtering. A missing folder lists nothing.
+std::vector<std::string> list_folder(const std::string& path) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    if (!dir)
+        return names;
+    while (struct dirent* e = readdir(dir)) {
+        std::string_view n = e->d_name;
+        if (n != "." && n != "..")
+            names.emplace_back(n);
+    }
+    closedir(dir);
+    return names;
+}
+
+}  // namespace
+
+void SyncJob::pkgInstall() {
+    vynd_log("Debug", "Installing Packages...");
+    for (const auto& name : list_folder(srcPath.value_or(""))) {
+        if (files().count(name))
+            continue;
+        if (!rsyncPkgDownload(name)) {
+            // Never hand the installer a partial or stale copy.
+            vynd_log("Debug", "Download of package %s failed", name.c_str());
+            growl("Package " + name + " not installed", "Packages");
+            continue;
+        }
+        installPkg(name);
+    }
+    vynd_log("Debug", "Package installs finished");
+}
+
+bool SyncJob::rsyncPkgDownload(const std::string& name) {
+    const std::string target = fullDstPath("") + "/";
+    std::string command = rsyncWithOptions() + " \"" + fullSrcPath(name) + "\" \"" + target + "\"";
+    vynd_log("Debug", "%s", command.c_str());
+    std::vector<std::string> argv = rsyncArguments();
+    argv.push_back(fullSrcPath(name));
+    argv.push_back(target);
+    int status = run_process(argv);
+    fflush(stdout);
+    return status == 0;
+}
+
+void SyncJob::installPkg(const std::string& name) {
+    const std::string path = fullDstPath(name);
+    std::string command = std::string(kInstallerPath) + " -pkg \"" + path + "\"  -target /";
+    vynd_log("Debug", "%s", command.c_str());
+    int status = run_process_lines({kInstallerPath, "-pkg", path, "-target", "/"},
+                                   [](std::string_view line) {
+                                       std::string text(line);
+                                       vynd_log_raw(text.c_str());
+                                       printf("%s\n", text.c_str());
+                                   });
+    fflush(stdout);
+    if (status < 0)
+        vynd_log("Fatal", "Can't run installer");
+    if (status != 0) {
+        growl("Package " + name + " not installed", "Packages");
+        return;
+    }
+    if (auto_restart && packageRequiresRestart(name))
+        requires_restart = true;
+    fileAtPath(files(), name);
+    (void)rmpath(path, false);
+    growl("Package " + name + " installed", "Packages");
+}
+
+bool SyncJob::packageRequiresRestart(const std::string& name) {
+    std::optional<std::string> first;
+    int status =
+        run_process_lines({kInstallerPath, "-query", "RestartAction", "-pkg", fullDstPath(name)},
+                          [&](std::string_view line) {
+                              if (!first)
+                                  first = std::string(line);
+                          });
+    // A query that cannot be run or says nothing gives no reason to restart.
+    if (status < 0 || !first)
+        return false;
+    return *first != "None";
+}
+
+}  // namespace vynd

@@ -1,0 +1,87 @@
+// System software updates and the disk permission repair after an install run.
+#include "software_update.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "log.h"
+#include "prefs.h"
+#include "process.h"
+#include "property_list.h"
+#include "system_tools.h"
+
+namespace vynd {
+
+namespace {
+
+// The Library folders of every domain: the user's (root's), local, network, system.
+std::vector<std::string> library_folders() {
+    struct passwd* pw = getpwuid(0);
+    std::string home = pw && pw->pw_dir ? pw->pw_dir : "/root";
+    return {home + "/Library", "/Library", "/Network/Library", "/System/Library"};
+}
+
+}  // namespace
+
+bool sw_updates_available() {
+    vynd_log("Info",
+             "Checking for software updates...\nThis doesn't work when run from preferences pane "
+             "apparently");
+    // softwareupdate -l 2>&1 | grep 'No new software available.', without a shell:
+    // the matching lines are echoed as grep would, and a match means no updates.
+    static const std::regex phrase("No new software available.");
+    bool matched = false;
+    (void)run_process_lines(
+        {kSoftwareUpdatePath, "-l"},
+        [&](std::string_view line) {
+            if (std::regex_search(line.begin(), line.end(), phrase)) {
+                matched = true;
+                fwrite(line.data(), 1, line.size(), stdout);
+                fputc('\n', stdout);
+            }
+        },
+        true);
+    fflush(stdout);
+    return !matched;
+}
+
+bool software_update() {
+    if (!sw_updates_available()) {
+        vynd_log("Info", "No software updates available");
+        return false;
+    }
+    if (sus_mode == 2 && sus_server && !sus_server->empty()) {
+        for (const auto& library : library_folders()) {
+            set_sw_catalog(library, "Preferences");
+            set_sw_catalog(library, "Managed Preferences");
+        }
+    }
+    vynd_log("Info", "Starting software update");
+    int status = run_process({kSoftwareUpdatePath, "-d", "-i", "-a"});
+    vynd_log("Info", "Software update finished");
+    return status == 0;
+}
+
+void set_sw_catalog(const std::string& library, const std::string& subfolder) {
+    if (!sus_server)
+        return;
+    std::string path = library + "/" + subfolder + "/com.apple.SoftwareUpdate.plist";
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return;
+    auto dict = read_property_list_dictionary(path);
+    if (!dict)
+        return;
+    plist_dict_set_item(dict->get(), "CatalogURL", plist_new_string(sus_server->c_str()));
+    (void)write_property_list_atomically(path, dict->get(), nullptr, st.st_mode & 07777);
+}
+
+int repair_permissions() {
+    vynd_log("Info", "Repairing disk permissions");
+    return run_process({kDiskutilPath, "repairPermissions", "/"});
+}
+
+}  // namespace vynd

@@ -1,0 +1,16 @@
+// System software updates and the disk permission repair after an install run.
+#pragma once
+
+#include <string>
+
+namespace vynd {
+
+// True when updates are available, or when the check cannot tell.
+[[nodiscard]] bool sw_updates_available();
+// True when updates were available and their installation succeeded.
+[[nodiscard]] bool software_update();
+// Points an existing Software Update preference file at the private catalog.
+void set_sw_catalog(const std::string& library, const std::string& subfolder);
+int repair_permissions();
+
+}  // namespace vynd
