@@ -1,0 +1,236 @@
+// The Packages job end to end: the real rsync and installer, a recording dpkg.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "debian_package.h"
+#include "notification_service.h"
+#include "prefs_builder.h"
+#include "property_list.h"
+#include "sandbox.h"
+
+namespace fs = std::filesystem;
+using vynd::test::build_debian_package;
+using vynd::test::log_message;
+using vynd::test::NotificationService;
+using vynd::test::PrefsBuilder;
+using vynd::test::Sandbox;
+
+namespace {
+
+const std::string kPackages = "/Volumes/Share/Packages";
+const std::string kDownloads = "/var/db/vynd/Packages";
+const std::string kInstaller = "/Library/Application Support/Quenderlyn/installer";
+
+// dpkg stands in recording; a package whose name holds "bad" fails, one
+// whose name holds "restart" asks for a restart as Debian packages do.
+const char kDpkg[] = R"(pkg=$4
+case $pkg in
+    *bad*) echo "dpkg: error processing archive $pkg"; exit 1 ;;
+    *restart*) : >/run/reboot-required ;;
+esac
+echo "Unpacking ${pkg##*/} ..."
+exit 0)";
+
+class PackagesTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        box.mkdirs(kPackages);
+        box.addStub("/usr/bin/dpkg", kDpkg);
+        settings();
+    }
+
+    void settings(bool auto_restart = false) {
+        PrefsBuilder p;
+        p.share().flag("vynd_auto_restart", auto_restart);
+        box.writePrefs(p.get());
+    }
+
+    void addPackage(const std::string& name, const std::string& content = "v1") {
+        ASSERT_TRUE(
+            build_debian_package(box.path(kPackages + "/" + name), "vynd-test", "f", content));
+    }
+
+    std::vector<std::string> recorded() const {
+        std::vector<std::string> names;
+        auto manifest =
+            vynd::read_property_list_dictionary(box.path("/var/db/vynd/Packages.plist"));
+        if (!manifest)
+            return names;
+        plist_t files = plist_dict_get_item(manifest->get(), "files");
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(files, &it);
+        for (;;) {
+            char* key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(files, it, &key, &value);
+            if (!key)
+                break;
+            names.emplace_back(key);
+            free(key);
+        }
+        free(it);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // The packages dpkg was asked to install, in order.
+    std::vector<std::string> dpkgInstalls() const {
+        std::vector<std::string> out;
+        for (const auto& argv : box.calls())
+            if (argv[0] == "/usr/bin/dpkg")
+                out.push_back(argv.back());
+        return out;
+    }
+
+    bool restarted() const {
+        auto calls = box.callLines();
+        return std::find(calls.begin(), calls.end(), "/bin/systemctl reboot") != calls.end();
+    }
+
+    std::vector<std::string> messages() const {
+        std::vector<std::string> out;
+        for (const auto& line : box.logLines()) out.push_back(log_message(line));
+        return out;
+    }
+
+    bool logged(const std::string& message) const {
+        auto m = messages();
+        return std::find(m.begin(), m.end(), message) != m.end();
+    }
+
+    Sandbox box;
+};
+
+}  // namespace
+
+TEST_F(PackagesTest, NewPackageIsInstalledOnceRecordedAndItsDownloadRemoved) {
+    addPackage("tool.deb");
+    auto r = box.vynd({"-i"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(dpkgInstalls(), std::vector<std::string>{kDownloads + "/tool.deb"});
+    EXPECT_EQ(recorded(), std::vector<std::string>{"tool.deb"});
+    EXPECT_FALSE(box.exists(kDownloads + "/tool.deb"));
+
+    EXPECT_TRUE(logged("Installing Packages..."));
+    EXPECT_TRUE(logged(kInstaller + " -pkg \"" + kDownloads + "/tool.deb\"  -target /"));
+    EXPECT_TRUE(logged("Package installs finished"));
+    // The installer's output is copied without a time in front.
+    auto lines = box.logLines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "installer: Package name is tool.deb"),
+              lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Unpacking tool.deb ..."), lines.end());
+
+    // Recorded packages are skipped, even when their content changes.
+    addPackage("tool.deb", "v2");
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_EQ(dpkgInstalls().size(), 1u);
+    // Removed from the share, it stays recorded and is not uninstalled.
+    fs::remove(box.path(kPackages + "/tool.deb"));
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_EQ(recorded(), std::vector<std::string>{"tool.deb"});
+    EXPECT_EQ(dpkgInstalls().size(), 1u);
+}
+
+TEST_F(PackagesTest, FailedInstallIsRetriedAndItsDownloadKept) {
+    addPackage("bad.deb");
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(recorded().empty());
+    EXPECT_TRUE(box.exists(kDownloads + "/bad.deb"));
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_EQ(dpkgInstalls().size(), 2u);
+    EXPECT_TRUE(recorded().empty());
+}
+
+TEST_F(PackagesTest, HiddenFilesAreTriedAsPackagesAndRefused) {
+    box.writeFile(kPackages + "/.DS_Store", "finder junk");
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(dpkgInstalls().empty());
+    EXPECT_TRUE(recorded().empty());
+    EXPECT_TRUE(box.exists(kDownloads + "/.DS_Store"));
+    EXPECT_TRUE(logged(kInstaller + " -pkg \"" + kDownloads + "/.DS_Store\"  -target /"));
+}
+
+TEST_F(PackagesTest, FailedDownloadIsNotInstalled) {
+    addPackage("tool.deb");
+    // A stale folder of an earlier attempt that rsync cannot replace by the file.
+    box.writeFile(kDownloads + "/tool.deb/stale/leftover", "x");
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(dpkgInstalls().empty());
+    EXPECT_TRUE(recorded().empty());
+    EXPECT_TRUE(logged("Download of package tool.deb failed"));
+
+    // Once the download works it is installed.
+    fs::remove_all(box.path(kDownloads + "/tool.deb"));
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_EQ(recorded(), std::vector<std::string>{"tool.deb"});
+}
+
+TEST_F(PackagesTest, PackageNamesAreNeverShellText) {
+    // A name cannot hold "/"; the daemon's working folder is /, so these
+    // would leave /tmp/pwned behind if a shell ever saw them.
+    const std::vector<std::string> names = {
+        "a\"; cd tmp; touch pwned; \".deb", "$(cd tmp && touch pwned).deb",
+        "`cd tmp; touch pwned` 'q' \\ x.deb", "line\nbreak.deb"};
+    for (const auto& n : names) addPackage(n);
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_FALSE(box.exists("/tmp/pwned"));
+    auto installs = dpkgInstalls();
+    std::sort(installs.begin(), installs.end());
+    std::vector<std::string> expected;
+    for (const auto& n : names) expected.push_back(kDownloads + "/" + n);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(installs, expected);
+    auto sorted_names = names;
+    std::sort(sorted_names.begin(), sorted_names.end());
+    EXPECT_EQ(recorded(), sorted_names);
+}
+
+TEST_F(PackagesTest, RestartOnlyWhenAutoRestartIsOnAndAPackageAsks) {
+    addPackage("restart.deb");
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_FALSE(restarted());
+
+    fs::remove(box.path("/run/reboot-required"));
+    ASSERT_EQ(box.vynd({"-c"}).status, 0);
+    settings(true);
+    addPackage("plain.deb");
+    ASSERT_EQ(box.vynd({"-ti"}).status, 0);  // test mode changes nothing here
+    EXPECT_EQ(recorded(), (std::vector<std::string>{"plain.deb", "restart.deb"}));
+    auto calls = box.callLines();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "/bin/systemctl reboot"), 1);
+    // The restart comes after the run has finished.
+    EXPECT_EQ(messages().back(), "vynd finished");
+}
+
+TEST_F(PackagesTest, RestartFallsBackToReboot) {
+    settings(true);
+    addPackage("restart.deb");
+    box.addStub("/usr/bin/systemctl", "exit 1");
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    auto calls = box.callLines();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "/sbin/reboot"), calls.end());
+}
+
+TEST_F(PackagesTest, InstallNotificationsGoToLoggedInUsers) {
+    NotificationService service(box, 0);
+    ASSERT_TRUE(service.ready());
+    box.setLoggedInUsers({{"root", "console"}});
+    addPackage("tool.deb");
+    addPackage("bad.deb");
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    auto n = service.notifications();
+    std::sort(n.begin(), n.end());
+    EXPECT_EQ(n, (std::vector<std::string>{"vynd\tvynd: vynd-test\tPackage bad.deb not installed",
+                                           "vynd\tvynd: vynd-test\tPackage tool.deb installed"}));
+    // They are notifications only, not log lines.
+    EXPECT_FALSE(logged("Package tool.deb installed"));
+}
+
+TEST_F(PackagesTest, CleanAloneInstallsNothing) {
+    addPackage("tool.deb");
+    ASSERT_EQ(box.vynd({"-c"}).status, 0);
+    EXPECT_TRUE(dpkgInstalls().empty());
+    EXPECT_FALSE(logged("Installing Packages..."));
+}

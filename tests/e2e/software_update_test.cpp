@@ -1,0 +1,192 @@
+// Software update and permission repair after an install run, with a recording apt.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "prefs_builder.h"
+#include "property_list.h"
+#include "sandbox.h"
+
+using vynd::test::log_message;
+using vynd::test::PrefsBuilder;
+using vynd::test::Sandbox;
+
+namespace {
+
+// apt-get stands in: the simulated upgrade lists /run/apt-upgradable, the
+// real one exits with the status in /run/apt-status (0 when absent).
+const char kAptGet[] = R"sh(case $1 in
+    -s) cat /run/apt-upgradable 2>/dev/null; exit 0 ;;
+    -q) exit 0 ;;
+    -y) exit "$(cat /run/apt-status 2>/dev/null || echo 0)" ;;
+esac
+exit 2)sh";
+
+const char kCheck[] =
+    "Checking for software updates...\nThis doesn't work when run from preferences pane "
+    "apparently";
+const std::string kUpdateFile = "/Library/Preferences/com.apple.SoftwareUpdate.plist";
+
+class SoftwareUpdateTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        box.mkdirs(vynd::test::kShareFolder);
+        box.addStub("/usr/bin/apt-get", kAptGet);
+        box.addStub("/usr/sbin/diskutil");
+    }
+
+    void updatesAvailable() {
+        box.writeFile("/run/apt-upgradable", "Inst vynd-demo [1.0] (1.1 Debian:12/stable [all])\n");
+    }
+
+    std::vector<std::string> aptCalls() const {
+        std::vector<std::string> out;
+        for (const auto& argv : box.calls())
+            if (argv[0] == "/usr/bin/apt-get")
+                out.push_back(argv[1]);
+        return out;
+    }
+
+    std::vector<std::string> calls() const { return box.callLines(); }
+    bool called(const std::string& line) const {
+        auto c = calls();
+        return std::find(c.begin(), c.end(), line) != c.end();
+    }
+
+    std::string log() const { return box.readFile("/var/log/vynd.log"); }
+    bool logged(const std::string& message) const {
+        for (const auto& line : box.logLines())
+            if (log_message(line) == message)
+                return true;
+        return false;
+    }
+
+    Sandbox box;
+};
+
+}  // namespace
+
+TEST_F(SoftwareUpdateTest, ModeZeroRunsNothing) {
+    PrefsBuilder p;
+    box.writePrefs(p.share().get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(aptCalls().empty());
+    EXPECT_FALSE(called("/usr/sbin/diskutil repairPermissions /"));
+}
+
+TEST_F(SoftwareUpdateTest, NoNewSoftware) {
+    PrefsBuilder p;
+    box.writePrefs(p.share().number("vynd_sus_mode", 1).flag("vynd_sus_restart", true).get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    // The check message takes two lines, the second without a time.
+    EXPECT_NE(log().find(" Checking for software updates...\nThis doesn't work when run from "
+                         "preferences pane apparently\n"),
+              std::string::npos);
+    EXPECT_TRUE(logged("No software updates available"));
+    EXPECT_FALSE(logged("Starting software update"));
+    EXPECT_EQ(aptCalls(), (std::vector<std::string>{"-q", "-s"}));
+    EXPECT_FALSE(called("/bin/systemctl reboot"));
+}
+
+TEST_F(SoftwareUpdateTest, UpdatesInstalledThenRestart) {
+    updatesAvailable();
+    PrefsBuilder p;
+    box.writePrefs(p.share().number("vynd_sus_mode", 1).flag("vynd_sus_restart", true).get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(logged("Starting software update"));
+    EXPECT_TRUE(logged("Software update finished"));
+    EXPECT_TRUE(
+        called("/usr/bin/apt-get -y -q -o Dpkg::Options::=--force-confdef -o "
+               "Dpkg::Options::=--force-confold dist-upgrade"));
+    EXPECT_TRUE(called("/bin/systemctl reboot"));
+    EXPECT_FALSE(box.exists(kUpdateFile));
+}
+
+TEST_F(SoftwareUpdateTest, FailedInstallOrNoRestartSettingMeansNoRestart) {
+    updatesAvailable();
+    box.writeFile("/run/apt-status", "100");
+    PrefsBuilder p;
+    box.writePrefs(p.share().number("vynd_sus_mode", 1).flag("vynd_sus_restart", true).get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(logged("Software update finished"));
+    EXPECT_FALSE(called("/bin/systemctl reboot"));
+
+    box.writeFile("/run/apt-status", "0");
+    PrefsBuilder q;
+    box.writePrefs(q.share().number("vynd_sus_mode", 1).get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_FALSE(called("/bin/systemctl reboot"));
+}
+
+TEST_F(SoftwareUpdateTest, PrivateCatalogIsWrittenIntoExistingFilesOnly) {
+    updatesAvailable();
+    PrefsBuilder existing;
+    existing.text("CatalogURL", "http://old/catalog").text("OtherKey", "kept").number("N", 7);
+    box.writeFile(kUpdateFile, vynd::property_list_xml(existing.get()));
+    box.writeFile("/root/Library/Preferences/com.apple.SoftwareUpdate.plist",
+                  vynd::property_list_xml(existing.get()));
+    PrefsBuilder p;
+    box.writePrefs(p.share()
+                       .number("vynd_sus_mode", 2)
+                       .text("vynd_sus_server", "http://sus.example/index.sucatalog")
+                       .get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    for (const std::string& file :
+         {kUpdateFile, std::string("/root/Library/Preferences/com.apple.SoftwareUpdate.plist")}) {
+        auto dict = vynd::read_property_list_dictionary(box.path(file));
+        ASSERT_TRUE(dict.has_value()) << file;
+        EXPECT_EQ(vynd::plist_dict_string(dict->get(), "CatalogURL"),
+                  "http://sus.example/index.sucatalog");
+        EXPECT_EQ(vynd::plist_dict_string(dict->get(), "OtherKey"), "kept");
+        EXPECT_EQ(vynd::plist_dict_int(dict->get(), "N"), 7);
+    }
+    EXPECT_FALSE(box.exists("/Library/Managed Preferences/com.apple.SoftwareUpdate.plist"));
+    EXPECT_FALSE(box.exists("/Network/Library"));
+}
+
+TEST_F(SoftwareUpdateTest, CatalogUntouchedWithoutUpdatesOrWithoutServer) {
+    PrefsBuilder existing;
+    existing.text("CatalogURL", "http://old/catalog");
+    const std::string original = vynd::property_list_xml(existing.get());
+    box.writeFile(kUpdateFile, original);
+
+    PrefsBuilder p;
+    box.writePrefs(
+        p.share().number("vynd_sus_mode", 2).text("vynd_sus_server", "http://new/c").get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);  // no updates: nothing is touched
+    EXPECT_EQ(box.readFile(kUpdateFile), original);
+
+    updatesAvailable();
+    PrefsBuilder q;
+    box.writePrefs(q.share().number("vynd_sus_mode", 2).text("vynd_sus_server", "").get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_EQ(box.readFile(kUpdateFile), original);
+    EXPECT_TRUE(logged("Starting software update"));
+}
+
+TEST_F(SoftwareUpdateTest, RepairRunsAloneAndCleanRunsNeither) {
+    updatesAvailable();
+    PrefsBuilder p;
+    box.writePrefs(p.share().number("vynd_sus_mode", 1).flag("vynd_sus_repair", true).get());
+    ASSERT_EQ(box.vynd({"-c"}).status, 0);
+    EXPECT_TRUE(aptCalls().empty());
+    EXPECT_FALSE(called("/usr/sbin/diskutil repairPermissions /"));
+
+    PrefsBuilder q;
+    box.writePrefs(q.share().flag("vynd_sus_repair", true).get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(aptCalls().empty());
+    EXPECT_TRUE(logged("Repairing disk permissions"));
+    EXPECT_TRUE(called("/usr/sbin/diskutil repairPermissions /"));
+}
+
+TEST_F(SoftwareUpdateTest, RepairWithoutARepairToolIsHarmless) {
+    // This platform has no diskutil: the command fails and the run goes on.
+    PrefsBuilder p;
+    p.share().flag("vynd_sus_repair", true);
+    Sandbox plain;
+    plain.mkdirs(vynd::test::kShareFolder);
+    plain.writePrefs(p.get());
+    auto r = plain.vynd({"-i"});
+    EXPECT_EQ(r.status, 0) << r.err;
+}

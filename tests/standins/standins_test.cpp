@@ -1,0 +1,112 @@
+// The installer and software update programs of this platform.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "debian_package.h"
+#include "installer.h"
+#include "sandbox.h"
+#include "software_update_tool.h"
+
+namespace fs = std::filesystem;
+using vynd::test::Sandbox;
+
+TEST(SoftwareUpdateTool, ReadsAptsSimulatedInstallLines) {
+    vynd::softwareupdate::Upgrade u;
+    ASSERT_TRUE(vynd::softwareupdate::parse_apt_install_line(
+        "Inst libssl3 [3.0.17-1~deb12u2] (3.0.19-1~deb12u2 Debian-Security:12/stable-security "
+        "[amd64])",
+        &u));
+    EXPECT_EQ(u.name, "libssl3");
+    EXPECT_EQ(u.version, "3.0.19-1~deb12u2");
+    ASSERT_TRUE(
+        vynd::softwareupdate::parse_apt_install_line("Inst newpkg (1.0 Debian:12 [all])", &u));
+    EXPECT_EQ(u.name, "newpkg");
+    EXPECT_EQ(u.version, "1.0");
+    ASSERT_TRUE(vynd::softwareupdate::parse_apt_install_line("Inst odd", &u));
+    EXPECT_EQ(u.version, "");
+    for (const char* other : {"Conf libssl3 (3.0.19 Debian:12 [amd64])", "Reading package lists...",
+                              "", "Inst ", "Inst"})
+        EXPECT_FALSE(vynd::softwareupdate::parse_apt_install_line(other, &u)) << other;
+}
+
+TEST(Installer, RecognisesDebianPackagesByTheirContent) {
+    char tmpl[] = "/tmp/vynd-standins-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string dir = tmpl;
+    ASSERT_TRUE(vynd::test::build_debian_package(dir + "/p.deb", "vynd-test", "f", "x"));
+    EXPECT_TRUE(vynd::installer::is_debian_package(dir + "/p.deb"));
+    std::ofstream(dir + "/fake.deb") << "!<arch>\nnot-debian-binary";
+    std::ofstream(dir + "/empty.pkg");
+    EXPECT_FALSE(vynd::installer::is_debian_package(dir + "/fake.deb"));
+    EXPECT_FALSE(vynd::installer::is_debian_package(dir + "/empty.pkg"));
+    EXPECT_FALSE(vynd::installer::is_debian_package(dir + "/missing.deb"));
+    EXPECT_FALSE(vynd::installer::is_debian_package(dir));
+    fs::remove_all(dir);
+}
+
+TEST(Installer, RefusesOtherCommandLines) {
+    using vynd::installer::installer_main;
+    EXPECT_NE(installer_main({}), 0);
+    EXPECT_NE(installer_main({"-pkg", "/x.deb"}), 0);
+    EXPECT_NE(installer_main({"-pkg", "/x.deb", "-target", "/mnt"}), 0);
+    EXPECT_NE(installer_main({"-query", "Other", "-pkg", "/x.deb"}), 0);
+    EXPECT_NE(installer_main({"-pkg", "/nonexistent.deb", "-target", "/"}), 0);
+    EXPECT_NE(vynd::softwareupdate::softwareupdate_main({"-x"}), 0);
+    EXPECT_NE(vynd::softwareupdate::softwareupdate_main({"-i", "-a"}), 0);
+}
+
+// The installer with the real dpkg on a scratch package database: the
+// sandbox's /var is private and /usr an overlay, so nothing reaches this
+// machine's own packages.
+class InstallerOnScratchDatabase : public testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* d : {"info", "updates", "triggers", "alternatives"})
+            box.mkdirs(std::string("/var/lib/dpkg/") + d);
+        box.writeFile("/var/lib/dpkg/status", "");
+        box.writeFile("/var/lib/dpkg/available", "");
+    }
+    Sandbox::Result installer(const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {Sandbox::program("installer")};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return box.run(argv);
+    }
+    Sandbox box;
+};
+
+TEST_F(InstallerOnScratchDatabase, InstallsADebianPackageAndAnswersTheRestartQuery) {
+    ASSERT_TRUE(vynd::test::build_debian_package(box.path("/tmp/hello.deb"), "vynd-hello",
+                                                 "hello.txt", "hello"));
+    auto q = installer({"-query", "RestartAction", "-pkg", "/tmp/hello.deb"});
+    EXPECT_EQ(q.out, "None\n");
+
+    auto r = installer({"-pkg", "/tmp/hello.deb", "-target", "/"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("installer: The install was successful."), std::string::npos) << r.out;
+    auto listed = box.run({"/usr/bin/dpkg-query", "-W", "-f=${Package} ${Version}", "vynd-hello"});
+    EXPECT_EQ(listed.out, "vynd-hello 1.0");
+    EXPECT_EQ(box.run({"/bin/cat", "/usr/share/vynd-hello/hello.txt"}).out, "hello");
+
+    // A package that asks for a restart the Debian way.
+    ASSERT_TRUE(vynd::test::build_debian_package(box.path("/tmp/kernel.deb"), "vynd-kernel", "k",
+                                                 "k", "touch /run/reboot-required"));
+    ASSERT_EQ(installer({"-pkg", "/tmp/kernel.deb", "-target", "/"}).status, 0);
+    EXPECT_EQ(installer({"-query", "RestartAction", "-pkg", "/tmp/kernel.deb"}).out,
+              "RequireRestart\n");
+}
+
+TEST_F(InstallerOnScratchDatabase, FailingAndForeignPackages) {
+    ASSERT_TRUE(vynd::test::build_debian_package(box.path("/tmp/broken.deb"), "vynd-broken", "b",
+                                                 "b", "exit 3"));
+    auto r = installer({"-pkg", "/tmp/broken.deb", "-target", "/"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("installer: The install failed"), std::string::npos) << r.out;
+
+    box.mkdirs("/tmp/App.pkg/Contents");
+    r = installer({"-pkg", "/tmp/App.pkg", "-target", "/"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("is not a Debian package"), std::string::npos) << r.err;
+}
