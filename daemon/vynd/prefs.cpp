@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "property_list.h"
+#include "value_transformers.h"
 
 namespace vynd {
 
@@ -186,7 +187,11 @@ void apply_prefs(plist_t d) {
     sus_repair = get_bool("vynd_sus_repair");
     hostname = read_text(d, "vynd_host");
     username = read_credential(d, "vynd_username");
+    if (username && get_bool("vynd_encrypt_pass"))
+        username = PasswordValueTransformer::decode(*username);
     passwd = read_credential(d, "vynd_passwd");
+    if (passwd && get_bool("vynd_encrypt_pass"))
+        passwd = PasswordValueTransformer::decode(*passwd);
     app_path = read_folder(d, "vynd_app_path", "Applications");
     user_path = read_folder(d, "vynd_user_path", "Users");
     lib_path = read_folder(d, "vynd_library_path", "Library");

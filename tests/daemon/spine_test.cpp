@@ -12,6 +12,7 @@
 #include "prefs.h"
 #include "property_list.h"
 #include "url.h"
+#include "value_transformers.h"
 
 namespace fs = std::filesystem;
 using namespace vynd;
@@ -221,4 +222,30 @@ TEST(VyndLog, LineFormatAndLongMessagesCutAtACharacter) {
     EXPECT_EQ(lines[1].substr(20), "first");
     EXPECT_EQ(lines[2], "second");
     EXPECT_EQ(lines[3].substr(20), std::string(1022, 'a'));
+}
+
+TEST(ApplyPrefs, EncipheredCredentialsAreDecoded) {
+    auto user = PasswordValueTransformer::encode("admin");
+    auto pass = PasswordValueTransformer::encode("s3cret \xc3\xa9");
+    ASSERT_TRUE(user && pass);
+    auto d = dict_from_xml("<key>vynd_encrypt_pass</key><true/><key>vynd_username</key><string>" +
+                           *user + "</string><key>vynd_passwd</key><string>" + *pass + "</string>");
+    apply_prefs(d.get());
+    EXPECT_EQ(username, "admin");
+    EXPECT_EQ(passwd, "s3cret \xc3\xa9");
+
+    // A text that does not decode gives no credential, never the stored text.
+    auto bad = dict_from_xml(
+        "<key>vynd_encrypt_pass</key><true/><key>vynd_username</key><string>plainname</string>"
+        "<key>vynd_passwd</key><string></string>");
+    apply_prefs(bad.get());
+    EXPECT_FALSE(username.has_value());
+    EXPECT_FALSE(passwd.has_value());
+
+    // Without the switch both are used as stored.
+    auto plain = dict_from_xml("<key>vynd_username</key><string>" + *user +
+                               "</string><key>vynd_passwd</key><string>pw</string>");
+    apply_prefs(plain.get());
+    EXPECT_EQ(username, *user);
+    EXPECT_EQ(passwd, "pw");
 }
