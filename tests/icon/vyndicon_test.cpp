@@ -1,0 +1,95 @@
+// The vyndicon command: its exit status, its messages and the file it leaves.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include "icns_container.h"
+#include "icon_file_builder.h"
+#include "icon_test_helpers.h"
+
+namespace vynd {
+namespace {
+
+class Vyndicon : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    std::string path(const char* name) const {
+        return dir.filePath(QString::fromLatin1(name)).toStdString();
+    }
+    int run(const std::vector<std::string>& args, std::string* output) {
+        std::vector<std::string> argv = {VYND_TEST_VYNDICON};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return test::runProgram(argv, output);
+    }
+    void writeImage(const char* name, const char* format) {
+        QImage image(300, 120, QImage::Format_RGB32);
+        image.fill(QColor(90, 60, 200));
+        ASSERT_TRUE(image.save(QString::fromStdString(path(name)), format));
+    }
+    static size_t elementCount(const std::string& file) {
+        const auto elements =
+            parseIcnsContainer(QByteArray::fromStdString(test::readFileBytes(file)));
+        return elements ? elements->size() : 0;
+    }
+};
+
+TEST_F(Vyndicon, BuildsTheFamilyFromAnyReadableImage) {
+    writeImage("picture.png", "PNG");
+    writeImage("photo.jpg", "JPEG");
+    writeImage("drawing.bmp", "BMP");
+    for (const char* name : {"picture.png", "photo.jpg", "drawing.bmp"}) {
+        std::string output;
+        EXPECT_EQ(run({path(name), path("out.icns")}, &output), 0) << name << ": " << output;
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(elementCount(path("out.icns")), 12u) << name;
+    }
+}
+
+TEST_F(Vyndicon, UnreadableImageFailsAndLeavesTheOutputAlone) {
+    writeImage("picture.png", "PNG");
+    std::string output;
+    ASSERT_EQ(run({path("picture.png"), path("out.icns")}, &output), 0) << output;
+    const std::string before = test::readFileBytes(path("out.icns"));
+    QFile text(QString::fromStdString(path("notes.png")));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("this is not an image\n");
+    text.close();
+    for (const char* name : {"notes.png", "missing.png"}) {
+        EXPECT_EQ(run({path(name), path("out.icns")}, &output), 1) << name;
+        EXPECT_NE(output.find("vyndicon: cannot read image " + path(name)), std::string::npos)
+            << output;
+    }
+    EXPECT_EQ(test::readFileBytes(path("out.icns")), before);
+}
+
+TEST_F(Vyndicon, UnwritableOutputFails) {
+    writeImage("picture.png", "PNG");
+    std::string output;
+    EXPECT_EQ(run({path("picture.png"), path("no/such/folder/out.icns")}, &output), 1);
+    EXPECT_NE(output.find("vyndicon: cannot write " + path("no/such/folder/out.icns") +
+                          ": No such file or directory"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(run({path("picture.png"), ""}, &output), 1);
+    EXPECT_NE(output.find("vyndicon: "), std::string::npos) << output;
+}
+
+TEST_F(Vyndicon, WrongArgumentsPrintUsage) {
+    std::string output;
+    EXPECT_EQ(run({}, &output), 1);
+    EXPECT_EQ(output, "usage: vyndicon IMAGE OUTPUT.icns\n");
+    EXPECT_EQ(run({"a", "b", "c"}, &output), 1);
+    EXPECT_EQ(output, "usage: vyndicon IMAGE OUTPUT.icns\n");
+}
+
+TEST_F(Vyndicon, LibraryCallReportsTheCause) {
+    std::string err;
+    EXPECT_FALSE(buildIconFile(path("missing.png"), path("out.icns"), &err));
+    EXPECT_EQ(err.rfind("cannot read image " + path("missing.png") + ": ", 0), 0u) << err;
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path("out.icns"))));
+}
+
+}  // namespace
+}  // namespace vynd
