@@ -1,0 +1,8 @@
+#!/bin/sh
+# Runs one fuzz target for a few seconds: new inputs go to the scratch corpus, the seeds stay untouched.
+# Usage: run_fuzzer.sh TARGET SCRATCH_CORPUS SEED_CORPUS SECONDS
+set -eu
+target=$1 scratch=$2 seeds=$3 seconds=$4
+mkdir -p "$scratch"
+exec "$target" -max_total_time="$seconds" -max_len=8192 -rss_limit_mb=2048 -timeout=20 \
+    -print_final_stats=1 "$scratch" "$seeds"
