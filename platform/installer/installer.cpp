@@ -31,15 +31,16 @@ std::string base_name(const std::string& path) {
 
 int install(const std::string& package) {
     struct stat st;
+    // Diagnostics go to standard output, which the daemon copies into its log.
     if (stat(package.c_str(), &st) != 0) {
-        fprintf(stderr, "installer: %s: no such package\n", package.c_str());
+        printf("installer: %s: no such package\n", package.c_str());
         return 1;
     }
     if (!S_ISREG(st.st_mode) || !is_debian_package(package)) {
-        fprintf(stderr,
-                "installer: %s is not a Debian package (.deb); only Debian packages can be "
-                "installed on this system\n",
-                package.c_str());
+        printf(
+            "installer: %s is not a Debian package (.deb); only Debian packages can be "
+            "installed on this system\n",
+            package.c_str());
         return 1;
     }
     printf("installer: Package name is %s\n", base_name(package).c_str());

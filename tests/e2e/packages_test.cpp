@@ -150,6 +150,13 @@ TEST_F(PackagesTest, HiddenFilesAreTriedAsPackagesAndRefused) {
     EXPECT_TRUE(recorded().empty());
     EXPECT_TRUE(box.exists(kDownloads + "/.DS_Store"));
     EXPECT_TRUE(logged(kInstaller + " -pkg \"" + kDownloads + "/.DS_Store\"  -target /"));
+    // The refusal is in the log, for the administrator.
+    auto lines = box.logLines();
+    EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                           [](const std::string& l) {
+                               return l.find("is not a Debian package") != std::string::npos;
+                           }),
+              lines.end());
 }
 
 TEST_F(PackagesTest, FailedDownloadIsNotInstalled) {

@@ -108,5 +108,5 @@ TEST_F(InstallerOnScratchDatabase, FailingAndForeignPackages) {
     box.mkdirs("/tmp/App.pkg/Contents");
     r = installer({"-pkg", "/tmp/App.pkg", "-target", "/"});
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("is not a Debian package"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("is not a Debian package"), std::string::npos) << r.out;
 }
