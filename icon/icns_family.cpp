@@ -2,6 +2,7 @@
 #include "icns_family.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPixmap>
 
 #include "icns_container.h"
@@ -129,6 +130,9 @@ bool IcnsFamily::initWithIconFamilyHandle(QByteArray handle) {
 
 bool IcnsFamily::initWithContentsOfFile(const QString& path) {
     hIconFamily = QByteArray();
+    // Only regular files: opening a pipe or a device could block or never end.
+    if (!QFileInfo(path).isFile())
+        return false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;

@@ -300,6 +300,8 @@ TEST_F(FamilyFiles, ReaderRefusesMissingEmptyAndDamagedFiles) {
     png.close();
     EXPECT_FALSE(IcnsFamily::iconFamilyWithContentsOfFile(path("picture.png")));
     EXPECT_FALSE(IcnsFamily::iconFamilyWithContentsOfFile(dir.path()));
+    ASSERT_EQ(mkfifo(QFile::encodeName(path("pipe.icns")).constData(), 0600), 0);
+    EXPECT_FALSE(IcnsFamily::iconFamilyWithContentsOfFile(path("pipe.icns")));
 }
 
 TEST_F(FamilyFiles, WriteToURLReplacesTheFileWhole) {
