@@ -1,0 +1,31 @@
+// Running a program as root: through pkexec (polkit), or directly when we already are root.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vynd {
+
+// The argument vector that runs argv with root rights: argv itself when the
+// process is root already, otherwise argv behind /usr/bin/pkexec.
+[[nodiscard]] std::vector<std::string> privileged_argv(const std::vector<std::string>& argv);
+
+// Runs argv with root rights, reads its standard output to the end and waits
+// for it. Returns the first line of the output (at most max_line bytes,
+// without its line feed); no value when the program could not be started.
+// pkexec refusing the authorization gives an empty line.
+[[nodiscard]] std::optional<std::string> run_privileged_first_line(
+    const std::vector<std::string>& argv, std::size_t max_line = 31);
+
+// Starts argv with root rights without waiting for it; the child is not
+// left behind as a zombie. False when it could not be started.
+[[nodiscard]] bool start_privileged(const std::vector<std::string>& argv);
+
+// Asks polkit whether this process may run the given action, letting the
+// authentication agent ask the administrator for a password. True when
+// granted (always true for root). With the action's auth_admin_keep, later
+// pkexec calls from this process are then not asked again for a while.
+[[nodiscard]] bool obtain_authorization(const std::string& action_id);
+
+}  // namespace vynd

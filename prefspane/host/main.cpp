@@ -1,0 +1,28 @@
+// vyndsettings: the settings host that shows the vynd preference pane.
+#include <QApplication>
+#include <QMessageBox>
+#include <QSettings>
+
+#include <cstdio>
+
+#include "pane_loader.h"
+#include "settings_window.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName("Quenderlyn");
+    QApplication::setApplicationName("vyndsettings");
+    QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(VYND_PANE_PATH);
+
+    QSettings settings;
+    QString err;
+    auto pane = vynd::loadPane(path, &settings, &err);
+    if (!pane) {
+        std::fprintf(stderr, "vyndsettings: %s\n", qPrintable(err));
+        QMessageBox::critical(nullptr, "vyndsettings", err);
+        return 1;
+    }
+    vynd::SettingsWindow window(std::move(pane));
+    window.show();
+    return app.exec();
+}

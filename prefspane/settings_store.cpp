@@ -1,0 +1,53 @@
+// The per-user settings store over QSettings.
+#include "settings_store.h"
+
+#include <QSet>
+
+#include "settings_keys.h"
+
+namespace vynd {
+
+SettingsStore::SettingsStore(QSettings* settings, QObject* parent)
+    : QObject(parent), settings_(settings) {}
+
+void SettingsStore::registerDefaults(const QVariantMap& defaults) {
+    for (auto it = defaults.begin(); it != defaults.end(); ++it) defaults_.insert(it.key(), *it);
+}
+
+QVariant SettingsStore::value(const QString& key) const {
+    if (settings_->contains(key))
+        return typedSetting(key, settings_->value(key));
+    return defaults_.value(key);
+}
+
+void SettingsStore::setValue(const QString& key, const QVariant& value) {
+    if (!value.isValid())
+        settings_->remove(key);
+    else
+        settings_->setValue(key, value);
+    emit valueChanged(key);
+}
+
+void SettingsStore::remove(const QString& key) {
+    settings_->remove(key);
+    emit valueChanged(key);
+}
+
+bool SettingsStore::hasStoredValue(const QString& key) const {
+    return settings_->contains(key);
+}
+
+QStringList SettingsStore::allKeys() const {
+    QStringList keys = settings_->allKeys();
+    QSet<QString> seen(keys.begin(), keys.end());
+    for (auto it = defaults_.begin(); it != defaults_.end(); ++it)
+        if (!seen.contains(it.key()))
+            keys.append(it.key());
+    return keys;
+}
+
+void SettingsStore::sync() {
+    settings_->sync();
+}
+
+}  // namespace vynd

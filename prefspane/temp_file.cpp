@@ -1,0 +1,74 @@
+// Private temporary files for handing a file to a privileged program.
+#include "temp_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+namespace vynd {
+
+namespace {
+
+// Creates the folder's parents normally and the folder itself as 0700, then
+// checks what is there: a real folder (not a link) of ours that nobody else
+// can write.
+bool makePrivateFolder(const std::string& folder) {
+    std::filesystem::path p(folder);
+    std::error_code ec;
+    if (p.has_parent_path() && p.parent_path() != p)
+        std::filesystem::create_directories(p.parent_path(), ec);
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st;
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+        return false;
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return false;
+    // Ours and writable only by us, so nothing can have been planted; close
+    // it to reading by others too.
+    if ((st.st_mode & 07777) != 0700 && chmod(folder.c_str(), 0700) != 0)
+        return false;
+    return true;
+}
+
+std::string processName() {
+    std::error_code ec;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    std::string name = ec ? std::string() : exe.filename().string();
+    return name.empty() ? std::string("vynd") : name;
+}
+
+}  // namespace
+
+std::string systemTemporaryFolder() {
+    const char* dir = std::getenv("TMPDIR");
+    if (dir && dir[0] == '/')
+        return dir;
+    return "/tmp";
+}
+
+std::optional<std::string> tempFileInFolder(const std::string& folder) {
+    if (folder.empty() || !makePrivateFolder(folder))
+        return std::nullopt;
+    std::string path = folder + "/XXXXXXXXXXXX";
+    int fd = mkostemp(path.data(), O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    close(fd);
+    return path;
+}
+
+std::optional<std::string> tempFilePath() {
+    return tempFileInFolder(systemTemporaryFolder() + "/" + processName() + "-" +
+                            std::to_string(geteuid()));
+}
+
+std::optional<std::string> tempFileUnderSubfolder(const std::string& name) {
+    return tempFileInFolder(systemTemporaryFolder() + "/" + name);
+}
+
+}  // namespace vynd

@@ -1,0 +1,673 @@
+// The vynd preference pane: life cycle, authorization, daemon control, settings and log.
+#include "vynd_pref.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QStyle>
+#include <QTextCursor>
+#include <QTimeEdit>
+#include <QUrl>
+
+#include <cctype>
+#include <cstdlib>
+
+#include "accounts.h"
+#include "lock_probe.h"
+#include "permissions_table.h"
+#include "privileged_exec.h"
+#include "property_list.h"
+#include "settings_keys.h"
+#include "settings_plist.h"
+#include "system_log.h"
+#include "temp_file.h"
+#include "ui_vynd_pref.h"
+
+namespace vynd {
+
+namespace {
+
+const char kHomePage[] = "https://www.quenderlyn.com/vynd/";
+const char kSupportPage[] = "https://www.quenderlyn.com/vynd/donate/";
+
+bool fileExists(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+QVariant optionalText(const std::optional<std::string>& text) {
+    return text ? QVariant(QString::fromStdString(*text)) : QVariant();
+}
+
+}  // namespace
+
+std::optional<int> replyNumber(const std::string& line) {
+    size_t i = 0;
+    while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+    size_t digits = i;
+    if (digits < line.size() && (line[digits] == '+' || line[digits] == '-'))
+        ++digits;
+    if (digits >= line.size() || !std::isdigit(static_cast<unsigned char>(line[digits])))
+        return std::nullopt;
+    return std::atoi(line.c_str() + i);
+}
+
+vyndPref::vyndPref(QSettings* settings, QObject* parent)
+    : QObject(parent),
+      store_(settings),
+      passwordTransformer_([this] { return store_.flag("vynd_encrypt_pass"); }) {
+    logTimer_.setInterval(1000);
+    connect(&logTimer_, &QTimer::timeout, this, &vyndPref::update);
+}
+
+vyndPref::~vyndPref() {
+    logTimer_.stop();
+    unwatchLogFile();
+    // A view the host did not take into a window is still ours.
+    if (mainView_ && !mainView_->parent())
+        delete mainView_;
+}
+
+QWidget* vyndPref::loadMainView() {
+    if (mainView_)
+        return mainView_;
+    ui_ = std::make_unique<Ui::vyndPref>();
+    mainView_ = new QWidget;
+    ui_->setupUi(mainView_);
+    mainViewDidLoad();
+    return mainView_;
+}
+
+void vyndPref::mainViewDidLoad() {
+    populateUsersAndGroups();
+    unwatchLogFile();
+    logText_.clear();
+    savedScroll_.reset();
+
+    // The log reads like a terminal: small fixed-width type, no wrapping, so
+    // long lines run off to the right.
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setStyleHint(QFont::Monospace);
+    mono.setPointSizeF(9.0);
+    ui_->logView->setFont(mono);
+    ui_->logView->document()->setDefaultFont(mono);
+    ui_->logView->setLineWrapMode(QPlainTextEdit::NoWrap);
+    ui_->logView->setWordWrapMode(QTextOption::NoWrap);
+
+    ui_->volumeIcon->setPixmap(
+        mainView_->style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(48, 48));
+    ui_->progress->setRange(0, 0);
+    ui_->progress->hide();
+
+    bindControls();
+    setAuthorized(false);
+    setManagedPrefs(managedPrefsExist());
+    refreshControls();
+}
+
+void vyndPref::didSelect() {
+    setVyndRunning(false);
+    watchLogFile();
+    loadGlobalPreferences();
+    // Showing the pane always starts locked.
+    deauthorize();
+    logTimer_.start();
+    update();
+}
+
+void vyndPref::didUnselect() {
+    logTimer_.stop();
+    unwatchLogFile();
+    if (authorized_)
+        saveGlobalPreferences();
+    deauthorize();
+}
+
+// --- Authorization --------------------------------------------------------
+
+void vyndPref::lockClicked() {
+    if (authorization_) {
+        if (authorizationViewShouldDeauthorize()) {
+            authorization_ = false;
+            authorizationViewDidDeauthorize();
+        }
+        return;
+    }
+    if (!obtain_authorization(kPolkitAction))
+        return;
+    authorization_ = true;
+    authorizationViewDidAuthorize();
+}
+
+void vyndPref::authorizationViewDidAuthorize() {
+    int r = executeLaunchCtl("?");
+    setVyndOff(r);
+    setAuthorized(true);
+}
+
+void vyndPref::authorizationViewDidDeauthorize() {
+    setAuthorized(false);
+}
+
+bool vyndPref::authorizationViewShouldDeauthorize() {
+    if (authorized_)
+        saveGlobalPreferences();
+    return true;
+}
+
+void vyndPref::deauthorize() {
+    bool was = authorization_;
+    authorization_ = false;
+    if (was || authorized_ || canDownload_)
+        authorizationViewDidDeauthorize();
+}
+
+bool vyndPref::managedPrefsExist() const {
+    return fileExists(kPaneManagedPrefsPath);
+}
+
+void vyndPref::setAuthorized(bool flag) {
+    authorized_ = managedPrefsExist() ? false : flag;
+    setCanDownload(flag);
+    if (ui_) {
+        ui_->lockButton->setText(flag ? tr("Click the lock to prevent further changes.")
+                                      : tr("Click the lock to make changes."));
+        updateEnabled();
+    }
+    emit authorizedChanged(authorized_);
+}
+
+void vyndPref::setVyndRunning(bool running) {
+    vyndRunning_ = running;
+    if (ui_) {
+        ui_->runningLabel->setText(running ? tr("vynd is running") : tr("vynd is idle"));
+        ui_->progress->setVisible(running);
+    }
+    emit vyndRunningChanged(running);
+}
+
+void vyndPref::setVyndOff(int off) {
+    vyndOff_ = off;
+    store_.setValue("vynd_off", off);
+    if (ui_) {
+        QSignalBlocker block(ui_->vyndOnCheck);
+        ui_->vyndOnCheck->setChecked(off == 0);
+    }
+    emit vyndOffChanged(off);
+}
+
+void vyndPref::setCanDownload(bool can) {
+    canDownload_ = can;
+}
+
+// --- Privileged calls and actions -------------------------------------------
+
+int vyndPref::executeLaunchCtl(const char* mode, const char* value) {
+    if (!authorization_)
+        return -1;
+    std::vector<std::string> argv = {kVyndctlPath, mode};
+    if (value)
+        argv.push_back(value);
+    std::optional<std::string> line = run_privileged_first_line(argv, 31);
+    if (!line)
+        return -1;
+    // Only a number counts as an answer: usage text, the root message or no
+    // output at all mean the call failed.
+    return replyNumber(*line).value_or(-1);
+}
+
+void vyndPref::executeVynd(const char* option) {
+    if (!authorization_)
+        return;
+    (void)start_privileged({kVyndPath, option});
+}
+
+void vyndPref::runAlert(const QString& title, const QString& message) {
+    QWidget* parent = mainView_ ? mainView_->window() : nullptr;
+    auto* box = new QMessageBox(parent);
+    box->setObjectName("alert");
+    box->setIcon(QMessageBox::Warning);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(title);
+    box->setInformativeText(message);
+    // Both texts are shown as given, never read as markup.
+    for (QLabel* label : box->findChildren<QLabel*>()) label->setTextFormat(Qt::PlainText);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
+void vyndPref::stopProcess() {
+    int r = executeLaunchCtl("0");
+    if (r != 0) {
+        runAlert(tr("Error stopping process"), QString("Error: %1").arg(r));
+        setVyndOff(0);
+    }
+}
+
+void vyndPref::startProcess() {
+    int r = executeLaunchCtl("1");
+    if (r != 0) {
+        runAlert(tr("Error starting process"), QString("Error: %1").arg(r));
+        setVyndOff(1);
+    }
+}
+
+void vyndPref::download() {
+    saveGlobalPreferences();
+    executeVynd("-i");
+}
+
+void vyndPref::redownload() {
+    saveGlobalPreferences();
+    executeVynd("-ci");
+}
+
+void vyndPref::openHelpURL() {
+    QDesktopServices::openUrl(QUrl(kHomePage));
+}
+
+void vyndPref::openSupportURL() {
+    QDesktopServices::openUrl(QUrl(kSupportPage));
+}
+
+void vyndPref::update() {
+    if (savedScroll_) {
+        restoreScrollPosition();
+        savedScroll_.reset();
+    }
+    setVyndRunning(daemonHoldsLock(kPaneLockPath));
+    refreshLog();
+}
+
+// --- Settings bridge ----------------------------------------------------------
+
+void vyndPref::removeVyndKeysFromPrefs() {
+    for (const QString& key : store_.allKeys())
+        if (isVyndKey(key) && store_.hasStoredValue(key))
+            store_.remove(key);
+    store_.sync();
+}
+
+void vyndPref::loadGlobalPreferences() {
+    store_.registerDefaults(registeredDefaults());
+    const char* source = nullptr;
+    if (fileExists(kPaneManagedPrefsPath))
+        source = kPaneManagedPrefsPath;
+    else if (fileExists(kPaneGlobalPrefsPath))
+        source = kPaneGlobalPrefsPath;
+    removeVyndKeysFromPrefs();
+    if (source) {
+        if (auto dict = read_property_list_dictionary(source)) {
+            QVariantMap values = variantFromPlist(dict->get()).toMap();
+            for (auto it = values.begin(); it != values.end(); ++it) store_.setValue(it.key(), *it);
+        }
+    }
+    setVyndOff(static_cast<int>(store_.integer("vynd_off")));
+    refreshControls();
+}
+
+void vyndPref::saveGlobalPreferences() {
+    store_.sync();
+    Plist dict(plist_new_dict());
+    for (const QString& key : store_.allKeys()) {
+        if (!isVyndKey(key))
+            continue;
+        if (plist_t node = plistFromVariant(store_.value(key)))
+            plist_dict_set_item(dict.get(), key.toUtf8().constData(), node);
+    }
+    if (fileExists(kPaneManagedPrefsPath))
+        return;
+    std::optional<std::string> path = tempFilePath();
+    if (!path)
+        return;
+    std::string err;
+    if (!write_property_list_atomically(*path, dict.get(), &err, 0644)) {
+        system_log(err);
+        unlink(path->c_str());
+        return;
+    }
+    (void)executeLaunchCtl("p", path->c_str());
+    // vyndctl has copied it (or failed to); the hand-over file is not left
+    // lying about.
+    unlink(path->c_str());
+}
+
+int vyndPref::getSchedule() const {
+    auto job = read_property_list_dictionary(kJobFilePath);
+    if (!job)
+        return -1;
+    if (plist_dict_get_item(job->get(), "StartCalendarInterval"))
+        return 2;
+    int64_t v = plist_dict_int(job->get(), "StartInterval").value_or(0);
+    if (v >= 41 && v <= 79)
+        return 0;
+    if (v >= 3401 && v <= 3799)
+        return 1;
+    return -1;
+}
+
+void vyndPref::setSchedule(int index) {
+    unsigned seconds;
+    if (index == 0)
+        seconds = QRandomGenerator::system()->generate() % 21 + 50;
+    else if (index == 1)
+        seconds = QRandomGenerator::system()->generate() % 201 + 3500;
+    else {
+        setDayStartTime(QTime(10, 0));
+        return;
+    }
+    if (!authorized_)
+        return;
+    std::string text = std::to_string(seconds);
+    (void)executeLaunchCtl("t", text.c_str());
+    emit scheduleChanged();
+}
+
+std::optional<QTime> vyndPref::dayStartTime() const {
+    auto job = read_property_list_dictionary(kJobFilePath);
+    if (!job)
+        return std::nullopt;
+    plist_t calendar = plist_dict_get_item(job->get(), "StartCalendarInterval");
+    if (!calendar)
+        return std::nullopt;
+    int64_t hour = 0, minute = 0;
+    if (plist_get_node_type(calendar) == PLIST_DICT) {
+        hour = plist_dict_int(calendar, "Hour").value_or(0);
+        minute = plist_dict_int(calendar, "Minute").value_or(0);
+    }
+    // Out-of-range values (no range is checked on write) roll over as a
+    // calendar would: 25:99 is 02:39 the next day.
+    int total = static_cast<int>(((hour * 60 + minute) % 1440 + 1440) % 1440);
+    return QTime(total / 60, total % 60);
+}
+
+void vyndPref::setDayStartTime(QTime time) {
+    if (!authorized_ || !time.isValid())
+        return;
+    std::string text = time.toString("HH:mm").toStdString();
+    (void)executeLaunchCtl("t", text.c_str());
+    emit scheduleChanged();
+}
+
+bool vyndPref::usingPrivateSUS() const {
+    return store_.integer("vynd_sus_mode") == 2;
+}
+
+void vyndPref::toggleEncryptPassword(int senderValue) {
+    std::string passwd = store_.text("vynd_passwd").toStdString();
+    std::string username = store_.text("vynd_username").toStdString();
+    if (senderValue != 0) {
+        store_.setValue("vynd_passwd", optionalText(PasswordValueTransformer::encode(passwd)));
+        store_.setValue("vynd_username", optionalText(PasswordValueTransformer::encode(username)));
+    } else {
+        store_.setValue("vynd_passwd", optionalText(PasswordValueTransformer::decode(passwd)));
+        store_.setValue("vynd_username", optionalText(PasswordValueTransformer::decode(username)));
+    }
+}
+
+// --- Users and groups ---------------------------------------------------------
+
+void vyndPref::populateUsersAndGroups() {
+    *users_ = local_user_names();
+    *groups_ = local_group_names();
+}
+
+// --- Log view -----------------------------------------------------------------
+
+void vyndPref::watchLogFile() {
+    log_.start();
+}
+
+void vyndPref::unwatchLogFile() {
+    log_.stop();
+}
+
+void vyndPref::saveScrollPosition() {
+    if (!ui_)
+        return;
+    savedScroll_ = ScrollPosition{ui_->logView->horizontalScrollBar()->value(),
+                                  ui_->logView->verticalScrollBar()->value()};
+}
+
+void vyndPref::restoreScrollPosition() {
+    if (!ui_ || !savedScroll_)
+        return;
+    ui_->logView->horizontalScrollBar()->setValue(savedScroll_->horizontal);
+    ui_->logView->verticalScrollBar()->setValue(savedScroll_->vertical);
+}
+
+void vyndPref::setLogText(const QString& text) {
+    saveScrollPosition();
+    logText_ = text;
+    if (ui_)
+        ui_->logView->setPlainText(text);
+    restoreScrollPosition();
+    emit logTextChanged();
+}
+
+void vyndPref::setLogPlainText(const QString& text) {
+    setLogText(text);
+}
+
+void vyndPref::appendLogText(const QString& piece) {
+    saveScrollPosition();
+    logText_ += piece;
+    if (ui_) {
+        // Insert at the end without touching the view's own cursor, so the
+        // part of the log being read stays where it is.
+        QTextCursor end(ui_->logView->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(piece);
+    }
+    restoreScrollPosition();
+    emit logTextChanged();
+}
+
+void vyndPref::refreshLog() {
+    LogFollower::Update u = log_.poll();
+    switch (u.change) {
+        case LogFollower::Change::None:
+            break;
+        case LogFollower::Change::Replaced:
+            setLogPlainText(u.text);
+            break;
+        case LogFollower::Change::Appended:
+            appendLogText(u.text);
+            break;
+        case LogFollower::Change::Emptied:
+            setLogPlainText(QString());
+            break;
+    }
+}
+
+void vyndPref::clearLogFile() {
+    if (authorization_)
+        (void)run_privileged_first_line({"/bin/sh", "-c", "cat /dev/null > /var/log/vynd.log"});
+    setLogPlainText(QString());
+    log_.rewind();
+}
+
+void vyndPref::openLogFile() {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(kPaneLogPath));
+}
+
+// --- Controls -------------------------------------------------------------------
+
+void vyndPref::bindControls() {
+    auto bindText = [this](QLineEdit* edit, const char* key, bool credential) {
+        QString k = key;
+        refreshers_.push_back([this, edit, k, credential] {
+            QSignalBlocker block(edit);
+            QString stored = store_.text(k);
+            if (credential) {
+                auto shown = passwordTransformer_.transformedValue(stored.toStdString());
+                stored = shown ? QString::fromStdString(*shown) : QString();
+            }
+            if (edit->text() != stored)
+                edit->setText(stored);
+        });
+        connect(edit, &QLineEdit::textEdited, this, [this, k, credential](const QString& text) {
+            if (credential)
+                store_.setValue(
+                    k,
+                    optionalText(passwordTransformer_.reverseTransformedValue(text.toStdString())));
+            else
+                store_.setValue(k, text);
+        });
+        settingsControls_.push_back(edit);
+    };
+    auto bindCheck = [this](QCheckBox* check, const char* key) {
+        QString k = key;
+        refreshers_.push_back([this, check, k] {
+            QSignalBlocker block(check);
+            check->setChecked(store_.flag(k));
+        });
+        connect(check, &QCheckBox::clicked, this, [this, k](bool on) { store_.setValue(k, on); });
+        settingsControls_.push_back(check);
+    };
+    auto bindSpin = [this](QSpinBox* spin, const char* key) {
+        QString k = key;
+        refreshers_.push_back([this, spin, k] {
+            QSignalBlocker block(spin);
+            spin->setValue(static_cast<int>(store_.integer(k)));
+        });
+        connect(spin, &QSpinBox::valueChanged, this,
+                [this, k](int value) { store_.setValue(k, value); });
+        settingsControls_.push_back(spin);
+    };
+    auto bindCombo = [this](QComboBox* combo, const char* key) {
+        QString k = key;
+        refreshers_.push_back([this, combo, k] {
+            QSignalBlocker block(combo);
+            qlonglong v = store_.integer(k);
+            // Modes other than off and private use the computer's catalog.
+            combo->setCurrentIndex(v == 0 || v == 2 ? int(v) : 1);
+        });
+        connect(combo, &QComboBox::activated, this,
+                [this, k](int index) { store_.setValue(k, index); });
+        settingsControls_.push_back(combo);
+    };
+
+    Ui::vyndPref& ui = *ui_;
+    bindText(ui.hostEdit, "vynd_host", false);
+    bindText(ui.usernameEdit, "vynd_username", true);
+    bindText(ui.passwordEdit, "vynd_passwd", true);
+    bindCheck(ui.encryptPassCheck, "vynd_encrypt_pass");
+    connect(ui.encryptPassCheck, &QCheckBox::clicked, this,
+            [this](bool on) { toggleEncryptPassword(on ? 1 : 0); });
+    bindCheck(ui.volumeHiddenCheck, "vynd_volume_hidden");
+
+    bindText(ui.appPathEdit, "vynd_app_path", false);
+    bindText(ui.userPathEdit, "vynd_user_path", false);
+    bindText(ui.libPathEdit, "vynd_library_path", false);
+    bindText(ui.pkgPathEdit, "vynd_pkg_path", false);
+    bindCheck(ui.keepAppSyncedCheck, "vynd_keep_app_synced");
+    bindCheck(ui.keepUserSyncedCheck, "vynd_keep_user_synced");
+    bindCheck(ui.keepLibSyncedCheck, "vynd_keep_lib_synced");
+    bindCheck(ui.setAppPermCheck, "vynd_set_app_perm");
+    bindCheck(ui.setUserPermCheck, "vynd_set_user_perm");
+    bindCheck(ui.setLibPermCheck, "vynd_set_lib_perm");
+
+    bindSpin(ui.bandwidthSpin, "vynd_bandwidth");
+    bindCheck(ui.autoRestartCheck, "vynd_auto_restart");
+    bindCheck(ui.runAtLoginCheck, "vynd_run_at_login");
+
+    bindCombo(ui.susModeCombo, "vynd_sus_mode");
+    bindText(ui.susServerEdit, "vynd_sus_server", false);
+    bindCheck(ui.susRestartCheck, "vynd_sus_restart");
+    bindCheck(ui.susRepairCheck, "vynd_sus_repair");
+
+    ui.appPermsTable->configure(
+        &store_, {"vynd_app_owner", "vynd_app_group", "vynd_app_perms", "vynd_set_app_perm"},
+        users_, groups_);
+    ui.userPermsTable->configure(
+        &store_, {"vynd_user_owner", "vynd_user_group", "vynd_user_perms", "vynd_set_user_perm"},
+        users_, groups_);
+    ui.libPermsTable->configure(
+        &store_, {"vynd_lib_owner", "vynd_lib_group", "vynd_lib_perms", "vynd_set_lib_perm"},
+        users_, groups_);
+    tables_ = {ui.appPermsTable, ui.userPermsTable, ui.libPermsTable};
+
+    // The schedule lives in the job file, not in the settings.
+    settingsControls_.push_back(ui.scheduleCombo);
+    settingsControls_.push_back(ui.vyndOnCheck);
+    connect(ui.scheduleCombo, &QComboBox::activated, this, [this](int index) {
+        setSchedule(index);
+        refreshSchedule();
+    });
+    connect(ui.dayStartTimeEdit, &QTimeEdit::editingFinished, this, [this] {
+        setDayStartTime(ui_->dayStartTimeEdit->time());
+        refreshSchedule();
+    });
+    // The switch shows the new state at once; a failed action puts it back.
+    connect(ui.vyndOnCheck, &QCheckBox::clicked, this, [this](bool on) {
+        setVyndOff(on ? 0 : 1);
+        if (on)
+            startProcess();
+        else
+            stopProcess();
+    });
+
+    connect(ui.lockButton, &QPushButton::clicked, this, &vyndPref::lockClicked);
+    connect(ui.downloadButton, &QPushButton::clicked, this, &vyndPref::download);
+    connect(ui.redownloadButton, &QPushButton::clicked, this, &vyndPref::redownload);
+    connect(ui.setupShareButton, &QPushButton::clicked, this, &vyndPref::setupShare);
+    connect(ui.clearLogButton, &QPushButton::clicked, this, &vyndPref::clearLogFile);
+    connect(ui.openLogButton, &QPushButton::clicked, this, &vyndPref::openLogFile);
+    connect(ui.helpButton, &QPushButton::clicked, this, &vyndPref::openHelpURL);
+    connect(ui.supportButton, &QPushButton::clicked, this, &vyndPref::openSupportURL);
+
+    connect(&store_, &SettingsStore::valueChanged, this, [this] { updateEnabled(); });
+}
+
+void vyndPref::refreshSchedule() {
+    if (!ui_)
+        return;
+    QSignalBlocker comboBlock(ui_->scheduleCombo);
+    QSignalBlocker timeBlock(ui_->dayStartTimeEdit);
+    ui_->scheduleCombo->setCurrentIndex(getSchedule());
+    ui_->dayStartTimeEdit->setTime(dayStartTime().value_or(QTime(10, 0)));
+    updateEnabled();
+}
+
+void vyndPref::refreshControls() {
+    if (!ui_)
+        return;
+    for (auto& refresh : refreshers_) refresh();
+    for (PermissionsTable* table : tables_) table->refresh();
+    {
+        QSignalBlocker block(ui_->vyndOnCheck);
+        ui_->vyndOnCheck->setChecked(vyndOff_ == 0);
+    }
+    refreshSchedule();
+}
+
+void vyndPref::updateEnabled() {
+    if (!ui_)
+        return;
+    for (QWidget* control : settingsControls_) control->setEnabled(authorized_);
+    ui_->susServerEdit->setEnabled(authorized_ && usingPrivateSUS());
+    ui_->dayStartTimeEdit->setEnabled(authorized_ && ui_->scheduleCombo->currentIndex() == 2);
+    for (PermissionsTable* table : tables_) table->setAuthorized(authorized_);
+    // Running the daemon needs the lock open, not editable settings.
+    ui_->downloadButton->setEnabled(canDownload_);
+    ui_->redownloadButton->setEnabled(canDownload_);
+    ui_->clearLogButton->setEnabled(canDownload_);
+    ui_->setupShareButton->setEnabled(authorized_ && shareSetupAvailable());
+}
+
+}  // namespace vynd

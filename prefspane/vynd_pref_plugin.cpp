@@ -1,0 +1,12 @@
+// The plug-in's root object: makes vyndPref panes for the settings host.
+#include "vynd_pref_plugin.h"
+
+#include "vynd_pref.h"
+
+namespace vynd {
+
+std::unique_ptr<PreferencePane> vyndPrefPlugin::createPane(QSettings* settings) {
+    return std::make_unique<vyndPref>(settings);
+}
+
+}  // namespace vynd
