@@ -1,0 +1,87 @@
+// vyndctl: the privileged control tool the pane runs for what needs root.
+#include "ctl.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "ctl_log.h"
+#include "global_prefs.h"
+#include "job_control.h"
+#include "reply.h"
+#include "reschedule.h"
+
+namespace vynd {
+
+namespace {
+
+void print_usage() {
+    std::fputs(
+        "usage: vyndctl [01?rt]\n"
+        "wrapper for launchctl called by prefs pane with elevated privileges to set\n"
+        "real user id to root since launchctl uses it and not the effective user id\n"
+        "to determine which launch daemons to control.\n"
+        "\t0 : stop vynd\n"
+        "\t1 : start vynd\n"
+        "\t? : status - 1(stopped), 0(running)\n"
+        "\tt : change StartInterval in seconds or StartCalendarInterval HH:MM\n"
+        "\tp <pref plist> : set global preferences\n",
+        stdout);
+}
+
+// The pane reads the reply as settings saved or not; nothing tells it
+// which, so the reply stays 255 either way and the reason goes to the log.
+int set_global_preferences(int argc, char** argv) {
+    if (argc < 3)
+        return 255;
+    std::string err;
+    if (!replace_global_preferences(argv[2], &err))
+        ctl_log(err);
+    return 255;
+}
+
+}  // namespace
+
+int vyndctl_main(int argc, char** argv) {
+    if (argc <= 1) {
+        print_usage();
+        return 0;
+    }
+    if (geteuid() != 0) {
+        std::fputs("Need to be running as root!\n", stdout);
+        return 0;
+    }
+    // The pane's privileged start may make only the effective user root.
+    [[maybe_unused]] int ignored = setuid(0);
+    openlog("vyndctl", LOG_PID, LOG_DAEMON);
+
+    int reply = 0;
+    switch (argv[1][0]) {
+        case '0':
+            reply = reply_value(job_unload());
+            break;
+        case '1':
+            reply = reply_value(job_load());
+            break;
+        case '?':
+            reply = reply_value(job_list());
+            break;
+        case 't':
+            if (argc < 3) {
+                print_usage();
+                return 0;
+            }
+            reply = reschedule(argv[2]);
+            break;
+        case 'p':
+            reply = set_global_preferences(argc, argv);
+            break;
+        default:
+            print_usage();
+            return 0;
+    }
+    std::printf("%d\n", reply);
+    return 0;
+}
+
+}  // namespace vynd

@@ -1,0 +1,65 @@
+// Mode t: a new schedule for the daemon's job, written into the job file.
+#include "reschedule.h"
+
+#include <cstdlib>
+#include <vector>
+
+#include "ctl_log.h"
+#include "property_list.h"
+#include "reply.h"
+
+namespace vynd {
+
+namespace {
+
+std::vector<std::string> split_at_colons(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1)
+        parts.push_back(text.substr(start, colon - start));
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+// Integers are stored as libplist keeps them: a signed value in its
+// unsigned node, written back as the signed number.
+plist_t integer(int value) {
+    return plist_new_uint(static_cast<uint64_t>(static_cast<int64_t>(value)));
+}
+
+}  // namespace
+
+void set_schedule(plist_t job, const std::string& value) {
+    auto parts = split_at_colons(value);
+    if (parts.size() == 2) {
+        plist_t calendar = plist_new_dict();
+        plist_dict_set_item(calendar, "Hour", integer(std::atoi(parts[0].c_str())));
+        plist_dict_set_item(calendar, "Minute", integer(std::atoi(parts[1].c_str())));
+        plist_dict_set_item(job, "StartCalendarInterval", calendar);
+        if (plist_dict_get_item(job, "StartInterval"))
+            plist_dict_remove_item(job, "StartInterval");
+    } else {
+        plist_dict_set_item(job, "StartInterval", integer(std::atoi(value.c_str())));
+        if (plist_dict_get_item(job, "StartCalendarInterval"))
+            plist_dict_remove_item(job, "StartCalendarInterval");
+    }
+}
+
+int reschedule(const std::string& value, const std::string& job_file) {
+    bool loaded = job_list() == 0;
+    int reply = 255;
+    if (loaded)
+        reply = reply_value(job_unload());
+    // A missing or broken job file is left alone; the job is still reloaded.
+    if (auto job = read_property_list_dictionary(job_file)) {
+        set_schedule(job->get(), value);
+        std::string err;
+        if (!write_property_list_atomically(job_file, job->get(), &err, 0644))
+            ctl_log(err);
+    }
+    if (loaded)
+        reply = reply_value(job_load(job_file));
+    return reply;
+}
+
+}  // namespace vynd

@@ -1,0 +1,84 @@
+// The job file's schedule keys as the timer keeps them, and as mode t sets them.
+#include <gtest/gtest.h>
+
+#include "job_control.h"
+#include "property_list.h"
+#include "reschedule.h"
+
+namespace {
+
+vynd::Plist job(const std::string& body) {
+    auto parsed = vynd::parse_property_list(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>Label</key><string>com.quenderlyn.vynd</string>" +
+        body + "</dict></plist>");
+    EXPECT_TRUE(parsed);
+    return parsed ? std::move(*parsed) : vynd::Plist(plist_new_dict());
+}
+
+const std::string kResets = "[Timer]\nOnBootSec=\nOnUnitActiveSec=\nOnCalendar=\n";
+
+}  // namespace
+
+TEST(TimerSchedule, IntervalRunsAfterEachRunAndSoonAfterBoot) {
+    EXPECT_EQ(vynd::timer_schedule(job("<key>StartInterval</key><integer>3600</integer>").get()),
+              kResets + "OnBootSec=300s\nOnUnitActiveSec=3600s\n");
+    EXPECT_EQ(vynd::timer_schedule(job("<key>StartInterval</key><integer>57</integer>").get()),
+              kResets + "OnBootSec=57s\nOnUnitActiveSec=57s\n");
+}
+
+TEST(TimerSchedule, CalendarRunsDailyAtThatTime) {
+    EXPECT_EQ(vynd::timer_schedule(job("<key>StartCalendarInterval</key><dict><key>Hour</key>"
+                                       "<integer>7</integer><key>Minute</key><integer>5</integer>"
+                                       "</dict>")
+                                       .get()),
+              kResets + "OnCalendar=*-*-* 07:05:00\n");
+    // A key left out matches every value, as launchd reads it.
+    EXPECT_EQ(vynd::timer_schedule(job("<key>StartCalendarInterval</key><dict><key>Minute</key>"
+                                       "<integer>30</integer></dict>")
+                                       .get()),
+              kResets + "OnCalendar=*-*-* *:30:00\n");
+    EXPECT_EQ(vynd::timer_schedule(job("<key>StartCalendarInterval</key><array>"
+                                       "<dict><key>Hour</key><integer>1</integer><key>Minute</key>"
+                                       "<integer>0</integer></dict>"
+                                       "<dict><key>Hour</key><integer>13</integer><key>Minute</key>"
+                                       "<integer>0</integer></dict></array>")
+                                       .get()),
+              kResets + "OnCalendar=*-*-* 01:00:00\nOnCalendar=*-*-* 13:00:00\n");
+}
+
+TEST(TimerSchedule, RefusesWhatTheTimerCannotKeep) {
+    for (const char* body : {
+             "",
+             "<key>StartInterval</key><integer>0</integer>",
+             "<key>StartInterval</key><integer>-60</integer>",
+             "<key>StartInterval</key><string>60</string>",
+             "<key>StartCalendarInterval</key><dict><key>Hour</key><integer>25</integer>"
+             "<key>Minute</key><integer>99</integer></dict>",
+             "<key>StartCalendarInterval</key><dict><key>Hour</key><integer>-1</integer></dict>",
+             "<key>StartCalendarInterval</key><string>10:30</string>",
+         })
+        EXPECT_FALSE(vynd::timer_schedule(job(body).get())) << body;
+}
+
+TEST(SetSchedule, ReadsValuesAsAtoiDoesAndKeepsOneKey) {
+    struct Case {
+        const char* value;
+        std::optional<int64_t> interval, hour, minute;
+    };
+    for (const Case& c : {Case{"10:30", {}, 10, 30}, Case{"7:", {}, 7, 0}, Case{":30", {}, 0, 30},
+                          Case{"25:99", {}, 25, 99}, Case{" +8:x", {}, 8, 0},
+                          Case{"-3:4", {}, -3, 4}, Case{"1:2:3", 1, {}, {}}, Case{"7", 7, {}, {}},
+                          Case{"90s", 90, {}, {}}, Case{"abc", 0, {}, {}}, Case{"", 0, {}, {}}}) {
+        auto dict =
+            job("<key>StartInterval</key><integer>60</integer>"
+                "<key>StartCalendarInterval</key><dict/>");
+        vynd::set_schedule(dict.get(), c.value);
+        EXPECT_EQ(vynd::plist_dict_int(dict.get(), "StartInterval"), c.interval) << c.value;
+        plist_t calendar = plist_dict_get_item(dict.get(), "StartCalendarInterval");
+        EXPECT_EQ(calendar != nullptr, c.hour.has_value()) << c.value;
+        EXPECT_EQ(vynd::plist_dict_int(calendar, "Hour"), c.hour) << c.value;
+        EXPECT_EQ(vynd::plist_dict_int(calendar, "Minute"), c.minute) << c.value;
+        EXPECT_EQ(vynd::plist_dict_string(dict.get(), "Label"), "com.quenderlyn.vynd");
+    }
+}
