@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -99,7 +100,11 @@ void vyndPref::mainViewDidLoad() {
     // The log reads like a terminal: small fixed-width type, no wrapping, so
     // long lines run off to the right.
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setStyleHint(QFont::Monospace);
+    if (!QFontInfo(mono).fixedPitch()) {
+        mono = QFont("monospace");
+        mono.setStyleHint(QFont::TypeWriter);
+        mono.setFixedPitch(true);
+    }
     mono.setPointSizeF(9.0);
     ui_->logView->setFont(mono);
     ui_->logView->document()->setDefaultFont(mono);
@@ -510,7 +515,7 @@ void vyndPref::openLogFile() {
 void vyndPref::bindControls() {
     auto bindText = [this](QLineEdit* edit, const char* key, bool credential) {
         QString k = key;
-        refreshers_.push_back([this, edit, k, credential] {
+        refreshers_[k] = [this, edit, k, credential] {
             QSignalBlocker block(edit);
             QString stored = store_.text(k);
             if (credential) {
@@ -519,7 +524,7 @@ void vyndPref::bindControls() {
             }
             if (edit->text() != stored)
                 edit->setText(stored);
-        });
+        };
         connect(edit, &QLineEdit::textEdited, this, [this, k, credential](const QString& text) {
             if (credential)
                 store_.setValue(
@@ -532,31 +537,31 @@ void vyndPref::bindControls() {
     };
     auto bindCheck = [this](QCheckBox* check, const char* key) {
         QString k = key;
-        refreshers_.push_back([this, check, k] {
+        refreshers_[k] = [this, check, k] {
             QSignalBlocker block(check);
             check->setChecked(store_.flag(k));
-        });
+        };
         connect(check, &QCheckBox::clicked, this, [this, k](bool on) { store_.setValue(k, on); });
         settingsControls_.push_back(check);
     };
     auto bindSpin = [this](QSpinBox* spin, const char* key) {
         QString k = key;
-        refreshers_.push_back([this, spin, k] {
+        refreshers_[k] = [this, spin, k] {
             QSignalBlocker block(spin);
             spin->setValue(static_cast<int>(store_.integer(k)));
-        });
+        };
         connect(spin, &QSpinBox::valueChanged, this,
                 [this, k](int value) { store_.setValue(k, value); });
         settingsControls_.push_back(spin);
     };
     auto bindCombo = [this](QComboBox* combo, const char* key) {
         QString k = key;
-        refreshers_.push_back([this, combo, k] {
+        refreshers_[k] = [this, combo, k] {
             QSignalBlocker block(combo);
             qlonglong v = store_.integer(k);
             // Modes other than off and private use the computer's catalog.
             combo->setCurrentIndex(v == 0 || v == 2 ? int(v) : 1);
-        });
+        };
         connect(combo, &QComboBox::activated, this,
                 [this, k](int index) { store_.setValue(k, index); });
         settingsControls_.push_back(combo);
@@ -631,7 +636,16 @@ void vyndPref::bindControls() {
     connect(ui.helpButton, &QPushButton::clicked, this, &vyndPref::openHelpURL);
     connect(ui.supportButton, &QPushButton::clicked, this, &vyndPref::openSupportURL);
 
-    connect(&store_, &SettingsStore::valueChanged, this, [this] { updateEnabled(); });
+    // A control shows its key again whenever the key changes, whoever changed it.
+    connect(&store_, &SettingsStore::valueChanged, this, [this](const QString& key) {
+        auto it = refreshers_.find(key);
+        if (it != refreshers_.end())
+            it->second();
+        updateEnabled();
+    });
+    // Whoever scrolls the log by hand decides where it stands.
+    for (QScrollBar* bar : {ui.logView->verticalScrollBar(), ui.logView->horizontalScrollBar()})
+        connect(bar, &QAbstractSlider::actionTriggered, this, [this] { savedScroll_.reset(); });
 }
 
 void vyndPref::refreshSchedule() {
@@ -647,7 +661,7 @@ void vyndPref::refreshSchedule() {
 void vyndPref::refreshControls() {
     if (!ui_)
         return;
-    for (auto& refresh : refreshers_) refresh();
+    for (auto& [key, refresh] : refreshers_) refresh();
     for (PermissionsTable* table : tables_) table->refresh();
     {
         QSignalBlocker block(ui_->vyndOnCheck);

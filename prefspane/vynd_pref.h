@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -146,7 +147,7 @@ class vyndPref : public QObject, public PreferencePane {
     QPointer<QWidget> mainView_;
     SettingsStore store_;
     PasswordValueTransformer passwordTransformer_;
-    std::vector<std::function<void()>> refreshers_;
+    std::map<QString, std::function<void()>> refreshers_;
     std::vector<QWidget*> settingsControls_;
     std::vector<PermissionsTable*> tables_;
 
