@@ -15,7 +15,8 @@ inline constexpr const char* kJobFile = "/Library/LaunchDaemons/com.quenderlyn.v
 // (0 means loaded or done), or -1 when the command could not be run at all.
 // Nothing is written to standard output or standard error.
 
-// 0 when the job is loaded (its timer is active), non-zero when it is not.
+// 0 when the job is loaded (its timer is active), 1 when it is not, another
+// status when the service manager fails.
 [[nodiscard]] int job_list();
 
 // Stops the job and marks it disabled, so it stays stopped across restarts.

@@ -22,6 +22,8 @@ namespace {
 
 const char kSystemctl[] = "/bin/systemctl";
 const char kTimer[] = "vynd.timer";
+// systemctl is-active: the unit is not active (or not known at all).
+const int kNotActive = 3;
 // An administrator's drop-in, so the schedule outlives a reboot and an
 // upgrade of the packaged unit.
 const char kDropInDir[] = "/etc/systemd/system/vynd.timer.d";
@@ -119,7 +121,10 @@ std::optional<std::string> timer_schedule(plist_t job) {
 }
 
 int job_list() {
-    return systemctl({"is-active", "--quiet", kTimer});
+    // "Not active" is 3 to systemctl but 1 to callers, as a job that is not
+    // loaded always was; other failures keep their own status.
+    int status = systemctl({"is-active", "--quiet", kTimer});
+    return status == kNotActive ? 1 : status;
 }
 
 int job_unload() {

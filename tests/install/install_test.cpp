@@ -1,0 +1,156 @@
+// Installing the system into a staging root: what goes where, and nothing more.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "process.h"
+#include "property_list.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Installs once into a staging root shared by the tests of this file.
+class Installed : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        char tmpl[] = "/tmp/vynd-install-XXXXXX";
+        ASSERT_TRUE(mkdtemp(tmpl));
+        root_ = tmpl;
+        // DESTDIR reaches cmake through the environment of the child only.
+        std::string destdir = "DESTDIR=" + root_.string();
+        status_ = vynd::run_process(
+            {"/usr/bin/env", destdir, VYND_CMAKE, "--install", VYND_BUILD_DIR, "--prefix", "/usr"});
+    }
+    static void TearDownTestSuite() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    void SetUp() override { ASSERT_EQ(status_, 0) << "cmake --install failed"; }
+
+    static fs::path at(const std::string& inside) { return root_ / inside.substr(1); }
+
+    static inline fs::path root_;
+    static inline int status_ = -1;
+};
+
+TEST_F(Installed, ProgramsInTheSupportFolder) {
+    for (const char* name : {"vynd", "vyndctl"}) {
+        fs::path program = at(std::string("/Library/Application Support/Quenderlyn/") + name);
+        struct stat st;
+        ASSERT_EQ(stat(program.c_str(), &st), 0) << program;
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(st.st_mode & 0111, 0111u) << program;
+        // Nobody but root may change what root runs.
+        EXPECT_EQ(st.st_mode & 022, 0u) << program;
+    }
+}
+
+TEST_F(Installed, JobFileStartsTheDaemonAboutHourly) {
+    auto job =
+        vynd::read_property_list_dictionary(at("/Library/LaunchDaemons/com.quenderlyn.vynd.plist"));
+    ASSERT_TRUE(job);
+    EXPECT_EQ(vynd::plist_dict_string(job->get(), "Label"), "com.quenderlyn.vynd");
+    plist_t args = plist_dict_get_item(job->get(), "ProgramArguments");
+    ASSERT_TRUE(args);
+    ASSERT_EQ(plist_array_get_size(args), 2u);
+    char* text = nullptr;
+    plist_get_string_val(plist_array_get_item(args, 0), &text);
+    EXPECT_STREQ(text, "/Library/Application Support/Quenderlyn/vynd");
+    free(text);
+    plist_get_string_val(plist_array_get_item(args, 1), &text);
+    EXPECT_STREQ(text, "-i");
+    free(text);
+    auto interval = vynd::plist_dict_int(job->get(), "StartInterval");
+    ASSERT_TRUE(interval);
+    EXPECT_GE(*interval, 3401);
+    EXPECT_LE(*interval, 3799);
+    EXPECT_FALSE(plist_dict_get_item(job->get(), "StartCalendarInterval"));
+}
+
+TEST_F(Installed, SystemdUnitsRunTheDaemonOnATimer) {
+    std::string service = slurp(at("/usr/lib/systemd/system/vynd.service"));
+    EXPECT_NE(service.find("Type=oneshot\n"), std::string::npos);
+    EXPECT_NE(service.find("ExecStart=\"/Library/Application Support/Quenderlyn/vynd\" -i\n"),
+              std::string::npos);
+    std::string timer = slurp(at("/usr/lib/systemd/system/vynd.timer"));
+    EXPECT_NE(timer.find("OnUnitActiveSec=3600s\n"), std::string::npos);
+    EXPECT_NE(timer.find("WantedBy=timers.target\n"), std::string::npos);
+}
+
+TEST_F(Installed, PolkitPolicyCoversTheThreePrivilegedPrograms) {
+    std::string policy = slurp(at("/usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"));
+    for (const char* path : {"/Library/Application Support/Quenderlyn/vyndctl",
+                             "/Library/Application Support/Quenderlyn/vynd", "/bin/sh"})
+        EXPECT_NE(policy.find(std::string("exec.path\">") + path + "<"), std::string::npos) << path;
+    EXPECT_NE(policy.find("<allow_active>auth_admin_keep</allow_active>"), std::string::npos);
+    EXPECT_EQ(policy.find(">yes<"), std::string::npos) << "no action may go unauthenticated";
+}
+
+TEST_F(Installed, ManualPages) {
+    for (const char* page : {"vynd.8", "vyndctl.8"})
+        EXPECT_TRUE(fs::is_regular_file(at(std::string("/usr/share/man/man8/") + page))) << page;
+}
+
+TEST_F(Installed, NothingElseUnderTheMirroredAreas) {
+    EXPECT_FALSE(fs::exists(at("/Applications")));
+    EXPECT_FALSE(fs::exists(at("/Users")));
+    std::set<std::string> library;
+    for (const auto& entry : fs::recursive_directory_iterator(at("/Library")))
+        library.insert("/" + fs::relative(entry.path(), root_).string());
+    for (const auto& path : library) {
+        bool ours = path == "/Library/LaunchDaemons" ||
+                    path == "/Library/LaunchDaemons/com.quenderlyn.vynd.plist" ||
+                    path == "/Library/Application Support" ||
+                    path.rfind("/Library/Application Support/Quenderlyn", 0) == 0;
+        EXPECT_TRUE(ours) << path;
+    }
+    // The settings are made by the administrator, not by installing.
+    EXPECT_FALSE(fs::exists(at("/Library/Preferences")));
+}
+
+// The Debian package carries the same files and says what it needs.
+TEST(DebianPackage, DeclaresItsDependenciesAndKeepsTheJobFile) {
+    char tmpl[] = "/tmp/vynd-package-XXXXXX";
+    ASSERT_TRUE(mkdtemp(tmpl));
+    fs::path out = tmpl;
+    ASSERT_EQ(
+        vynd::run_process({VYND_CPACK, "--config",
+                           std::string(VYND_BUILD_DIR) + "/CPackConfig.cmake", "-B", out.string()}),
+        0);
+    fs::path deb;
+    for (const auto& entry : fs::directory_iterator(out))
+        if (entry.path().extension() == ".deb")
+            deb = entry.path();
+    ASSERT_FALSE(deb.empty());
+    fs::path control = out / "control";
+    ASSERT_EQ(vynd::run_process({"/usr/bin/dpkg-deb", "--control", deb.string(), control.string()}),
+              0);
+    std::string fields = slurp(control / "control");
+    for (const char* needed : {"rsync", "libplist3", "systemd", "pkexec"})
+        EXPECT_NE(fields.find(needed), std::string::npos) << needed << " in\n" << fields;
+    // Upgrades must not undo the schedule the administrator chose.
+    EXPECT_EQ(slurp(control / "conffiles"), "/Library/LaunchDaemons/com.quenderlyn.vynd.plist\n");
+    fs::path tree = out / "tree";
+    ASSERT_EQ(vynd::run_process({"/usr/bin/dpkg-deb", "--extract", deb.string(), tree.string()}),
+              0);
+    for (const char* path :
+         {"Library/Application Support/Quenderlyn/vynd",
+          "Library/Application Support/Quenderlyn/vyndctl",
+          "Library/LaunchDaemons/com.quenderlyn.vynd.plist", "usr/lib/systemd/system/vynd.timer",
+          "usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"})
+        EXPECT_TRUE(fs::exists(tree / path)) << path;
+    std::error_code ignored;
+    fs::remove_all(out, ignored);
+}
+
+}  // namespace
