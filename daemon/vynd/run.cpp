@@ -14,9 +14,9 @@
 #include "notify.h"
 #include "prefs.h"
 #include "restart.h"
+#include "share_url.h"
 #include "software_update.h"
 #include "system_log.h"
-#include "url.h"
 #include "users.h"
 
 namespace vynd {

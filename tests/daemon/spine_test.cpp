@@ -11,7 +11,7 @@
 #include "log.h"
 #include "prefs.h"
 #include "property_list.h"
-#include "url.h"
+#include "share_url.h"
 #include "value_transformers.h"
 
 namespace fs = std::filesystem;

@@ -1,8 +1,7 @@
 // Share URLs taken apart and where their shares are mounted.
 #include <gtest/gtest.h>
 
-#include "mount.h"
-#include "url.h"
+#include "share_url.h"
 
 using namespace vynd;
 
