@@ -22,11 +22,16 @@ struct MountRequest {
 // standard input, never on a command line or in an environment. False with
 // a reason when the scheme has no helper or the helper fails.
 [[nodiscard]] bool mount_share(const MountRequest& request, std::string* err);
+// The same, also giving the helper's exit status as the error code (-1 when
+// no helper could be run, 0 when it reported success but mounted nothing).
+[[nodiscard]] bool mount_share(const MountRequest& request, std::string* err, int* error_code);
 
 // True when something is mounted at exactly this path.
 [[nodiscard]] bool is_mount_point(const std::string& path);
 
 // Unmounts what is mounted at the path; false when it stays mounted.
 [[nodiscard]] bool unmount_share(const std::string& mount_point);
+// The same, giving umount's exit status as the error code when it stays mounted.
+[[nodiscard]] bool unmount_share(const std::string& mount_point, int* error_code);
 
 }  // namespace vynd

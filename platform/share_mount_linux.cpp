@@ -96,6 +96,12 @@ std::string decode_mountinfo_field(const std::string& s) {
 }  // namespace
 
 bool mount_share(const MountRequest& r, std::string* err) {
+    int ignored = 0;
+    return mount_share(r, err, &ignored);
+}
+
+bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
+    *error_code = -1;
     const std::string user = r.user.value_or("");
     const std::string password = r.password.value_or("");
     if (has_control(user) || password.find('\n') != std::string::npos ||
@@ -158,12 +164,14 @@ bool mount_share(const MountRequest& r, std::string* err) {
                     "no mount helper for " + (s.empty() ? std::string("this URL") : s + "://"));
     }
     int status = run_process_with_input(argv, input);
+    *error_code = status;
     if (status != 0) {
         return fail(err, argv[0] + (status < 0 ? std::string(" could not be started")
                                                : " ended with status " + std::to_string(status)));
     }
     if (!is_mount_point(r.mount_point))
         return fail(err, argv[0] + " mounted nothing");
+    *error_code = 0;
     return true;
 }
 
@@ -182,8 +190,19 @@ bool is_mount_point(const std::string& path) {
 }
 
 bool unmount_share(const std::string& mount_point) {
-    (void)run_process({"/usr/bin/umount", mount_point});
-    return !is_mount_point(mount_point);
+    int ignored = 0;
+    return unmount_share(mount_point, &ignored);
+}
+
+bool unmount_share(const std::string& mount_point, int* error_code) {
+    int status = run_process({"/usr/bin/umount", mount_point});
+    if (!is_mount_point(mount_point)) {
+        *error_code = 0;
+        return true;
+    }
+    // Still mounted although umount said it worked: something was mounted twice.
+    *error_code = status != 0 ? status : -1;
+    return false;
 }
 
 }  // namespace vynd
