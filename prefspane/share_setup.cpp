@@ -1,0 +1,176 @@
+// Preparing a share for the daemon: mount it, mark its volume, create the four area folders.
+#include "share_setup.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QUrl>
+
+#include <filesystem>
+#include <system_error>
+
+#include "finder_info.h"
+#include "icns_family.h"
+#include "share_mount.h"
+#include "share_url.h"
+#include "value_transformers.h"
+#include "volume_users.h"
+
+namespace fs = std::filesystem;
+
+namespace vynd {
+
+namespace {
+
+struct Area {
+    const char* key;
+    const char* defaultName;
+};
+
+// The order in which the folders are made, and so the order of their alerts.
+constexpr Area kAreas[] = {
+    {"vynd_app_path", "Applications"},
+    {"vynd_user_path", "Users"},
+    {"vynd_library_path", "Library"},
+    {"vynd_pkg_path", "Packages"},
+};
+
+QString withNumber(const char* format, int number) {
+    return QString::fromUtf8(format).replace("%d", QString::number(number));
+}
+
+// The folder for an area: the base extended by the name, kept inside the
+// base, so a name such as "../../etc" cannot reach anywhere else.
+std::optional<fs::path> areaFolder(const fs::path& base, const std::string& name) {
+    fs::path relative = fs::path(name).relative_path().lexically_normal();
+    if (relative.empty() || *relative.begin() == "..")
+        return std::nullopt;
+    return base / relative;
+}
+
+}  // namespace
+
+ShareSetup::ShareSetup(Settings settings, AlertSink alert, Save save)
+    : settings_(std::move(settings)), alert_(std::move(alert)), save_(std::move(save)) {}
+
+QString ShareSetup::setting(const char* key) const {
+    return settings_(QString::fromLatin1(key)).toString();
+}
+
+bool ShareSetup::flag(const char* key) const {
+    return settings_(QString::fromLatin1(key)).toBool();
+}
+
+std::optional<std::string> ShareSetup::credential(const char* key) const {
+    const std::string stored = setting(key).toStdString();
+    if (stored.empty())
+        return std::nullopt;
+    if (!flag("vynd_encrypt_pass"))
+        return stored;
+    // A stored text that does not decipher is passed as none, never as
+    // itself: the cipher text is no one's password.
+    return PasswordValueTransformer::decode(stored);
+}
+
+ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
+    if (save_)
+        save_();
+
+    // A host text that cannot be escaped or parsed, or that has no scheme,
+    // names nothing this setup may create folders in.
+    const std::optional<std::string> escaped =
+        percent_escape_ascii(setting("vynd_host").toStdString());
+    const std::optional<ShareUrl> url = escaped ? parse_share_url(*escaped) : std::nullopt;
+    const bool network = url && is_network_share(*url);
+    if (!url || url->scheme.empty() || (network && url->host.empty()) ||
+        (!network && (url->path.empty() || url->path.front() != '/'))) {
+        alert_(kInvalidHostTitle, kInvalidHostMessage);
+        return Outcome::InvalidHost;
+    }
+
+    if (!network) {
+        createAreaFolders(url->path);
+        alert_(kSetupDoneTitle, kSetupDoneMessage);
+        return Outcome::Succeeded;
+    }
+
+    const std::string mountPoint = share_mount_point(*url);
+    bool madeMountFolder = false;
+    // A share that is mounted there already (by a daemon run, say) is used
+    // as it is rather than mounted twice.
+    if (!is_mount_point(mountPoint)) {
+        mkdir("/Volumes", 0755);
+        madeMountFolder = mkdir(mountPoint.c_str(), 0700) == 0;
+        MountRequest request;
+        request.scheme = url->scheme;
+        request.host = url->host;
+        request.port = url->port;
+        request.path = url->path;
+        request.escaped_path = url->escaped_path;
+        request.user = credential("vynd_username");
+        request.password = credential("vynd_passwd");
+        request.mount_point = mountPoint;
+        std::string why;
+        int error = 0;
+        if (!mount_share(request, &why, &error)) {
+            if (madeMountFolder)
+                rmdir(mountPoint.c_str());
+            alert_(kMountFailedTitle, withNumber(kMountFailedMessage, error));
+            return Outcome::MountFailed;
+        }
+    }
+
+    markVolume(mountPoint, volumeIcon);
+    createAreaFolders(mountPoint);
+
+    int error = 0;
+    if (!unmount_share(mountPoint, &error)) {
+        if (pid_t holder = process_using_volume(mountPoint); holder != 0) {
+            QString name = QString::fromStdString(
+                process_name(holder).value_or("process " + std::to_string(holder)));
+            alert_(kUnmountFailedTitle, QString::fromUtf8(kStillInUseMessage).replace("%@", name));
+        } else {
+            alert_(kUnmountFailedTitle, withNumber(kErrorMessage, error));
+        }
+        return Outcome::UnmountFailed;
+    }
+    if (madeMountFolder)
+        rmdir(mountPoint.c_str());
+    alert_(kSetupDoneTitle, kSetupDoneMessage);
+    return Outcome::Succeeded;
+}
+
+void ShareSetup::markVolume(const std::string& root, const QImage& volumeIcon) const {
+    // Where the file system keeps no Finder information the flags are lost;
+    // the volume icon file is written all the same.
+    uint16_t flags = finder_flags(root).value_or(0);
+    if (flag("vynd_volume_hidden")) {
+        flags |= kIsInvisible;
+    } else {
+        flags &= static_cast<uint16_t>(~kIsInvisible);
+        flags |= kHasCustomIcon;
+        if (auto family = IcnsFamily::iconFamilyWithThumbnailsOfImage(volumeIcon))
+            (void)family->writeToURL(
+                QUrl::fromLocalFile(QString::fromStdString(root + "/" + kVolumeIconName)));
+    }
+    (void)set_finder_flags(root, flags);
+}
+
+void ShareSetup::createAreaFolders(const std::string& base) const {
+    for (const Area& area : kAreas) {
+        std::string name = setting(area.key).toStdString();
+        if (name.empty())
+            name = area.defaultName;
+        const std::optional<fs::path> folder = areaFolder(base, name);
+        std::error_code ec;
+        if (folder)
+            fs::create_directories(*folder, ec);
+        // An existing folder counts as made; anything else in its place does not.
+        if (!folder || ec || !fs::is_directory(*folder, ec)) {
+            const std::string shown = folder ? folder->string() : (fs::path(base) / name).string();
+            alert_(kCreateFailedTitle, QString::fromStdString(shown));
+        }
+    }
+}
+
+}  // namespace vynd

@@ -1,0 +1,175 @@
+// Share setup on network shares, run in the sandbox with mount helpers that bind a local "server"
+// folder.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <string>
+#include <vector>
+
+#include "icns_family.h"
+#include "sandbox.h"
+#include "share_setup.h"
+#include "value_transformers.h"
+
+using vynd::test::Sandbox;
+
+namespace {
+
+// mount.cifs as the sandbox has it: keeps the credentials it was handed and
+// binds /tmp/server where the share should appear.
+const char kMountByBinding[] =
+    "f=${4#credentials=}; f=${f%%,*}; [ -f \"$f\" ] && cat \"$f\" > /tmp/cred\n"
+    "mkdir -p /tmp/server && mount --bind /tmp/server \"$2\"";
+
+class ShareSetupSandbox : public ::testing::Test {
+  protected:
+    Sandbox box;
+
+    void SetUp() override {
+        box.bind(VYND_SHARE_SETUP_DRIVER, VYND_SHARE_SETUP_DRIVER);
+        QImage image(64, 32, QImage::Format_ARGB32);
+        image.fill(QColor(200, 30, 40, 255));
+        ASSERT_TRUE(image.save(QString::fromStdString(box.path("/tmp/icon.png")), "PNG"));
+    }
+    // The alerts of one run, each "title|message"; the first line tells that
+    // the settings were saved first.
+    std::vector<std::string> setup(const std::vector<std::string>& settings) {
+        std::vector<std::string> argv{VYND_SHARE_SETUP_DRIVER, "/tmp/icon.png"};
+        argv.insert(argv.end(), settings.begin(), settings.end());
+        auto r = box.run(argv);
+        EXPECT_EQ(r.status, 0) << r.err;
+        auto lines = vynd::test::split_lines(r.out);
+        EXPECT_FALSE(lines.empty());
+        if (!lines.empty()) {
+            EXPECT_EQ(lines.front(), "saved");
+            lines.erase(lines.begin());
+        }
+        return lines;
+    }
+    bool onServer(const std::string& rel) const { return box.exists("/tmp/server/" + rel); }
+};
+
+const std::string kSuccess = std::string("Setup successful|") + vynd::kSetupDoneMessage;
+
+TEST_F(ShareSetupSandbox, MountedShareGetsItsFoldersAndVolumeIcon) {
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    auto alerts =
+        setup({"vynd_host=smb://server/Deploy", "vynd_username=admin", "vynd_passwd=s3cr$t",
+               "vynd_volume_hidden=false", "vynd_pkg_path=Installers"});
+    EXPECT_EQ(alerts, std::vector<std::string>{kSuccess});
+    for (const char* name : {"Applications", "Users", "Library", "Installers"})
+        EXPECT_TRUE(onServer(name)) << name;
+    ASSERT_TRUE(onServer(".VolumeIcon.icns"));
+    auto family = vynd::IcnsFamily::iconFamilyWithContentsOfFile(
+        QString::fromStdString(box.path("/tmp/server/.VolumeIcon.icns")));
+    ASSERT_TRUE(family.has_value());
+    auto icon = family->bitmapImageRepWithAlphaForIconFamilyElement(vynd::kThumbnail32BitData);
+    ASSERT_TRUE(icon.has_value());
+    auto lines = box.callLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("/usr/sbin/mount.cifs //server/Deploy /Volumes/Deploy -o "
+                             "credentials=/run/vynd-credentials-",
+                             0),
+              0u)
+        << lines[0];
+    EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\npassword=s3cr$t\n");
+    // Unmounted, and the mount folder it made is gone again.
+    EXPECT_FALSE(box.exists("/Volumes/Deploy"));
+}
+
+TEST_F(ShareSetupSandbox, HiddenVolumeGetsNoIcon) {
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    auto alerts = setup({"vynd_host=cifs://server/Deploy", "vynd_volume_hidden=true"});
+    EXPECT_EQ(alerts, std::vector<std::string>{kSuccess});
+    EXPECT_TRUE(onServer("Packages"));
+    EXPECT_FALSE(onServer(".VolumeIcon.icns"));
+    // No credentials configured: a guest mount.
+    auto lines = box.callLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "/usr/sbin/mount.cifs //server/Deploy /Volumes/Deploy -o guest");
+}
+
+TEST_F(ShareSetupSandbox, EncipheredCredentialsAreDecipheredForTheMount) {
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    auto user = vynd::PasswordValueTransformer::encode("admin");
+    auto pass = vynd::PasswordValueTransformer::encode("pa ss");
+    ASSERT_TRUE(user && pass);
+    auto alerts = setup({"vynd_host=smb://server/Deploy Share", "vynd_encrypt_pass=true",
+                         "vynd_username=" + *user, "vynd_passwd=" + *pass});
+    EXPECT_EQ(alerts, std::vector<std::string>{kSuccess});
+    EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\npassword=pa ss\n");
+    auto calls = box.calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0][1], "//server/Deploy Share");
+    EXPECT_EQ(calls[0][2], "/Volumes/Deploy Share");
+}
+
+TEST_F(ShareSetupSandbox, EmptyEncipheredUserNameMountsWithoutOne) {
+    box.addStub("/usr/bin/sshfs",
+                "cat > /tmp/input; mkdir -p /tmp/server; "
+                "mount --bind /tmp/server \"$2\"");
+    auto pass = vynd::PasswordValueTransformer::encode("pw");
+    ASSERT_TRUE(pass);
+    auto alerts = setup({"vynd_host=sftp://files/srv/deploy", "vynd_encrypt_pass=true",
+                         "vynd_username=", "vynd_passwd=" + *pass});
+    EXPECT_EQ(alerts, std::vector<std::string>{kSuccess});
+    auto lines = box.callLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "/usr/bin/sshfs files:/srv/deploy /Volumes/deploy -o password_stdin");
+    EXPECT_EQ(box.readFile("/tmp/input"), "pw\n");
+}
+
+TEST_F(ShareSetupSandbox, FailedMountChangesNothing) {
+    box.addStub("/usr/sbin/mount.cifs", "mkdir -p /tmp/server; exit 32");
+    auto alerts = setup({"vynd_host=smb://server/Deploy"});
+    EXPECT_EQ(alerts,
+              std::vector<std::string>{"Unable to mount share.|Check host path, user name, and "
+                                       "password.\\nError: 32"});
+    EXPECT_FALSE(onServer("Applications"));
+    EXPECT_FALSE(box.exists("/Volumes/Deploy"));
+}
+
+TEST_F(ShareSetupSandbox, ShareWithoutAHostIsNeverMounted) {
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    for (const char* host : {"vynd_host=afp:/share", "vynd_host=smb:///share", "vynd_host=smb:"}) {
+        auto alerts = setup({host});
+        EXPECT_EQ(alerts, std::vector<std::string>{"Invalid host path|Check and retype host path."})
+            << host;
+    }
+    EXPECT_TRUE(box.calls().empty());
+    EXPECT_FALSE(box.exists("/Volumes/share"));
+}
+
+TEST_F(ShareSetupSandbox, BusyVolumeNamesTheProcessThatHoldsIt) {
+    box.addStub("/usr/sbin/mount.cifs",
+                std::string(kMountByBinding) +
+                    " && { (cd \"$2\" && exec sleep 30) </dev/null >/dev/null 2>&1 & }");
+    auto alerts = setup({"vynd_host=smb://server/Deploy"});
+    EXPECT_EQ(alerts, std::vector<std::string>{"Unable to unmount share|Still in use by sleep"});
+    // The folders were made before the unmount was refused.
+    EXPECT_TRUE(onServer("Users"));
+}
+
+TEST_F(ShareSetupSandbox, RefusedUnmountWithoutAHolderGivesItsError) {
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    box.addStub("/usr/bin/umount", "exit 32");
+    auto alerts = setup({"vynd_host=smb://server/Deploy"});
+    EXPECT_EQ(alerts, std::vector<std::string>{"Unable to unmount share|Error: 32"});
+}
+
+TEST_F(ShareSetupSandbox, AlreadyMountedShareIsUsedAsItIs) {
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    box.mkdirs("/tmp/server");
+    box.mkdirs("/Volumes/Deploy");
+    auto r = box.run({"/bin/sh", "-c",
+                      "mount --bind /tmp/server /Volumes/Deploy && " VYND_SHARE_SETUP_DRIVER
+                      " /tmp/icon.png vynd_host=smb://server/Deploy"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(vynd::test::split_lines(r.out), (std::vector<std::string>{"saved", kSuccess}));
+    EXPECT_TRUE(onServer("Library"));
+    // The stand-in for the mount helper was not needed; only the test's own mount ran.
+    for (const auto& line : box.callLines()) EXPECT_EQ(line.find("mount.cifs"), std::string::npos);
+}
+
+}  // namespace
