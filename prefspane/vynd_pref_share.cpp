@@ -1,21 +1,55 @@
 // Share setup: preparing a new share's four folders and its volume.
-#include <cassert>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 
+#include <cassert>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "share_setup.h"
+#include "ui_vynd_pref.h"
 #include "vynd_pref.h"
 
 namespace vynd {
 
-// Mounting the share, marking its volume and creating the area folders are
-// not built yet; until they are, the button stays disabled.
+namespace {
+
+using Alerts = std::vector<std::pair<QString, QString>>;
+
+// Shows the alerts one after another: the next opens when the one before is
+// dismissed, so they are read in the order they arose.
+void showInTurn(vyndPref* pane, QWidget* window, std::shared_ptr<Alerts> alerts, size_t next) {
+    if (next >= alerts->size())
+        return;
+    pane->runAlert((*alerts)[next].first, (*alerts)[next].second);
+    if (!window)
+        return showInTurn(pane, window, std::move(alerts), next + 1);
+    const auto boxes = window->findChildren<QMessageBox*>("alert", Qt::FindDirectChildrenOnly);
+    if (boxes.isEmpty())
+        return showInTurn(pane, window, std::move(alerts), next + 1);
+    QPointer<QWidget> guard(window);
+    QObject::connect(boxes.last(), &QMessageBox::finished, pane,
+                     [=] { showInTurn(pane, guard, alerts, next + 1); });
+}
+
+}  // namespace
+
 bool vyndPref::shareSetupAvailable() const {
-    return false;
+    return true;
 }
 
 void vyndPref::setupShare() {
     assert(authorized_);
-    if (!shareSetupAvailable())
-        return;
-    saveGlobalPreferences();
+    auto alerts = std::make_shared<Alerts>();
+    ShareSetup setup([this](const QString& key) { return store_.value(key); },
+                     [&alerts](const QString& title, const QString& message) {
+                         alerts->emplace_back(title, message);
+                     },
+                     [this] { saveGlobalPreferences(); });
+    (void)setup.setupShare(ui_->volumeIcon->pixmap().toImage());
+    showInTurn(this, mainView_ ? mainView_->window() : nullptr, alerts, 0);
 }
 
 }  // namespace vynd

@@ -1,0 +1,139 @@
+// The pane's share setup action under the offscreen platform, run inside the test sandbox.
+#include <unistd.h>
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "property_list.h"
+#include "share_setup.h"
+#include "vynd_pref.h"
+
+using namespace vynd;
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kCalls[] = "/run/vyndctl.calls";
+const char kPCopy[] = "/run/vyndctl.p-copy";
+const char kShare[] = "/tmp/prepared share";
+
+QList<QMessageBox*> openAlerts(QWidget* view) {
+    QList<QMessageBox*> open;
+    for (QMessageBox* box : view->window()->findChildren<QMessageBox*>("alert")) {
+        if (box->isVisible())
+            open.append(box);
+    }
+    return open;
+}
+
+}  // namespace
+
+class ShareSetupPaneTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<QSettings> settings_;
+    std::unique_ptr<vyndPref> pane_;
+    QWidget* view_ = nullptr;
+
+    QPushButton* button() { return view_->findChild<QPushButton*>("setupShareButton"); }
+
+  private slots:
+    void initTestCase() {
+        char host[64] = {};
+        gethostname(host, sizeof host - 1);
+        if (std::string(host) != "vynd-test")
+            qFatal("share_setup_pane_test runs only inside the test sandbox (pane_sandbox)");
+    }
+
+    void init() {
+        std::error_code ec;
+        fs::remove_all(kShare, ec);
+        fs::remove(kCalls, ec);
+        fs::remove(kPCopy, ec);
+        dir_ = std::make_unique<QTemporaryDir>();
+        settings_ = std::make_unique<QSettings>(dir_->filePath("store.conf"), QSettings::IniFormat);
+        pane_ = std::make_unique<vyndPref>(settings_.get());
+        view_ = pane_->loadMainView();
+        view_->show();
+        pane_->didSelect();
+    }
+
+    void cleanup() {
+        pane_.reset();
+        settings_.reset();
+        dir_.reset();
+    }
+
+    void buttonIsOfferedOnlyWhileUnlocked() {
+        QVERIFY(button());
+        QVERIFY(!button()->isEnabled());
+        pane_->lockClicked();
+        QVERIFY(pane_->getAuthorized());
+        QVERIFY(button()->isEnabled());
+    }
+
+    void fileUrlIsSavedThenPreparedWithItsAlertsInTurn() {
+        pane_->lockClicked();
+        QVERIFY(pane_->getAuthorized());
+        fs::create_directories(kShare);
+        std::ofstream(std::string(kShare) + "/Users") << "in the way";
+        pane_->store().setValue("vynd_host", "file:///tmp/prepared share");
+        pane_->store().setValue("vynd_app_path", "Apps");
+        fs::remove(kCalls);
+        QTest::mouseClick(button(), Qt::LeftButton);
+
+        // Saved through vyndctl first, with the host just entered.
+        std::ifstream calls(kCalls);
+        std::string first;
+        QVERIFY(std::getline(calls, first));
+        QVERIFY(first.rfind("p ", 0) == 0);
+        auto saved = read_property_list_dictionary(kPCopy);
+        QVERIFY(saved.has_value());
+        QCOMPARE(plist_dict_string(saved->get(), "vynd_host").value_or(""),
+                 std::string("file:///tmp/prepared share"));
+
+        QVERIFY(fs::is_directory(std::string(kShare) + "/Apps"));
+        QVERIFY(fs::is_directory(std::string(kShare) + "/Library"));
+        QVERIFY(fs::is_directory(std::string(kShare) + "/Packages"));
+
+        // One alert at a time: the folder problem, then, once that is
+        // dismissed, the outcome.
+        auto open = openAlerts(view_);
+        QCOMPARE(open.size(), 1);
+        QCOMPARE(open[0]->text(), QString(kCreateFailedTitle));
+        QCOMPARE(open[0]->informativeText(), QString("/tmp/prepared share/Users"));
+        QVERIFY(open[0]->windowModality() == Qt::WindowModal);
+        open[0]->done(QMessageBox::Ok);
+        QCoreApplication::processEvents();
+        open = openAlerts(view_);
+        QCOMPARE(open.size(), 1);
+        QCOMPARE(open[0]->text(), QString(kSetupDoneTitle));
+        QCOMPARE(open[0]->informativeText(), QString(kSetupDoneMessage));
+        open[0]->done(QMessageBox::Ok);
+        QCoreApplication::processEvents();
+        QVERIFY(openAlerts(view_).isEmpty());
+    }
+
+    void hostWithoutASchemeCreatesNothing() {
+        pane_->lockClicked();
+        pane_->store().setValue("vynd_host", kShare);
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QVERIFY(!fs::exists(kShare));
+        auto open = openAlerts(view_);
+        QCOMPARE(open.size(), 1);
+        QCOMPARE(open[0]->text(), QString("Invalid host path"));
+        QCOMPARE(open[0]->informativeText(), QString("Check and retype host path."));
+    }
+};
+
+QTEST_MAIN(ShareSetupPaneTest)
+#include "share_setup_pane_test.moc"
