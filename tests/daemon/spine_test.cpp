@@ -12,26 +12,13 @@
 #include "prefs.h"
 #include "property_list.h"
 #include "share_url.h"
+#include "temp_dir.h"
 #include "value_transformers.h"
 
 namespace fs = std::filesystem;
 using namespace vynd;
 
 namespace {
-
-class TempDir {
-  public:
-    TempDir() {
-        char tmpl[] = "/tmp/vynd-test-XXXXXX";
-        path_ = mkdtemp(tmpl);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-  private:
-    std::string path_;
-};
 
 void touch(const std::string& path) {
     std::ofstream(path) << "x";
