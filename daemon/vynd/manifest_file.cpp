@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <libxml/xmlreader.h>
-#include <libxml/xmlwriter.h>
 #include <plist/plist.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <vector>
 
 namespace vynd {
 
@@ -23,9 +23,6 @@ namespace {
 
 const char* as_c(const xmlChar* s) {
     return reinterpret_cast<const char*>(s);
-}
-const xmlChar* as_x(const char* s) {
-    return reinterpret_cast<const xmlChar*>(s);
 }
 
 // Walks the elements of a property list document one by one.
@@ -258,114 +255,395 @@ std::optional<SyncJob> parse_xml(const char* data, size_t size,
     return read_job(r, on_dropped_key);
 }
 
-// Writes through libxml2's stream writer into a FILE.
-class Writer {
+// A reader for manifests in the plain form this program writes: elements
+// without attributes or comments, text with the predefined and numeric
+// character references. Anything else it declines, and the document is read
+// again by the general reader above, so it never decides what a manifest
+// means on its own; it only makes the common case cheap.
+class PlainReader {
   public:
-    explicit Writer(FILE* f) {
-        xmlOutputBufferPtr out = xmlOutputBufferCreateFile(f, nullptr);
-        if (out)
-            w_ = xmlNewTextWriter(out);
-        if (w_) {
-            xmlTextWriterSetIndent(w_, 1);
-            xmlTextWriterSetIndentString(w_, as_x("\t"));
+    PlainReader(const char* data, size_t size) : p_(data), end_(data + size) {}
+
+    std::optional<SyncJob> read(std::vector<std::string>* dropped) {
+        if (!prolog() || !open_tag("plist", true) || !open_tag("dict"))
+            return std::nullopt;
+        SyncJob job;
+        if (empty_)
+            return std::nullopt;  // leave unusual shapes to the general reader
+        std::string key;
+        for (;;) {
+            if (close_tag("dict"))
+                break;
+            if (!element_text("key", key))
+                return std::nullopt;
+            if (key == "files") {
+                FileMap files;
+                if (!read_files(files, dropped))
+                    return std::nullopt;
+                job.files_ = std::move(files);
+                continue;
+            }
+            std::optional<std::string>* text = key == "id"        ? &job.id
+                                               : key == "srcPath" ? &job.srcPath
+                                               : key == "dstPath" ? &job.dstPath
+                                               : key == "perms"   ? &job.perms
+                                               : key == "owner"   ? &job.owner
+                                               : key == "group"   ? &job.group
+                                                                  : nullptr;
+            std::optional<bool>* flag = key == "setPerm"       ? &job.setPerm
+                                        : key == "keepSynced"  ? &job.keepSynced
+                                        : key == "autoRestart" ? &job.autoRestart
+                                                               : nullptr;
+            if (text) {
+                std::string value;
+                if (!element_text("string", value))
+                    return std::nullopt;
+                *text = std::move(value);
+            } else if (flag) {
+                if (open_tag("true") && empty_)
+                    *flag = true;
+                else if (open_tag("false") && empty_)
+                    *flag = false;
+                else
+                    return std::nullopt;
+            } else {
+                return std::nullopt;
+            }
         }
+        if (!close_tag("plist"))
+            return std::nullopt;
+        space();
+        if (p_ != end_)
+            return std::nullopt;
+        return job;
     }
-    ~Writer() {
-        if (w_)
-            xmlFreeTextWriter(w_);
-    }
-    bool ok() const { return w_ && !failed_; }
-    void check(int rc) {
-        if (rc < 0)
-            failed_ = true;
-    }
-    void start(const char* name) { check(xmlTextWriterStartElement(w_, as_x(name))); }
-    void end() { check(xmlTextWriterEndElement(w_)); }
-    void element(const char* name, const std::string& text) {
-        check(xmlTextWriterWriteElement(w_, as_x(name), as_x(text.c_str())));
-    }
-    void empty(const char* name) {
-        start(name);
-        end();
-    }
-    void raw(const std::string& xml) { check(xmlTextWriterWriteRaw(w_, as_x(xml.c_str()))); }
-    xmlTextWriterPtr get() { return w_; }
 
   private:
-    xmlTextWriterPtr w_ = nullptr;
-    bool failed_ = false;
+    void space() {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
+    }
+    bool literal(std::string_view s) {
+        if (static_cast<size_t>(end_ - p_) < s.size() || memcmp(p_, s.data(), s.size()) != 0)
+            return false;
+        p_ += s.size();
+        return true;
+    }
+
+    // The declaration (UTF-8 only) and a DOCTYPE without an internal subset.
+    bool prolog() {
+        if (literal("<?xml")) {
+            const char* close = static_cast<const char*>(memmem(p_, end_ - p_, "?>", 2));
+            if (!close)
+                return false;
+            std::string_view decl(p_, close - p_);
+            if (decl.find("encoding") != std::string_view::npos &&
+                decl.find("encoding=\"UTF-8\"") == std::string_view::npos)
+                return false;
+            p_ = close + 2;
+        }
+        space();
+        if (literal("<!DOCTYPE")) {
+            while (p_ < end_ && *p_ != '>' && *p_ != '[') ++p_;
+            if (p_ == end_ || *p_ != '>')
+                return false;
+            ++p_;
+        }
+        return true;
+    }
+
+    // "<name>" or "<name/>" (empty_ tells which); the plist tag may carry
+    // its version attribute.
+    bool open_tag(std::string_view name, bool attributes = false) {
+        space();
+        const char* at = p_;
+        if (!literal("<") || !literal(name)) {
+            p_ = at;
+            return false;
+        }
+        if (attributes && p_ < end_ && *p_ == ' ') {
+            if (!literal(" version=\"1.0\"")) {
+                p_ = at;
+                return false;
+            }
+        }
+        empty_ = literal("/>");
+        if (!empty_ && !literal(">")) {
+            p_ = at;
+            return false;
+        }
+        return true;
+    }
+
+    bool close_tag(std::string_view name) {
+        space();
+        const char* at = p_;
+        if (literal("</") && literal(name) && literal(">"))
+            return true;
+        p_ = at;
+        return false;
+    }
+
+    // <name>text</name> or <name/>.
+    bool element_text(std::string_view name, std::string& out) {
+        out.clear();
+        if (!open_tag(name))
+            return false;
+        if (empty_)
+            return true;
+        if (!text(out))
+            return false;
+        const char* at = p_;
+        if (literal("</") && literal(name) && literal(">"))
+            return true;
+        p_ = at;
+        return false;
+    }
+
+    // Character data up to the next tag, references decoded. Declines a
+    // carriage return (an XML reader turns it into a line feed), "]]>" and
+    // text an XML document cannot hold.
+    bool text(std::string& out) {
+        for (;;) {
+            const char* stop = p_;
+            while (stop < end_ && *stop != '<' && *stop != '&' && *stop != '\r' && *stop != ']')
+                ++stop;
+            out.append(p_, stop - p_);
+            p_ = stop;
+            if (p_ == end_ || *p_ == '\r')
+                return false;
+            if (*p_ == '<')
+                break;
+            if (*p_ == ']') {
+                if (literal("]]>"))
+                    return false;
+                out += *p_++;
+                continue;
+            }
+            if (!reference(out))
+                return false;
+        }
+        return is_storable_text(out);
+    }
+
+    bool reference(std::string& out) {
+        static constexpr std::pair<std::string_view, char> kNamed[] = {
+            {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+        for (const auto& [name, c] : kNamed) {
+            if (literal(name)) {
+                out += c;
+                return true;
+            }
+        }
+        if (!literal("&#"))
+            return false;
+        bool hex = literal("x");
+        uint32_t cp = 0;
+        int digits = 0;
+        for (; p_ < end_ && *p_ != ';'; ++p_, ++digits) {
+            char c = *p_;
+            int v = c >= '0' && c <= '9'          ? c - '0'
+                    : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                    : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                  : -1;
+            if (v < 0 || digits > 7)
+                return false;
+            cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(v);
+        }
+        if (digits == 0 || !literal(";"))
+            return false;
+        bool allowed = cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
+                       (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
+        if (!allowed)
+            return false;
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+        return true;
+    }
+
+    // The "files" dictionary: each entry empty or holding only its "date".
+    bool read_files(FileMap& files, std::vector<std::string>* dropped) {
+        if (!open_tag("dict"))
+            return false;
+        if (empty_)
+            return true;
+        std::string key;
+        std::string inner;
+        for (;;) {
+            if (close_tag("dict"))
+                return true;
+            if (!element_text("key", key) || !open_tag("dict"))
+                return false;
+            FileEntry entry;
+            if (!empty_) {
+                while (!close_tag("dict")) {
+                    if (!element_text("key", inner) || inner != "date" ||
+                        !element_text("date", inner))
+                        return false;
+                    entry.date = parse_plist_date(inner);
+                }
+            }
+            if (!is_safe_relative_path(key)) {
+                dropped->push_back(key);
+                continue;
+            }
+            files[key] = std::move(entry);
+        }
+    }
+
+    const char* p_;
+    const char* end_;
+    bool empty_ = false;
 };
 
-void write_string(Writer& w, const char* key, const std::optional<std::string>& value) {
+std::optional<SyncJob> parse_xml_document(const char* data, size_t size,
+                                          void (*on_dropped_key)(const std::string&)) {
+    std::vector<std::string> dropped;
+    if (auto job = PlainReader(data, size).read(&dropped)) {
+        if (on_dropped_key) {
+            for (const auto& key : dropped) on_dropped_key(key);
+        }
+        return job;
+    }
+    return parse_xml(data, size, on_dropped_key);
+}
+
+// Element text as libxml2's writer escapes it, so manifests keep their form.
+void append_escaped(std::string& out, std::string_view text) {
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char* rep = nullptr;
+        switch (text[i]) {
+            case '&':
+                rep = "&amp;";
+                break;
+            case '<':
+                rep = "&lt;";
+                break;
+            case '>':
+                rep = "&gt;";
+                break;
+            case '"':
+                rep = "&quot;";
+                break;
+            case '\r':
+                rep = "&#13;";
+                break;
+            default:
+                continue;
+        }
+        out.append(text.substr(start, i - start));
+        out += rep;
+        start = i + 1;
+    }
+    out.append(text.substr(start));
+}
+
+void append_element(std::string& out, std::string_view indent, const char* name,
+                    std::string_view text) {
+    out += indent;
+    out += '<';
+    out += name;
+    out += '>';
+    append_escaped(out, text);
+    out += "</";
+    out += name;
+    out += ">\n";
+}
+
+void append_string(std::string& out, const char* key, const std::optional<std::string>& value) {
     if (!value || !is_storable_text(*value))
         return;
-    w.element("key", key);
-    w.element("string", *value);
+    append_element(out, "\t\t", "key", key);
+    append_element(out, "\t\t", "string", *value);
 }
 
-void write_bool(Writer& w, const char* key, const std::optional<bool>& value) {
+void append_bool(std::string& out, const char* key, const std::optional<bool>& value) {
     if (!value)
         return;
-    w.element("key", key);
-    w.empty(*value ? "true" : "false");
+    append_element(out, "\t\t", "key", key);
+    out += *value ? "\t\t<true/>\n" : "\t\t<false/>\n";
 }
 
-void write_job(Writer& w, const SyncJob& job) {
-    w.check(xmlTextWriterStartDocument(w.get(), "1.0", "UTF-8", nullptr));
-    w.check(xmlTextWriterWriteDTD(w.get(), as_x("plist"), as_x("-//Apple//DTD PLIST 1.0//EN"),
-                                  as_x("http://www.apple.com/DTDs/PropertyList-1.0.dtd"), nullptr));
-    w.start("plist");
-    w.check(xmlTextWriterWriteAttribute(w.get(), as_x("version"), as_x("1.0")));
-    w.start("dict");
+// The whole document, indented with tabs as libxml2's writer lays it out.
+// Manifests hold one entry per installed path, so this is written directly
+// rather than through a tree or a writer object.
+std::string job_xml(const SyncJob& job) {
+    std::string out =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist\n"
+        "PUBLIC \"-//Apple//DTD PLIST 1.0//EN\"\n"
+        "       \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+        "<plist version=\"1.0\">\n"
+        "\t<dict>\n";
     // Keys in sorted order, as property-list writers do.
-    write_bool(w, "autoRestart", job.autoRestart);
-    write_string(w, "dstPath", job.dstPath);
+    append_bool(out, "autoRestart", job.autoRestart);
+    append_string(out, "dstPath", job.dstPath);
     if (job.files_) {
-        w.element("key", "files");
-        w.start("dict");
         std::vector<const FileMap::value_type*> entries;
         entries.reserve(job.files_->size());
+        size_t bytes = 0;
         for (const auto& e : *job.files_) {
-            if (is_storable_text(e.first))
+            if (is_storable_text(e.first)) {
                 entries.push_back(&e);
+                bytes += e.first.size() + e.second.other_keys_xml.size() + 100;
+            }
         }
         std::sort(entries.begin(), entries.end(),
                   [](const auto* a, const auto* b) { return a->first < b->first; });
+        out.reserve(out.size() + bytes + 1024);
+        append_element(out, "\t\t", "key", "files");
+        out += entries.empty() ? "\t\t<dict/>\n" : "\t\t<dict>\n";
         for (const auto* e : entries) {
-            w.element("key", e->first);
+            append_element(out, "\t\t\t", "key", e->first);
             const FileEntry& entry = e->second;
             if (!entry.date && entry.other_keys_xml.empty()) {
-                w.empty("dict");
+                out += "\t\t\t<dict/>\n";
                 continue;
             }
-            w.start("dict");
+            out += "\t\t\t<dict>";
             if (entry.date) {
-                w.element("key", "date");
-                w.element("date", format_plist_date(*entry.date));
+                out += '\n';
+                append_element(out, "\t\t\t\t", "key", "date");
+                append_element(out, "\t\t\t\t", "date", format_plist_date(*entry.date));
             }
-            if (!entry.other_keys_xml.empty())
-                w.raw(entry.other_keys_xml);
-            w.end();
+            if (entry.other_keys_xml.empty())
+                out += "\t\t\t</dict>\n";
+            else
+                out += entry.other_keys_xml + "</dict>\n";
         }
-        w.end();
+        if (!entries.empty())
+            out += "\t\t</dict>\n";
     }
-    write_string(w, "group", job.group);
-    write_string(w, "id", job.id);
-    write_bool(w, "keepSynced", job.keepSynced);
-    write_string(w, "owner", job.owner);
-    write_string(w, "perms", job.perms);
-    write_bool(w, "setPerm", job.setPerm);
-    write_string(w, "srcPath", job.srcPath);
+    append_string(out, "group", job.group);
+    append_string(out, "id", job.id);
+    append_bool(out, "keepSynced", job.keepSynced);
+    append_string(out, "owner", job.owner);
+    append_string(out, "perms", job.perms);
+    append_bool(out, "setPerm", job.setPerm);
+    append_string(out, "srcPath", job.srcPath);
+    bool after_raw = false;
     for (const auto& [key, xml] : job.other_keys_xml) {
         if (!is_storable_text(key))
             continue;
-        w.element("key", key);
-        w.raw(xml);
+        append_element(out, "\t\t", "key", key);
+        out += xml;
+        after_raw = true;
     }
-    w.end();
-    w.end();
-    w.check(xmlTextWriterEndDocument(w.get()));
-    w.check(xmlTextWriterFlush(w.get()));
+    out += after_raw ? "</dict>\n</plist>\n" : "\t</dict>\n</plist>\n";
+    return out;
 }
 
 bool fail(std::string* err, const std::string& what) {
@@ -424,15 +702,26 @@ bool is_storable_text(std::string_view text) {
 }
 
 std::string format_plist_date(int64_t seconds) {
+    // The entries of one manifest share a handful of seconds: remember the last.
+    static thread_local int64_t last_seconds = 0;
+    static thread_local std::string last_text;
+    if (!last_text.empty() && seconds == last_seconds)
+        return last_text;
     time_t t = static_cast<time_t>(seconds);
     struct tm tm {};
     gmtime_r(&t, &tm);
     char buf[32];
     strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
+    last_seconds = seconds;
+    last_text = buf;
+    return last_text;
 }
 
 std::optional<int64_t> parse_plist_date(std::string_view text) {
+    static thread_local std::string last_text;
+    static thread_local int64_t last_value = 0;
+    if (!last_text.empty() && text == last_text)
+        return last_value;
     struct tm tm {};
     std::string s(text);
     const char* end = strptime(s.c_str(), "%Y-%m-%dT%H:%M:%S", &tm);
@@ -444,7 +733,9 @@ std::optional<int64_t> parse_plist_date(std::string_view text) {
     }
     if (*end != 'Z' || end[1] != '\0')
         return std::nullopt;
-    return static_cast<int64_t>(timegm(&tm));
+    last_value = static_cast<int64_t>(timegm(&tm));
+    last_text = s;
+    return last_value;
 }
 
 std::optional<SyncJob> parse_manifest(const std::string& bytes,
@@ -462,11 +753,11 @@ std::optional<SyncJob> parse_manifest(const std::string& bytes,
         plist_free(root);
         if (!xml)
             return std::nullopt;
-        auto job = parse_xml(xml, len, on_dropped_key);
+        auto job = parse_xml_document(xml, len, on_dropped_key);
         free(xml);
         return job;
     }
-    return parse_xml(bytes.data(), bytes.size(), on_dropped_key);
+    return parse_xml_document(bytes.data(), bytes.size(), on_dropped_key);
 }
 
 std::optional<SyncJob> read_manifest_file(const std::string& path,
@@ -496,13 +787,8 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
         unlink(tmp.c_str());
         return fail(err, tmp);
     }
-    bool ok;
-    {
-        Writer w(f);
-        if (w.ok())
-            write_job(w, job);
-        ok = w.ok();
-    }
+    std::string xml = job_xml(job);
+    bool ok = fwrite(xml.data(), 1, xml.size(), f) == xml.size();
     ok = ok && fflush(f) == 0 && fsync(fileno(f)) == 0;
     if (fclose(f) != 0)
         ok = false;
