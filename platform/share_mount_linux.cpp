@@ -63,6 +63,18 @@ class SecretFile {
     std::string path_;
 };
 
+// One item of a davfs2 secrets line: blanks, "#", quotes and backslashes
+// escaped with a backslash, so that any name or password stays one item.
+std::string davfs_secrets_item(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == ' ' || c == '\t' || c == '#' || c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
 std::string authority(const MountRequest& r) {
     return r.port ? r.host + ":" + std::to_string(*r.port) : r.host;
 }
@@ -110,6 +122,7 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
     std::vector<std::string> argv;
     std::string input;
     SecretFile secret;
+    SecretFile config;
     const std::string& s = r.scheme;
     if (s == "smb" || s == "cifs") {
         std::string options;
@@ -156,9 +169,19 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
         std::string web = (s == "dav" || s == "http") ? "http" : "https";
         argv = {"/usr/sbin/mount.davfs", web + "://" + authority(r) + r.escaped_path,
                 r.mount_point};
-        // mount.davfs asks for the user name and the password on its input.
-        if (r.user || r.password)
-            input = user + "\n" + password + "\n";
+        // mount.davfs takes credentials from a secrets file (it prompts only
+        // on a terminal): a private one, named by a private configuration
+        // file given with conf=, both 0600 and removed after the mount.
+        if (r.user || r.password) {
+            if (!secret.create(davfs_secrets_item(r.mount_point) + " " + davfs_secrets_item(user) +
+                                   " " + davfs_secrets_item(password) + "\n",
+                               err))
+                return false;
+            if (!config.create("secrets " + secret.path() + "\n", err))
+                return false;
+            argv.push_back("-o");
+            argv.push_back("conf=" + config.path());
+        }
     } else {
         return fail(err,
                     "no mount helper for " + (s.empty() ? std::string("this URL") : s + "://"));

@@ -326,16 +326,21 @@ TEST_F(Mirroring, NetworkSharesUseTheHelperWithoutCredentialsOnTheCommandLine) {
     EXPECT_EQ(log_text().find("s3cr$t"), std::string::npos);
 }
 
-TEST_F(Mirroring, SshAndWebSharesTakeCredentialsOnInput) {
+TEST_F(Mirroring, SshTakesCredentialsOnInputWebSharesFromASecretsFile) {
     box.addStub("/usr/bin/sshfs", "cat > /tmp/ssh-input; cat \"$6\" > /tmp/ssh-config; exit 0");
-    box.addStub("/usr/sbin/mount.davfs", "cat > /tmp/dav-input; exit 0");
+    box.addStub(
+        "/usr/sbin/mount.davfs",
+        "conf=${4#conf=}; cat \"$conf\" > /tmp/dav-conf; stat -c %a \"$conf\" > /tmp/dav-modes\n"
+        "secrets=$(sed -n 's/^secrets //p' \"$conf\")\n"
+        "cat \"$secrets\" > /tmp/dav-secrets; stat -c %a \"$secrets\" >> /tmp/dav-modes\n"
+        "cat > /tmp/dav-input; exit 0");
     Settings s;
     s.text("vynd_host", "sftp://files:2222/srv/deploy")
         .text("vynd_username", "admin")
         .text("vynd_passwd", "pw");
     box.writePrefs(s.get());
     EXPECT_EQ(box.vynd({"-i"}).status, 255);
-    s.text("vynd_host", "davs://files/dav/Deploy Share");
+    s.text("vynd_host", "davs://files/dav/Deploy Share").text("vynd_passwd", "p w#\\\"");
     box.writePrefs(s.get());
     EXPECT_EQ(box.vynd({"-i"}).status, 255);
     auto lines = box.callLines();
@@ -348,9 +353,20 @@ TEST_F(Mirroring, SshAndWebSharesTakeCredentialsOnInput) {
     EXPECT_NE(lines[0].find(" -o password_stdin"), std::string::npos);
     EXPECT_EQ(box.readFile("/tmp/ssh-input"), "pw\n");
     EXPECT_EQ(box.readFile("/tmp/ssh-config"), "User \"admin\"\nInclude /etc/ssh/ssh_config\n");
-    EXPECT_EQ(lines[1],
-              "/usr/sbin/mount.davfs https://files/dav/Deploy%20Share /Volumes/Deploy Share");
-    EXPECT_EQ(box.readFile("/tmp/dav-input"), "admin\npw\n");
+    auto dav = box.calls()[1];
+    ASSERT_EQ(dav.size(), 5u);
+    EXPECT_EQ(dav[1], "https://files/dav/Deploy%20Share");
+    EXPECT_EQ(dav[2], "/Volumes/Deploy Share");
+    EXPECT_EQ(dav[3], "-o");
+    EXPECT_EQ(dav[4].rfind("conf=/run/vynd-credentials-", 0), 0u) << dav[4];
+    std::string conf = box.readFile("/tmp/dav-conf");
+    EXPECT_EQ(conf.rfind("secrets /run/vynd-credentials-", 0), 0u) << conf;
+    EXPECT_EQ(box.readFile("/tmp/dav-secrets"), "/Volumes/Deploy\\ Share admin p\\ w\\#\\\\\\\"\n");
+    EXPECT_EQ(box.readFile("/tmp/dav-modes"), "600\n600\n");
+    EXPECT_EQ(box.readFile("/tmp/dav-input"), "");
+    // Neither file outlives the mount.
+    EXPECT_FALSE(box.exists(dav[4].substr(5)));
+    EXPECT_FALSE(box.exists(conf.substr(8, conf.size() - 9)));
 }
 
 TEST_F(Mirroring, DesignedMountFailures) {
