@@ -35,6 +35,7 @@
 #include "system_log.h"
 #include "temp_file.h"
 #include "ui_vynd_pref.h"
+#include "volume_icon_view.h"
 
 namespace vynd {
 
@@ -111,8 +112,9 @@ void vyndPref::mainViewDidLoad() {
     ui_->logView->setLineWrapMode(QPlainTextEdit::NoWrap);
     ui_->logView->setWordWrapMode(QTextOption::NoWrap);
 
-    ui_->volumeIcon->setPixmap(
-        mainView_->style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(48, 48));
+    (void)VolumeIconView::attach(ui_->volumeIcon)
+        ->setImage(
+            mainView_->style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(512, 512).toImage());
     ui_->progress->setRange(0, 0);
     ui_->progress->hide();
 

@@ -10,6 +10,7 @@
 
 #include "share_setup.h"
 #include "ui_vynd_pref.h"
+#include "volume_icon_view.h"
 #include "vynd_pref.h"
 
 namespace vynd {
@@ -48,7 +49,7 @@ void vyndPref::setupShare() {
                          alerts->emplace_back(title, message);
                      },
                      [this] { saveGlobalPreferences(); });
-    (void)setup.setupShare(ui_->volumeIcon->pixmap().toImage());
+    (void)setup.setupShare(VolumeIconView::image(ui_->volumeIcon));
     showInTurn(this, mainView_ ? mainView_->window() : nullptr, alerts, 0);
 }
 

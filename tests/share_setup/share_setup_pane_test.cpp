@@ -1,7 +1,9 @@
 // The pane's share setup action under the offscreen platform, run inside the test sandbox.
 #include <unistd.h>
 
+#include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -13,6 +15,7 @@
 
 #include "property_list.h"
 #include "share_setup.h"
+#include "volume_icon_view.h"
 #include "vynd_pref.h"
 
 using namespace vynd;
@@ -121,6 +124,41 @@ class ShareSetupPaneTest : public QObject {
         open[0]->done(QMessageBox::Ok);
         QCoreApplication::processEvents();
         QVERIFY(openAlerts(view_).isEmpty());
+    }
+
+    void droppedImageIsKeptWhole() {
+        auto* well = view_->findChild<QLabel*>("volumeIcon");
+        QVERIFY(well);
+        QVERIFY(!VolumeIconView::image(well).isNull());
+        QImage picture(300, 200, QImage::Format_ARGB32);
+        picture.fill(Qt::blue);
+        QMimeData mime;
+        mime.setImageData(picture);
+        auto dragIn = [&](const QMimeData* data) {
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, data, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QCoreApplication::sendEvent(well, &enter);
+            return enter.isAccepted();
+        };
+
+        // Locked, the well takes nothing.
+        if (!well->isEnabled())
+            QVERIFY(!dragIn(&mime));
+        pane_->lockClicked();
+        QVERIFY(well->isEnabled());
+        QVERIFY(dragIn(&mime));
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(well, &drop);
+        QVERIFY(drop.isAccepted());
+        QCOMPARE(VolumeIconView::image(well).size(), QSize(300, 200));
+        // What the well shows fits it.
+        QVERIFY(well->pixmap().width() <= 48 && well->pixmap().height() <= 48);
+
+        // Something that is no image is refused.
+        QMimeData text;
+        text.setText("not a picture");
+        QVERIFY(!dragIn(&text));
+        QCOMPARE(VolumeIconView::image(well).size(), QSize(300, 200));
     }
 
     void hostWithoutASchemeCreatesNothing() {

@@ -1,0 +1,88 @@
+// The pane's volume icon well: shows the image that becomes a prepared share's volume icon, and
+// takes dropped images.
+#include "volume_icon_view.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPixmap>
+#include <QUrl>
+
+namespace vynd {
+
+namespace {
+
+// The whole image is kept on the label itself, so it can be had back from
+// the label alone.
+constexpr char kImageProperty[] = "vyndVolumeImage";
+
+QImage imageFrom(const QMimeData* mime) {
+    if (!mime)
+        return {};
+    if (mime->hasImage()) {
+        QImage image = qvariant_cast<QImage>(mime->imageData());
+        if (!image.isNull())
+            return image;
+    }
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile())
+            continue;
+        QImage image(url.toLocalFile());
+        if (!image.isNull())
+            return image;
+    }
+    return {};
+}
+
+}  // namespace
+
+VolumeIconView::VolumeIconView(QLabel* label) : QObject(label), label_(label) {
+    label_->setAcceptDrops(true);
+    label_->installEventFilter(this);
+}
+
+VolumeIconView* VolumeIconView::attach(QLabel* label) {
+    return new VolumeIconView(label);
+}
+
+QImage VolumeIconView::image(const QLabel* label) {
+    QImage kept = qvariant_cast<QImage>(label->property(kImageProperty));
+    if (!kept.isNull())
+        return kept;
+    return label->pixmap().toImage();
+}
+
+bool VolumeIconView::setImage(const QImage& image) {
+    if (image.isNull())
+        return false;
+    label_->setProperty(kImageProperty, image);
+    const QSize box = label_->minimumSize().isEmpty() ? QSize(48, 48) : label_->minimumSize();
+    label_->setPixmap(
+        QPixmap::fromImage(image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    return true;
+}
+
+bool VolumeIconView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != label_)
+        return false;
+    // A disabled well (the pane locked) takes nothing.
+    if (event->type() == QEvent::DragEnter) {
+        auto* drag = static_cast<QDragEnterEvent*>(event);
+        if (label_->isEnabled() && !imageFrom(drag->mimeData()).isNull())
+            drag->acceptProposedAction();
+        else
+            drag->ignore();
+        return true;
+    }
+    if (event->type() == QEvent::Drop) {
+        auto* drop = static_cast<QDropEvent*>(event);
+        if (label_->isEnabled() && setImage(imageFrom(drop->mimeData())))
+            drop->acceptProposedAction();
+        else
+            drop->ignore();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace vynd
