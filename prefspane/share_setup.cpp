@@ -1,9 +1,6 @@
 // Preparing a share for the daemon: mount it, mark its volume, create the four area folders.
 #include "share_setup.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QUrl>
 
 #include <filesystem>
@@ -11,8 +8,8 @@
 
 #include "finder_info.h"
 #include "icns_family.h"
-#include "share_mount.h"
 #include "share_url.h"
+#include "share_volume.h"
 #include "value_transformers.h"
 #include "volume_users.h"
 
@@ -94,37 +91,22 @@ ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
         return Outcome::Succeeded;
     }
 
-    const std::string mountPoint = share_mount_point(*url);
-    bool madeMountFolder = false;
     // A share that is mounted there already (by a daemon run, say) is used
     // as it is rather than mounted twice.
-    if (!is_mount_point(mountPoint)) {
-        mkdir("/Volumes", 0755);
-        madeMountFolder = mkdir(mountPoint.c_str(), 0700) == 0;
-        MountRequest request;
-        request.scheme = url->scheme;
-        request.host = url->host;
-        request.port = url->port;
-        request.path = url->path;
-        request.escaped_path = url->escaped_path;
-        request.user = credential("vynd_username");
-        request.password = credential("vynd_passwd");
-        request.mount_point = mountPoint;
-        std::string why;
-        int error = 0;
-        if (!mount_share(request, &why, &error)) {
-            if (madeMountFolder)
-                rmdir(mountPoint.c_str());
-            alert_(kMountFailedTitle, withNumber(kMountFailedMessage, error));
-            return Outcome::MountFailed;
-        }
+    std::string why;
+    int error = 0;
+    const std::optional<MountedShare> share = mount_share_volume(
+        *url, credential("vynd_username"), credential("vynd_passwd"), &why, &error);
+    if (!share) {
+        alert_(kMountFailedTitle, withNumber(kMountFailedMessage, error));
+        return Outcome::MountFailed;
     }
+    const std::string& mountPoint = share->mount_point;
 
     markVolume(mountPoint, volumeIcon);
     createAreaFolders(mountPoint);
 
-    int error = 0;
-    if (!unmount_share(mountPoint, &error)) {
+    if (!unmount_share_volume(*share, &error)) {
         if (pid_t holder = process_using_volume(mountPoint); holder != 0) {
             QString name = QString::fromStdString(
                 process_name(holder).value_or("process " + std::to_string(holder)));
@@ -134,8 +116,6 @@ ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
         }
         return Outcome::UnmountFailed;
     }
-    if (madeMountFolder)
-        rmdir(mountPoint.c_str());
     alert_(kSetupDoneTitle, kSetupDoneMessage);
     return Outcome::Succeeded;
 }

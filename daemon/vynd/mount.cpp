@@ -1,13 +1,10 @@
 // Making the share reachable as a local folder for the run, and letting go.
 #include "mount.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "log.h"
 #include "prefs.h"
-#include "share_mount.h"
 #include "share_url.h"
+#include "share_volume.h"
 
 namespace vynd {
 
@@ -16,9 +13,8 @@ std::optional<ShareUrl> volURL;
 
 namespace {
 
-// The mount point mount_vol used, and whether it made the folder.
-std::string mounted_at;
-bool made_mount_folder = false;
+// What mount_vol mounted (or found mounted), for unmount_vol.
+std::optional<MountedShare> mounted;
 
 }  // namespace
 
@@ -43,31 +39,16 @@ void mount_vol() {
     }
     if (mountURL->host.empty())
         vynd_log("Fatal", "Invalid host path");
-    std::string mount_point = share_mount_point(*mountURL);
-    if (is_mount_point(mount_point)) {
-        vynd_log("Debug", "%s is already mounted", mount_point.c_str());
-    } else {
-        mkdir("/Volumes", 0755);
-        made_mount_folder = mkdir(mount_point.c_str(), 0700) == 0;
-        MountRequest request;
-        request.scheme = mountURL->scheme;
-        request.host = mountURL->host;
-        request.port = mountURL->port;
-        request.path = mountURL->path;
-        request.escaped_path = mountURL->escaped_path;
-        request.user = username;
-        request.password = passwd;
-        request.mount_point = mount_point;
-        std::string why;
-        if (!mount_share(request, &why)) {
-            if (made_mount_folder)
-                rmdir(mount_point.c_str());
-            made_mount_folder = false;
-            vynd_log("Error", "%s", why.c_str());
-            vynd_log("Fatal", "Unable to mount share.");
-        }
+    std::string why;
+    int error = 0;
+    mounted = mount_share_volume(*mountURL, username, passwd, &why, &error);
+    if (!mounted) {
+        vynd_log("Error", "%s", why.c_str());
+        vynd_log("Fatal", "Unable to mount share.");
     }
-    mounted_at = mount_point;
+    const std::string& mount_point = mounted->mount_point;
+    if (mounted->reused)
+        vynd_log("Debug", "%s is already mounted", mount_point.c_str());
     ShareUrl local;
     local.scheme = "file";
     local.path = mount_point;
@@ -77,12 +58,12 @@ void mount_vol() {
 }
 
 void unmount_vol() {
-    if (!mountURL || !is_network_share(*mountURL) || mounted_at.empty())
+    if (!mounted)
         return;
     // A share that stays busy stays mounted; the next run will reuse it.
-    if (unmount_share(mounted_at) && made_mount_folder)
-        rmdir(mounted_at.c_str());
-    mounted_at.clear();
+    int ignored = 0;
+    (void)unmount_share_volume(*mounted, &ignored);
+    mounted.reset();
 }
 
 }  // namespace vynd
