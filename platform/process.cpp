@@ -15,6 +15,10 @@ namespace vynd {
 
 namespace {
 
+constexpr int kPipeSize = 1 << 20;
+constexpr int kEagerReads = 16;
+constexpr useconds_t kBatchWaitMicroseconds = 10000;
+
 std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     std::vector<char*> out;
     out.reserve(argv.size() + 1);
@@ -49,7 +53,8 @@ int run_process(const std::vector<std::string>& argv) {
 }
 
 int run_process_lines(const std::vector<std::string>& argv,
-                      const std::function<void(std::string_view)>& on_line, bool merge_stderr) {
+                      const std::function<void(std::string_view)>& on_line, bool merge_stderr,
+                      const std::function<void()>& on_batch) {
     if (argv.empty())
         return -1;
     int fds[2];
@@ -69,19 +74,29 @@ int run_process_lines(const std::vector<std::string>& argv,
         close(fds[0]);
         return -1;
     }
+    // Room for the lines written while the reader waits between batches.
+    (void)fcntl(fds[0], F_SETPIPE_SZ, kPipeSize);
     std::string pending;
-    char buf[65536];
+    std::vector<char> buf(kPipeSize);
+    int short_reads = 0;
     for (;;) {
-        ssize_t n = read(fds[0], buf, sizeof buf);
+        ssize_t n = read(fds[0], buf.data(), buf.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
-        pending.append(buf, static_cast<size_t>(n));
+        pending.append(buf.data(), static_cast<size_t>(n));
         size_t start = 0;
         for (size_t nl; (nl = pending.find('\n', start)) != std::string::npos; start = nl + 1)
             on_line(std::string_view(pending).substr(start, nl - start));
         pending.erase(0, start);
+        if (on_batch)
+            on_batch();
+        // Short reads, one after another, mean a child that writes a line
+        // at a time: let its lines gather instead of waking for each. A child
+        // that says little is read at once.
+        if (static_cast<size_t>(n) < buf.size() / 2 && ++short_reads > kEagerReads)
+            usleep(kBatchWaitMicroseconds);
     }
     if (!pending.empty())
         on_line(pending);

@@ -16,10 +16,13 @@ namespace vynd {
 // As run_process, calling on_line with each line the child writes to its
 // standard output (without the line feed; a last line without one is passed
 // too). Lines of any length are passed whole. With merge_stderr the child's
-// standard error goes into the same pipe.
+// standard error goes into the same pipe. Output is taken in batches (a
+// child that writes many short lines wakes the caller only every few
+// milliseconds); on_batch, when given, is called after each batch's lines.
 [[nodiscard]] int run_process_lines(const std::vector<std::string>& argv,
                                     const std::function<void(std::string_view)>& on_line,
-                                    bool merge_stderr = false);
+                                    bool merge_stderr = false,
+                                    const std::function<void()>& on_batch = {});
 
 // As run_process, with `input` written to the child's standard input (which
 // is then closed). Keeps secrets off the command line and out of the

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <thread>
 
 namespace vynd {
 
@@ -114,13 +115,12 @@ bool remove_in_area(const std::string& destination, std::string_view relative_pa
     return gone;
 }
 
-void visit_in_area(const std::string& destination, std::vector<std::string_view> relative_paths,
-                   const std::function<void(int, const char*, const struct stat&)>& visit) {
-    int root = open_root(destination);
-    if (root < 0)
-        return;
-    std::sort(relative_paths.begin(), relative_paths.end());
-    // The open folders from the destination down to the last item's parent.
+namespace {
+
+// Visits a sorted run of relative paths, keeping the folders from the
+// destination down to the last item's parent open.
+void visit_sorted(int root, const std::string_view* first, const std::string_view* last,
+                  const std::function<void(int, const char*, const struct stat&)>& visit) {
     std::vector<std::pair<std::string, int>> stack;
     auto pop_to = [&](size_t depth) {
         while (stack.size() > depth) {
@@ -129,7 +129,9 @@ void visit_in_area(const std::string& destination, std::vector<std::string_view>
         }
     };
     std::vector<std::string_view> parts;
-    for (std::string_view rel : relative_paths) {
+    std::string item;
+    for (const std::string_view* it = first; it != last; ++it) {
+        std::string_view rel = *it;
         while (!rel.empty() && rel.back() == '/') rel.remove_suffix(1);
         parts.clear();
         for (size_t start = 0;;) {
@@ -164,7 +166,7 @@ void visit_in_area(const std::string& destination, std::vector<std::string_view>
         }
         if (!reached || name.empty() || name == "." || name == "..")
             continue;
-        std::string item(name);
+        item.assign(name);
         int parent = stack.empty() ? root : stack.back().second;
         struct stat st;
         if (fstatat(parent, item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -172,6 +174,33 @@ void visit_in_area(const std::string& destination, std::vector<std::string_view>
         visit(parent, item.c_str(), st);
     }
     pop_to(0);
+}
+
+// Below this many items one walker is as quick as several.
+constexpr size_t kItemsPerWalker = 8192;
+
+}  // namespace
+
+void visit_in_area(const std::string& destination, std::vector<std::string_view> relative_paths,
+                   const std::function<void(int, const char*, const struct stat&)>& visit) {
+    int root = open_root(destination);
+    if (root < 0)
+        return;
+    if (!std::is_sorted(relative_paths.begin(), relative_paths.end()))
+        std::sort(relative_paths.begin(), relative_paths.end());
+    // The walk waits on one lookup per item, so large areas are shared out
+    // in contiguous runs among a few threads.
+    size_t walkers = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 4,
+                                       relative_paths.size() / kItemsPerWalker + 1});
+    const std::string_view* begin = relative_paths.data();
+    size_t n = relative_paths.size();
+    std::vector<std::thread> threads;
+    for (size_t w = 1; w < walkers; ++w) {
+        threads.emplace_back(visit_sorted, root, begin + n * w / walkers,
+                             begin + n * (w + 1) / walkers, std::cref(visit));
+    }
+    visit_sorted(root, begin, begin + n / walkers, visit);
+    for (auto& t : threads) t.join();
     close(root);
 }
 

@@ -20,11 +20,13 @@ namespace vynd {
 [[nodiscard]] bool remove_in_area(const std::string& destination, std::string_view relative_path,
                                   bool keep_listable_folders);
 
-// Visits the items at the relative paths below the destination folder, in
-// sorted order, opening each parent folder once from the destination
-// downwards without following links. `visit` gets the parent folder's
-// descriptor, the item's name in it and its lstat. Items whose parent
-// cannot be reached that way, or that are gone, are skipped.
+// Visits the items at the relative paths below the destination folder,
+// opening each parent folder once from the destination downwards without
+// following links. `visit` gets the parent folder's descriptor, the item's
+// name in it and its lstat. Items whose parent cannot be reached that way,
+// or that are gone, are skipped. For many paths the walk is shared among a
+// few threads, each taking a sorted run of the paths in order, so `visit`
+// may be called from several threads at once.
 void visit_in_area(
     const std::string& destination, std::vector<std::string_view> relative_paths,
     const std::function<void(int parent_fd, const char* name, const struct stat& st)>& visit);

@@ -35,7 +35,7 @@ std::vector<std::string> exclude_lines(const FileMap& files) {
         bool under_listed_folder = false;
         for (size_t slash = path.find('/'); slash != std::string::npos && slash + 1 < path.size();
              slash = path.find('/', slash + 1)) {
-            if (files.count(path.substr(0, slash + 1))) {
+            if (files.count(std::string_view(path).substr(0, slash + 1))) {
                 under_listed_folder = true;
                 break;
             }

@@ -59,11 +59,18 @@ void vynd_log(const char* level, const char* format, ...) {
         exit(-1);
 }
 
-void vynd_log_raw(const char* line) {
+void vynd_log_raw(std::string_view line, bool flush) {
     if (!log_file)
         return;
-    fprintf(log_file, "%s\n", line);
-    fflush(log_file);
+    fwrite(line.data(), 1, line.size(), log_file);
+    fputc('\n', log_file);
+    if (flush)
+        fflush(log_file);
+}
+
+void vynd_log_flush() {
+    if (log_file)
+        fflush(log_file);
 }
 
 bool open_log_file() {

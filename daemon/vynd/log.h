@@ -1,6 +1,8 @@
 // The daemon's log: the log file, the system log echo and notifications.
 #pragma once
 
+#include <string_view>
+
 #include <cstdio>
 
 namespace vynd {
@@ -14,8 +16,10 @@ extern FILE* log_file;
 void vynd_log(const char* level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Copies a line verbatim into the log file (rsync and installer output),
-// flushed at once. Nothing happens while the log file is closed.
-void vynd_log_raw(const char* line);
+// flushed at once unless `flush` is false (then vynd_log_flush follows a
+// batch of lines). Nothing happens while the log file is closed.
+void vynd_log_raw(std::string_view line, bool flush = true);
+void vynd_log_flush();
 
 // Opens /var/log/vynd.log for appending; false when it cannot be opened.
 [[nodiscard]] bool open_log_file();

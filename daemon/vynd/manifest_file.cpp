@@ -323,8 +323,13 @@ class PlainReader {
         while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
     }
     bool literal(std::string_view s) {
-        if (static_cast<size_t>(end_ - p_) < s.size() || memcmp(p_, s.data(), s.size()) != 0)
+        if (static_cast<size_t>(end_ - p_) < s.size())
             return false;
+        // Tags are short: a plain loop beats a call to memcmp.
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (p_[i] != s[i])
+                return false;
+        }
         p_ += s.size();
         return true;
     }
@@ -499,7 +504,8 @@ class PlainReader {
                 dropped->push_back(key);
                 continue;
             }
-            files[key] = std::move(entry);
+            // Stored in order: each entry goes at the end.
+            files.insert_or_assign(files.end(), std::move(key), std::move(entry));
         }
     }
 
@@ -592,39 +598,44 @@ std::string job_xml(const SyncJob& job) {
     append_bool(out, "autoRestart", job.autoRestart);
     append_string(out, "dstPath", job.dstPath);
     if (job.files_) {
-        std::vector<const FileMap::value_type*> entries;
-        entries.reserve(job.files_->size());
         size_t bytes = 0;
-        for (const auto& e : *job.files_) {
-            if (is_storable_text(e.first)) {
-                entries.push_back(&e);
-                bytes += e.first.size() + e.second.other_keys_xml.size() + 100;
-            }
+        bool any = false;
+        for (const auto& [path, entry] : *job.files_) {
+            bytes += path.size() + entry.other_keys_xml.size() + 100;
+            any = any || is_storable_text(path);
         }
-        std::sort(entries.begin(), entries.end(),
-                  [](const auto* a, const auto* b) { return a->first < b->first; });
         out.reserve(out.size() + bytes + 1024);
         append_element(out, "\t\t", "key", "files");
-        out += entries.empty() ? "\t\t<dict/>\n" : "\t\t<dict>\n";
-        for (const auto* e : entries) {
-            append_element(out, "\t\t\t", "key", e->first);
-            const FileEntry& entry = e->second;
-            if (!entry.date && entry.other_keys_xml.empty()) {
+        out += any ? "\t\t<dict>\n" : "\t\t<dict/>\n";
+        // The entries of one run share a handful of seconds.
+        std::optional<int64_t> last_date;
+        std::string date_text;
+        for (const auto& [path, stored] : *job.files_) {
+            if (!is_storable_text(path))
+                continue;
+            const FileEntry* entry = &stored;
+            append_element(out, "\t\t\t", "key", path);
+            if (!entry->date && entry->other_keys_xml.empty()) {
                 out += "\t\t\t<dict/>\n";
                 continue;
             }
             out += "\t\t\t<dict>";
-            if (entry.date) {
-                out += '\n';
-                append_element(out, "\t\t\t\t", "key", "date");
-                append_element(out, "\t\t\t\t", "date", format_plist_date(*entry.date));
+            if (entry->date) {
+                if (entry->date != last_date) {
+                    last_date = entry->date;
+                    date_text = format_plist_date(*entry->date);
+                }
+                out += "\n\t\t\t\t<key>date</key>\n";
+                append_element(out, "\t\t\t\t", "date", date_text);
             }
-            if (entry.other_keys_xml.empty())
+            if (entry->other_keys_xml.empty()) {
                 out += "\t\t\t</dict>\n";
-            else
-                out += entry.other_keys_xml + "</dict>\n";
+            } else {
+                out += entry->other_keys_xml;
+                out += "</dict>\n";
+            }
         }
-        if (!entries.empty())
+        if (any)
             out += "\t\t</dict>\n";
     }
     append_string(out, "group", job.group);
@@ -677,6 +688,17 @@ bool is_storable_text(std::string_view text) {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     size_t n = text.size();
     for (size_t i = 0; i < n;) {
+        // Printable ASCII, the common case, eight bytes at a time.
+        if (n - i >= 8) {
+            uint64_t w;
+            memcpy(&w, s + i, sizeof w);
+            constexpr uint64_t kHigh = 0x8080808080808080ull;
+            constexpr uint64_t kSpace = 0x2020202020202020ull;
+            if (((w | (w - kSpace)) & kHigh) == 0) {
+                i += 8;
+                continue;
+            }
+        }
         unsigned c = s[i];
         if (c < 0x80) {
             if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
@@ -702,19 +724,12 @@ bool is_storable_text(std::string_view text) {
 }
 
 std::string format_plist_date(int64_t seconds) {
-    // The entries of one manifest share a handful of seconds: remember the last.
-    static thread_local int64_t last_seconds = 0;
-    static thread_local std::string last_text;
-    if (!last_text.empty() && seconds == last_seconds)
-        return last_text;
     time_t t = static_cast<time_t>(seconds);
     struct tm tm {};
     gmtime_r(&t, &tm);
     char buf[32];
     strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    last_seconds = seconds;
-    last_text = buf;
-    return last_text;
+    return buf;
 }
 
 std::optional<int64_t> parse_plist_date(std::string_view text) {
@@ -762,16 +777,32 @@ std::optional<SyncJob> parse_manifest(const std::string& bytes,
 
 std::optional<SyncJob> read_manifest_file(const std::string& path,
                                           void (*on_dropped_key)(const std::string&)) {
-    FILE* f = fopen(path.c_str(), "rbe");
-    if (!f)
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
+    // Read in one piece into a buffer of the file's size (a little more, to
+    // see the end of a file that grew meanwhile).
+    struct stat st;
     std::string bytes;
-    char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
-    bool bad = ferror(f);
-    fclose(f);
-    if (bad)
-        return std::nullopt;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        bytes.resize(static_cast<size_t>(st.st_size) + 1);
+    size_t used = 0;
+    for (;;) {
+        if (used == bytes.size())
+            bytes.resize(std::max<size_t>(bytes.size() * 2, 65536));
+        ssize_t n = read(fd, bytes.data() + used, bytes.size() - used);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        used += static_cast<size_t>(n);
+    }
+    close(fd);
+    bytes.resize(used);
     return parse_manifest(bytes, on_dropped_key);
 }
 

@@ -12,10 +12,12 @@
 
 namespace vynd {
 
-SyncJob appManifest;
-SyncJob userManifest;
-SyncJob libManifest;
-SyncJob pkgManifest;
+// Never destroyed: a manifest may hold many thousand paths, and freeing them
+// one by one as the program exits only delays its end.
+SyncJob& appManifest = *new SyncJob;
+SyncJob& userManifest = *new SyncJob;
+SyncJob& libManifest = *new SyncJob;
+SyncJob& pkgManifest = *new SyncJob;
 
 namespace {
 

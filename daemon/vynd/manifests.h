@@ -5,10 +5,10 @@
 
 namespace vynd {
 
-extern SyncJob appManifest;
-extern SyncJob userManifest;
-extern SyncJob libManifest;
-extern SyncJob pkgManifest;
+extern SyncJob& appManifest;
+extern SyncJob& userManifest;
+extern SyncJob& libManifest;
+extern SyncJob& pkgManifest;
 
 // Builds the four jobs from the settings and their stored manifests.
 void load_manifests();

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <map>
 #include <vector>
 
 namespace vynd {
@@ -16,13 +16,14 @@ struct FileEntry {
     std::optional<int64_t> date;
     // Any other keys of the stored entry, kept as their XML so they survive.
     std::string other_keys_xml;
+    // Listed by this run's rsync (not stored).
+    bool listed = false;
 };
 
-// Relative path (as rsync names it, folders ending in "/") to entry.
-using FileMap = std::unordered_map<std::string, FileEntry>;
-
-// A run listing has the same shape as the manifest's "files".
-using RunListing = FileMap;
+// Relative path (as rsync names it, folders ending in "/") to entry, in
+// byte order: the order manifests are stored in and folders are walked in,
+// so neither loading nor saving nor walking has to sort.
+using FileMap = std::map<std::string, FileEntry, std::less<>>;
 
 // The fields are the keys of the stored manifest; a field without a value
 // is a key the manifest does not hold. The stored form is written and read
@@ -62,8 +63,9 @@ class SyncJob {
     void install();
     // Writes the exclude file of a job that is not kept in step.
     void excludeManifest();
-    // Removes local copies of installed paths the run no longer listed.
-    void deleteFilesRemovedFromSource(const RunListing& listing);
+    // Removes local copies of installed paths this run's rsync did not list
+    // (entries not marked "listed").
+    void deleteFilesRemovedFromSource();
     // Mode and ownership after a run (permissions.cpp).
     void setPermissionsAndOwnership();
     void setUsersPermissions();
@@ -84,8 +86,7 @@ class SyncJob {
 // appended part dropped; an empty part leaves the path as it is.
 [[nodiscard]] std::string join_path(std::string_view base, std::string_view name);
 
-// The entry stored under the path in a files map or a run listing, created
-// empty when absent.
+// The entry stored under the path in a files map, created empty when absent.
 FileEntry& fileAtPath(FileMap& map, const std::string& path);
 
 // /var/db/vynd/<id>.exclude and the site exclude file of a job id.

@@ -16,19 +16,20 @@ namespace vynd {
 namespace {
 
 // Copies a change line that reports an update into the log, as printed.
+// The log is flushed after each batch of lines rsync wrote.
 void rsyncLog(std::string_view line) {
     if (!reports_update(line))
         return;
-    std::string text(line);
-    vynd_log_raw(text.c_str());
-    fwrite(text.data(), 1, text.size(), stdout);
+    vynd_log_raw(line, false);
+    fwrite(line.data(), 1, line.size(), stdout);
     fputc('\n', stdout);
 }
 
-// Reads the lines of one rsync run into a run listing.
+// Records the items of one rsync run in the job's files, each marked as
+// listed with the date rsync gave it.
 class ListingReader {
   public:
-    explicit ListingReader(RunListing& listing) : listing_(listing) {}
+    explicit ListingReader(FileMap& files) : files_(files) {}
 
     void updateManifest(std::string_view line) {
         if (width_ == 0)
@@ -44,12 +45,26 @@ class ListingReader {
             vynd_log("Error", "Not recorded (not UTF-8 text): %s",
                      std::string(change->printed_name).c_str());
         }
-        FileEntry& entry = fileAtPath(listing_, change->name);
+        FileEntry& entry = entryFor(std::move(change->name));
         entry.date = parse_rsync_timestamp(change->timestamp);
+        entry.listed = true;
     }
 
   private:
-    RunListing& listing_;
+    // rsync lists the items of a folder in the order the files are kept in,
+    // so the entry after the last one is most often the one wanted.
+    FileEntry& entryFor(std::string&& name) {
+        if (next_ != files_.end() && next_->first == name)
+            return (next_++)->second;
+        auto it = files_.lower_bound(name);
+        if (it == files_.end() || it->first != name)
+            it = files_.emplace_hint(it, std::move(name), FileEntry{});
+        next_ = std::next(it);
+        return it->second;
+    }
+
+    FileMap& files_;
+    FileMap::iterator next_ = files_.end();
     int width_ = 0;
 };
 
@@ -63,12 +78,12 @@ void SyncJob::excludeManifest() {
         vynd_log("Fatal", "couldn't create exclude file");
 }
 
-void SyncJob::deleteFilesRemovedFromSource(const RunListing& listing) {
+void SyncJob::deleteFilesRemovedFromSource() {
     if (!keeps_synced())
         return;
     std::vector<std::string> gone;
     for (const auto& [path, entry] : files()) {
-        if (!listing.count(path))
+        if (!entry.listed)
             gone.push_back(path);
     }
     // Deepest first, so a folder's files go before the folder is looked at.
@@ -92,25 +107,31 @@ void SyncJob::install() {
     std::vector<std::string> argv = rsyncArguments();
     argv.push_back(src + "/");
     argv.push_back(dst + "/");
-    RunListing listing;
-    ListingReader reader(listing);
-    int status = run_process_lines(argv, [&](std::string_view line) {
-        rsyncLog(line);
-        reader.updateManifest(line);
-    });
+    FileMap& map = files();
+    for (auto& [path, entry] : map) entry.listed = false;
+    ListingReader reader(map);
+    int status = run_process_lines(
+        argv,
+        [&](std::string_view line) {
+            rsyncLog(line);
+            reader.updateManifest(line);
+        },
+        false,
+        [] {
+            vynd_log_flush();
+            fflush(stdout);
+        });
+    vynd_log_flush();
     fflush(stdout);
     if (status < 0)
         vynd_log("Fatal", "Can't run rsync");
     if (status == 0) {
-        deleteFilesRemovedFromSource(listing);
+        deleteFilesRemovedFromSource();
     } else if (keeps_synced()) {
         // A partial listing (share lost, folder missing, unreadable files)
         // must not be taken for paths that left the share.
         vynd_log("Error", "rsync ended with status %d, nothing deleted in %s", status, dst.c_str());
     }
-    FileMap& map = files();
-    for (auto& [path, entry] : listing) map[path] = std::move(entry);
-    listing.clear();
     setPermissionsAndOwnership();
     vynd_log("Debug", "%s -> %s finished", src.c_str(), dst.c_str());
 }

@@ -1,6 +1,13 @@
 // Modes, owners and deletions inside an area, never through a link.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "area_paths.h"
 #include "permissions.h"
@@ -138,9 +145,8 @@ TEST_F(AreaTest, DeletionKeepsListableFoldersAndCountsMissingAsGone) {
 
 TEST_F(AreaTest, DeletingRemovedPathsKeepsFoldersAndLogsNothingForThem) {
     SyncJob j = job();
-    RunListing listing;  // the share now lists only the bundle's folder
-    listing["Foo.app/"];
-    j.deleteFilesRemovedFromSource(listing);
+    j.files()["Foo.app/"].listed = true;  // the share now lists only the bundle's folder
+    j.deleteFilesRemovedFromSource();
     EXPECT_FALSE(dir.exists("area/Foo.app/Contents/Info.plist"));
     EXPECT_FALSE(dir.exists("area/Foo.app/Contents/MacOS/run"));
     EXPECT_TRUE(dir.exists("area/Foo.app/Contents/MacOS"));
@@ -151,7 +157,51 @@ TEST_F(AreaTest, DeletingRemovedPathsKeepsFoldersAndLogsNothingForThem) {
 
 TEST_F(AreaTest, NotKeptInStepDeletesNothing) {
     SyncJob j = job(false);
-    j.deleteFilesRemovedFromSource(RunListing());
+    j.deleteFilesRemovedFromSource();
     EXPECT_TRUE(dir.exists("area/Foo.app/Contents/Info.plist"));
     EXPECT_EQ(j.files().size(), job().files().size());
+}
+
+// Large areas are walked by several threads: every reachable item is still
+// visited exactly once, in whatever order the paths come, and an item behind
+// a link in any run of the paths is not reached.
+TEST(VisitInArea, LargeAreasVisitEveryItemOnceAndNeverThroughALink) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    for (int b = 0; b < 120; ++b) {
+        std::string bundle = "B" + std::to_string(b) + ".app/";
+        paths.push_back(bundle);
+        for (int i = 0; i < 200; ++i) {
+            std::string file = bundle + "f" + std::to_string(i);
+            dir.write("area/" + file);
+            paths.push_back(file);
+        }
+    }
+    dir.write("outside/f0");
+    for (const char* swapped : {"B3.app", "B77.app"}) {
+        std::string at = dir / (std::string("area/") + swapped);
+        std::filesystem::remove_all(at);
+        ASSERT_EQ(symlink((dir / "outside").c_str(), at.c_str()), 0);
+    }
+    paths.push_back("missing/x");
+    std::reverse(paths.begin(), paths.end());
+    std::vector<std::string_view> views(paths.begin(), paths.end());
+    std::mutex m;
+    std::map<std::string, int> seen;
+    visit_in_area(dir / "area", views, [&](int parent, const char* name, const struct stat& st) {
+        char link[64];
+        snprintf(link, sizeof link, "/proc/self/fd/%d", parent);
+        char where[4096] = {};
+        ssize_t n = readlink(link, where, sizeof where - 1);
+        std::lock_guard<std::mutex> lock(m);
+        ++seen[std::string(where, n > 0 ? static_cast<size_t>(n) : 0) + "/" + name];
+        EXPECT_FALSE(S_ISDIR(st.st_mode) && std::string(name) == "outside");
+    });
+    // Every bundle folder and file but those of the two swapped bundles (whose
+    // links themselves are items and are visited).
+    EXPECT_EQ(seen.size(), 120u + 118u * 200u);
+    for (const auto& [item, count] : seen) {
+        EXPECT_EQ(count, 1) << item;
+        EXPECT_EQ(item.find("/outside/"), std::string::npos) << item;
+    }
 }

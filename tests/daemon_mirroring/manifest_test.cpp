@@ -3,6 +3,9 @@
 
 #include <plist/plist.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "manifest_file.h"
 #include "prefs.h"
 #include "property_list.h"
@@ -174,6 +177,109 @@ TEST(ManifestFile, NamesThatXmlCannotHoldAreNotWritten) {
     auto back = read_manifest_file(dir / "m.plist");
     ASSERT_TRUE(back);
     EXPECT_EQ(back->files().size(), sample_job().files_->size());
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The stored form is pinned: keys in order, paths in byte order, tabs,
+// escapes and dates as property-list writers lay them out.
+TEST(ManifestFile, IsWrittenInTheUsualPropertyListLayout) {
+    SyncJob job;
+    job.id = "Users";
+    job.keepSynced = true;
+    job.files()["b&<>\"'"].date = 1256220233;
+    job.files()["a/"];
+    job.files()["a/x"].date = 0;
+    TempDir dir;
+    std::string err;
+    ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err)) << err;
+    EXPECT_EQ(slurp(dir / "m.plist"),
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+              "<!DOCTYPE plist\n"
+              "PUBLIC \"-//Apple//DTD PLIST 1.0//EN\"\n"
+              "       \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+              "<plist version=\"1.0\">\n"
+              "\t<dict>\n"
+              "\t\t<key>files</key>\n"
+              "\t\t<dict>\n"
+              "\t\t\t<key>a/</key>\n"
+              "\t\t\t<dict/>\n"
+              "\t\t\t<key>a/x</key>\n"
+              "\t\t\t<dict>\n"
+              "\t\t\t\t<key>date</key>\n"
+              "\t\t\t\t<date>1970-01-01T00:00:00Z</date>\n"
+              "\t\t\t</dict>\n"
+              "\t\t\t<key>b&amp;&lt;&gt;&quot;'</key>\n"
+              "\t\t\t<dict>\n"
+              "\t\t\t\t<key>date</key>\n"
+              "\t\t\t\t<date>2009-10-22T14:03:53Z</date>\n"
+              "\t\t\t</dict>\n"
+              "\t\t</dict>\n"
+              "\t\t<key>id</key>\n"
+              "\t\t<string>Users</string>\n"
+              "\t\t<key>keepSynced</key>\n"
+              "\t\t<true/>\n"
+              "\t</dict>\n"
+              "</plist>\n");
+}
+
+// A written manifest is read by the quick reader; the same document with a
+// comment in it goes to the general XML reader. Both must read the same job.
+TEST(ManifestFile, BothReadersReadTheSameJob) {
+    SyncJob job = sample_job();
+    job.files()["tab\there"].date = 7;
+    job.files()["\xf0\x9f\x93\x81 folder/"].date = 8;
+    job.files()["]]x"];
+    TempDir dir;
+    std::string err;
+    ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err)) << err;
+    std::string plain = slurp(dir / "m.plist");
+    std::string general = plain;
+    general.insert(general.find("<plist"), "<!-- edited by hand -->\n");
+    auto a = parse_manifest(plain);
+    auto b = parse_manifest(general);
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(b);
+    for (const auto* j : {&*a, &*b}) {
+        EXPECT_EQ(j->id, job.id);
+        EXPECT_EQ(j->perms, job.perms);
+        EXPECT_EQ(j->group, job.group);
+        EXPECT_EQ(j->setPerm, job.setPerm);
+        EXPECT_EQ(j->keepSynced, job.keepSynced);
+        ASSERT_TRUE(j->files_);
+        ASSERT_EQ(j->files_->size(), job.files_->size());
+        for (const auto& [path, entry] : *job.files_) {
+            ASSERT_TRUE(j->files_->count(path)) << path;
+            EXPECT_EQ(j->files_->at(path).date, entry.date) << path;
+            EXPECT_EQ(j->files_->at(path).other_keys_xml, "") << path;
+        }
+    }
+}
+
+// Text checks look at eight bytes at a time: a bad byte is caught wherever
+// it stands, and good text of any length passes.
+TEST(ManifestFile, StorableTextIsCheckedAtEveryPosition) {
+    for (size_t len = 0; len < 40; ++len) {
+        std::string good(len, 'a');
+        EXPECT_TRUE(is_storable_text(good)) << len;
+        for (size_t at = 0; at < len; ++at) {
+            for (char bad : {'\x01', '\x1f', '\xff', '\x80', '\0'}) {
+                std::string s = good;
+                s[at] = bad;
+                EXPECT_FALSE(is_storable_text(s)) << len << " " << at << " " << int(bad);
+            }
+            for (char fine : {' ', '~', '\x7f', '\t', '\n'}) {
+                std::string s = good;
+                s[at] = fine;
+                EXPECT_TRUE(is_storable_text(s)) << len << " " << at << " " << int(fine);
+            }
+        }
+    }
+    EXPECT_TRUE(is_storable_text("Caf\xc3\xa9 and more than eight bytes"));
+    EXPECT_FALSE(is_storable_text("more than eight bytes, then \xc3"));
 }
 
 TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
