@@ -1,4 +1,11 @@
 // Mirroring benchmark: the daemon against bare rsync over the same share tree.
+//
+//   bench_mirror [files] [rounds]
+//
+// Without a file count it measures 10,000 and 100,000 files and prints the
+// growth between them. Each figure is the median of `rounds` runs (3 by
+// default), and each daemon run is taken next to a bare rsync run of its own
+// round, so that a slow moment of the machine weighs on both alike.
 #include <plist/plist.h>
 
 #include <unistd.h>
@@ -18,6 +25,8 @@ using vynd::test::Sandbox;
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // Files in bundles of 100: Bundle<n>.app/Contents/{MacOS,Resources/r<k>}/f<i>,
 // every one of them written.
 void make_share(Sandbox& box, const std::string& area, int files) {
@@ -26,7 +35,7 @@ void make_share(Sandbox& box, const std::string& area, int files) {
         std::string dir = root + "/Bundle" + std::to_string(i / 100) + ".app/Contents/" +
                           ((i % 100) < 2 ? "MacOS" : "Resources/r" + std::to_string(i % 10));
         if ((i % 100) < 12)
-            std::filesystem::create_directories(dir);
+            fs::create_directories(dir);
         std::ofstream out(dir + "/f" + std::to_string(i));
         out << "content " << i << "\n";
         if (!out)
@@ -34,23 +43,34 @@ void make_share(Sandbox& box, const std::string& area, int files) {
     }
 }
 
+struct Run {
+    double seconds = -1;
+    long peak_kib = 0;
+};
+
 // Wall time of the command alone (the sandbox's own start is left out) and
 // its peak resident memory. Pending writes of the previous run are flushed
 // first, so that no run pays for another's.
-double seconds(Sandbox& box, const std::vector<std::string>& argv, long* peak_kib = nullptr) {
+Run timed(Sandbox& box, const std::vector<std::string>& argv) {
     sync();
-    std::vector<std::string> timed = {
+    std::vector<std::string> command = {
         "/bin/bash", "-c", "TIMEFORMAT=%3R; time /usr/bin/time -f %M \"$@\" >/dev/null", "bash"};
-    timed.insert(timed.end(), argv.begin(), argv.end());
-    auto r = box.run(timed);
+    command.insert(command.end(), argv.begin(), argv.end());
+    auto r = box.run(command);
     if (r.status != 0)
         fprintf(stderr, "%s exited %d: %s\n", argv[0].c_str(), r.status, r.err.c_str());
     auto lines = vynd::test::split_lines(r.err);
-    if (lines.size() < 2)
-        return -1;
-    if (peak_kib)
-        *peak_kib = std::atol(lines[lines.size() - 2].c_str());
-    return std::atof(lines.back().c_str());
+    Run out;
+    if (lines.size() >= 2) {
+        out.peak_kib = std::atol(lines[lines.size() - 2].c_str());
+        out.seconds = std::atof(lines.back().c_str());
+    }
+    return out;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
 }
 
 void prefs(Sandbox& box, bool app_set_perm) {
@@ -64,52 +84,87 @@ void prefs(Sandbox& box, bool app_set_perm) {
     plist_free(d);
 }
 
+// The daemon's own rsync command for an area, as it runs it for a job kept
+// in step (and for the Library, which is not, without its exclude file).
+std::vector<std::string> bare_rsync(const std::string& area, const std::string& destination) {
+    return {"/usr/bin/rsync",
+            "--out-format=%t %i %n",
+            "-ii",
+            "-rltD",
+            "-T",
+            "/var/db/vynd/" + area,
+            "--bwlimit=0",
+            "-pgo",
+            "--delay-updates",
+            "/Volumes/Deploy/" + area + "/",
+            destination + "/"};
+}
+
+// Empties an area and forgets what the daemon installed there.
+void clear_area(Sandbox& box, const std::string& area, const std::string& destination) {
+    for (const auto& entry : fs::directory_iterator(box.path(destination))) {
+        std::string name = entry.path().filename().string();
+        if (name != "Preferences" && name != "Application Support")
+            fs::remove_all(entry.path());
+    }
+    fs::remove(box.path("/var/db/vynd/" + area + ".plist"));
+    box.mkdirs("/var/db/vynd/" + area);
+}
+
 struct Figures {
-    double rsync_copy, rsync_scan, first, nochange, nochange_perm, lib_nochange;
-    long peak_kib;
+    double rsync_copy, rsync_scan, rsync_scan_perm, rsync_scan_lib;
+    double first, nochange, nochange_perm, lib_nochange;
+    long peak_kib = 0;
 };
 
-Figures measure(int files) {
-    Sandbox box;
-    make_share(box, "Applications", files);
-    // Bare rsync: the daemon's own command for the area, into the area, so
-    // both copy between the same two mounts with the same temporary folder.
-    box.mkdirs("/var/db/vynd/Applications");
-    const std::vector<std::string> bare = {"/usr/bin/rsync",
-                                           "--out-format=%t %i %n",
-                                           "-ii",
-                                           "-rltD",
-                                           "-T",
-                                           "/var/db/vynd/Applications",
-                                           "--bwlimit=0",
-                                           "-pgo",
-                                           "--delay-updates",
-                                           "/Volumes/Deploy/Applications/",
-                                           "/Applications/"};
-    Figures f{};
-    f.rsync_copy = seconds(box, bare);
-    f.rsync_scan = seconds(box, bare);
-    for (const char* dir : {"/Applications", "/var/db/vynd"}) {
-        std::filesystem::remove_all(box.path(dir));
-        box.mkdirs(dir);
-    }
+// Rounds of one bare run and one daemon run each; medians of both.
+void rounds(Sandbox& box, int n, const std::vector<std::string>& bare, double* bare_median,
+            double* daemon_median, long* peak_kib, void (*before)(Sandbox&) = nullptr) {
     const std::vector<std::string> daemon = {Sandbox::program("vynd"), "-i"};
+    std::vector<double> b, d;
+    for (int i = 0; i < n; ++i) {
+        if (before)
+            before(box);
+        b.push_back(timed(box, bare).seconds);
+        if (before)
+            before(box);
+        Run r = timed(box, daemon);
+        d.push_back(r.seconds);
+        *peak_kib = std::max(*peak_kib, r.peak_kib);
+    }
+    *bare_median = median(b);
+    *daemon_median = median(d);
+}
+
+Figures measure(int files, int n) {
+    Sandbox box;
+    // A share as its setup makes it: all three areas, here two of them empty.
+    make_share(box, "Applications", files);
+    box.mkdirs("/Volumes/Deploy/Library");
+    box.mkdirs("/Volumes/Deploy/Users");
+    const std::vector<std::string> daemon = {Sandbox::program("vynd"), "-i"};
+    Figures f{};
     prefs(box, false);
-    f.first = seconds(box, daemon);
-    f.nochange = seconds(box, daemon, &f.peak_kib);
+    // First copies: each from an empty area and no manifest.
+    rounds(box, n, bare_rsync("Applications", "/Applications"), &f.rsync_copy, &f.first,
+           &f.peak_kib, [](Sandbox& b) { clear_area(b, "Applications", "/Applications"); });
+    // No change, setPerm off, then on (after one run that gives every mode).
+    rounds(box, n, bare_rsync("Applications", "/Applications"), &f.rsync_scan, &f.nochange,
+           &f.peak_kib);
     prefs(box, true);
-    (void)seconds(box, daemon);  // gives every path its mode once
-    long peak = 0;
-    f.nochange_perm = seconds(box, daemon, &peak);
-    f.peak_kib = std::max(f.peak_kib, peak);
-    // The Library area, not kept in step, installed once, then run again.
-    std::filesystem::rename(box.path("/Volumes/Deploy/Applications"),
-                            box.path("/Volumes/Deploy/Library"));
-    std::filesystem::create_directories(box.path("/Volumes/Deploy/Applications"));
+    (void)timed(box, daemon);
+    rounds(box, n, bare_rsync("Applications", "/Applications"), &f.rsync_scan_perm,
+           &f.nochange_perm, &f.peak_kib);
+    // The Library, not kept in step: the same tree installed there once, the
+    // Applications emptied, then runs with nothing new.
+    clear_area(box, "Applications", "/Applications");
+    fs::remove(box.path("/Volumes/Deploy/Library"));
+    fs::rename(box.path("/Volumes/Deploy/Applications"), box.path("/Volumes/Deploy/Library"));
+    box.mkdirs("/Volumes/Deploy/Applications");
     prefs(box, false);
-    (void)seconds(box, daemon);
-    f.lib_nochange = seconds(box, daemon, &peak);
-    f.peak_kib = std::max(f.peak_kib, peak);
+    (void)timed(box, daemon);
+    rounds(box, n, bare_rsync("Library", "/Library"), &f.rsync_scan_lib, &f.lib_nochange,
+           &f.peak_kib);
     return f;
 }
 
@@ -119,21 +174,22 @@ int main(int argc, char** argv) {
     std::vector<int> sizes = {10000, 100000};
     if (argc > 1)
         sizes = {std::atoi(argv[1])};
+    int n = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     std::vector<Figures> all;
-    for (int n : sizes) {
-        Figures f = measure(n);
+    for (int files : sizes) {
+        Figures f = measure(files, n);
         all.push_back(f);
-        printf("%d files:\n", n);
+        printf("%d files (medians of %d runs each):\n", files, n);
         printf("  bare rsync: first copy %.2f s, no-change re-run %.2f s\n", f.rsync_copy,
                f.rsync_scan);
-        printf("  first copy (kept in step)          %.2f s  %.2f x bare rsync (goal 1.05)\n",
+        printf("  first copy (kept in step)          %6.2f s  %.2f x bare rsync (goal 1.05)\n",
                f.first, f.first / f.rsync_copy);
-        printf("  no-change run, setPerm off          %.2f s  %.2f x bare rsync (goal 1.15)\n",
+        printf("  no-change run, setPerm off         %6.2f s  %.2f x bare rsync (goal 1.15)\n",
                f.nochange, f.nochange / f.rsync_scan);
-        printf("  no-change run, setPerm on           %.2f s  %.2f x bare rsync (goal 1.25)\n",
-               f.nochange_perm, f.nochange_perm / f.rsync_scan);
-        printf("  no-change run, not kept in step     %.2f s  %.2f x bare rsync scan (goal 0.25)\n",
-               f.lib_nochange, f.lib_nochange / f.rsync_scan);
+        printf("  no-change run, setPerm on          %6.2f s  %.2f x bare rsync (goal 1.25)\n",
+               f.nochange_perm, f.nochange_perm / f.rsync_scan_perm);
+        printf("  no-change run, not kept in step    %6.2f s  %.2f x bare rsync scan (goal 0.25)\n",
+               f.lib_nochange, f.lib_nochange / f.rsync_scan_lib);
         printf("  daemon peak memory %.1f MiB (goal 64)\n", f.peak_kib / 1024.0);
         fflush(stdout);
     }
