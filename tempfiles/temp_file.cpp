@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 
 namespace vynd {
@@ -45,9 +44,6 @@ std::string processName() {
 }  // namespace
 
 std::string systemTemporaryFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    if (dir && dir[0] == '/')
-        return dir;
     return "/tmp";
 }
 

@@ -18,7 +18,8 @@ namespace vynd {
 // tempFileInFolder of "<system temporary folder>/<name>".
 [[nodiscard]] std::optional<std::string> tempFileUnderSubfolder(const std::string& name);
 
-// The system temporary folder: $TMPDIR when it is an absolute path, else /tmp.
+// The system temporary folder, /tmp. The environment is not consulted: a
+// caller's $TMPDIR must not choose where a privileged program's input lies.
 [[nodiscard]] std::string systemTemporaryFolder();
 
 }  // namespace vynd
