@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <vector>
 
+#include "process.h"
 #include "rsync_output.h"
 
 using namespace vynd;
@@ -93,4 +96,24 @@ TEST(ChangeLine, TimestampIsLocalTime) {
     EXPECT_FALSE(parse_rsync_timestamp("2009-10-22 14:03:53"));
     EXPECT_FALSE(parse_rsync_timestamp("2009/13/22 14:03:53"));
     EXPECT_FALSE(parse_rsync_timestamp("2009/10/22 14:03"));
+}
+
+// A child that writes a line at a time is read in batches, and no line is
+// lost, split or reordered on the way: not one longer than the pipe, not a
+// last one without a line feed.
+TEST(ChildLines, ArriveWholeAndInOrderInFewerBatchesThanLines) {
+    std::vector<std::string> lines;
+    int batches = 0;
+    int status = run_process_lines(
+        {"/bin/sh", "-c",
+         "i=0; while [ $i -lt 3000 ]; do echo $i; i=$((i+1)); done; "
+         "head -c 3145728 /dev/zero | tr '\\000' a; echo; printf end"},
+        [&](std::string_view line) { lines.emplace_back(line); }, false, [&] { ++batches; });
+    EXPECT_EQ(status, 0);
+    ASSERT_EQ(lines.size(), 3002u);
+    for (int i = 0; i < 3000; ++i) ASSERT_EQ(lines[i], std::to_string(i));
+    EXPECT_EQ(lines[3000], std::string(3145728, 'a'));
+    EXPECT_EQ(lines[3001], "end");
+    EXPECT_GT(batches, 0);
+    EXPECT_LT(batches, 3000);
 }
