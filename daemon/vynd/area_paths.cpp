@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <thread>
 
 namespace vynd {
@@ -195,11 +196,18 @@ void visit_in_area(const std::string& destination, std::vector<std::string_view>
     const std::string_view* begin = relative_paths.data();
     size_t n = relative_paths.size();
     std::vector<std::thread> threads;
-    for (size_t w = 1; w < walkers; ++w) {
-        threads.emplace_back(visit_sorted, root, begin + n * w / walkers,
-                             begin + n * (w + 1) / walkers, std::cref(visit));
+    size_t w = 1;
+    try {
+        for (; w < walkers; ++w) {
+            threads.emplace_back(visit_sorted, root, begin + n * w / walkers,
+                                 begin + n * (w + 1) / walkers, std::cref(visit));
+        }
+    } catch (const std::system_error&) {
+        // No thread to be had: this thread walks the runs left over too.
     }
     visit_sorted(root, begin, begin + n / walkers, visit);
+    for (; w < walkers; ++w)
+        visit_sorted(root, begin + n * w / walkers, begin + n * (w + 1) / walkers, visit);
     for (auto& t : threads) t.join();
     close(root);
 }

@@ -610,28 +610,27 @@ std::string job_xml(const SyncJob& job) {
         // The entries of one run share a handful of seconds.
         std::optional<int64_t> last_date;
         std::string date_text;
-        for (const auto& [path, stored] : *job.files_) {
+        for (const auto& [path, entry] : *job.files_) {
             if (!is_storable_text(path))
                 continue;
-            const FileEntry* entry = &stored;
             append_element(out, "\t\t\t", "key", path);
-            if (!entry->date && entry->other_keys_xml.empty()) {
+            if (!entry.date && entry.other_keys_xml.empty()) {
                 out += "\t\t\t<dict/>\n";
                 continue;
             }
             out += "\t\t\t<dict>";
-            if (entry->date) {
-                if (entry->date != last_date) {
-                    last_date = entry->date;
-                    date_text = format_plist_date(*entry->date);
+            if (entry.date) {
+                if (entry.date != last_date) {
+                    last_date = entry.date;
+                    date_text = format_plist_date(*entry.date);
                 }
                 out += "\n\t\t\t\t<key>date</key>\n";
                 append_element(out, "\t\t\t\t", "date", date_text);
             }
-            if (entry->other_keys_xml.empty()) {
+            if (entry.other_keys_xml.empty()) {
                 out += "\t\t\t</dict>\n";
             } else {
-                out += entry->other_keys_xml;
+                out += entry.other_keys_xml;
                 out += "</dict>\n";
             }
         }
