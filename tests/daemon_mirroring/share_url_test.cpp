@@ -17,11 +17,14 @@ TEST(ShareUrl, TakesANetworkUrlApart) {
 }
 
 TEST(ShareUrl, FileUrlsAndPlainPathsNameLocalFolders) {
-    auto url = parse_share_url(*percent_escape_ascii("file:///srv/my share"));
+    auto url = parse_share_url("file:///srv/my%20share");
     ASSERT_TRUE(url);
     EXPECT_EQ(url->scheme, "file");
     EXPECT_EQ(url->path, "/srv/my share");
-    url = parse_share_url(*percent_escape_ascii("/srv/odd $(x) `y` \"q\""));
+    const auto escaped = percent_escape_ascii("/srv/odd $(x) `y` \"q\"");
+    ASSERT_TRUE(escaped);
+    EXPECT_EQ(*escaped, "/srv/odd%20$(x)%20%60y%60%20%22q%22");
+    url = parse_share_url(*escaped);
     ASSERT_TRUE(url);
     EXPECT_EQ(url->scheme, "");
     EXPECT_EQ(url->path, "/srv/odd $(x) `y` \"q\"");
@@ -43,5 +46,6 @@ TEST(ShareUrl, MountPointNeverLeavesVolumes) {
     ASSERT_TRUE(url);
     EXPECT_EQ(share_mount_point(*url), "/Volumes/server");
     url = parse_share_url("smb://server/..");
+    ASSERT_TRUE(url);
     EXPECT_EQ(share_mount_point(*url), "/Volumes/server");
 }

@@ -46,6 +46,11 @@ QImage samplePicture(int w, int h) {
     return image;
 }
 
+// One 16x16 8-bit mask element, laid out by hand: "icns", total length, type, element length.
+QByteArray handBuiltContainer() {
+    return QByteArray("icns\x00\x00\x01\x10s8mk\x00\x00\x01\x08", 16) + QByteArray(256, 'm');
+}
+
 TEST(Thumbnails, HoldTheTwelveElementsAndNoHugeSize) {
     const auto family = IcnsFamily::iconFamilyWithThumbnailsOfImage(samplePicture(300, 200));
     ASSERT_TRUE(family);
@@ -219,8 +224,13 @@ TEST(Container, Thumbnail32BitElementStartsWithFourZeroBytes) {
 }
 
 TEST(Container, MalformedContainersAreRejected) {
-    const QByteArray good = *buildIcnsContainer({{kSmall8BitMask, QByteArray(256, 'm')}});
-    EXPECT_TRUE(parseIcnsContainer(good));
+    const QByteArray good = handBuiltContainer();
+    const auto elements = parseIcnsContainer(good);
+    ASSERT_TRUE(elements);
+    ASSERT_EQ(elements->size(), 1u);
+    EXPECT_EQ(elements->front().type, kSmall8BitMask);
+    EXPECT_EQ(elements->front().data, QByteArray(256, 'm'));
+    EXPECT_EQ(buildIcnsContainer({{kSmall8BitMask, QByteArray(256, 'm')}}), good);
     QByteArray wrongMagic = good;
     wrongMagic[0] = 'x';
     QByteArray longer = good + "!";
@@ -338,7 +348,7 @@ TEST(Making, InitialisersAndClassOperations) {
     const auto empty = IcnsFamily::iconFamily();
     ASSERT_TRUE(empty);
     EXPECT_TRUE(empty->data().isEmpty());
-    const QByteArray bytes = *buildIcnsContainer({{kSmall8BitMask, QByteArray(256, 'm')}});
+    const QByteArray bytes = handBuiltContainer();
     EXPECT_EQ(IcnsFamily::iconFamilyWithIconFamilyHandle(bytes)->data(), bytes);
     IcnsFamily family;
     ASSERT_TRUE(family.initWithData(bytes));
