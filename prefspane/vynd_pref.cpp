@@ -70,6 +70,8 @@ vyndPref::vyndPref(QSettings* settings, QObject* parent)
     : QObject(parent),
       store_(settings),
       passwordTransformer_([this] { return store_.flag("vynd_encrypt_pass"); }) {
+    logTimer_.setParent(this);
+    logTimer_.setObjectName("logTimer");
     logTimer_.setInterval(1000);
     connect(&logTimer_, &QTimer::timeout, this, &vyndPref::update);
 }

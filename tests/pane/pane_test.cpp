@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -549,7 +550,9 @@ class PaneTest : public QObject {
         QVERIFY(reading > 0);
         appendTo(kPaneLogPath, "appended\n");
         QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("appended\n"), 2500);
-        QTest::qWait(1200);
+        // A restore would come on a later tick: let two go by.
+        QSignalSpy ticks(pane_->findChild<QTimer*>("logTimer"), &QTimer::timeout);
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 2, 5000);
         QCOMPARE(log->verticalScrollBar()->value(), reading);
     }
 
@@ -635,8 +638,12 @@ class PaneTest : public QObject {
         QVERIFY(pane->mainView()->isVisible());
         window->close();
         QVERIFY(!window->isPaneSelected());
+        // Hidden, the pane neither ticks nor follows the file.
+        auto* vp = dynamic_cast<vyndPref*>(pane);
+        QVERIFY(vp);
+        QVERIFY(!vp->isTimerActive());
         appendTo(kPaneLogPath, "after closing\n");
-        QTest::qWait(1500);
+        QCoreApplication::processEvents();
         QCOMPARE(log->toPlainText(), QString("from the host\n"));
     }
 
