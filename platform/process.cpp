@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 
@@ -19,6 +20,21 @@ constexpr int kPipeSize = 1 << 20;
 constexpr int kEagerReads = 16;
 constexpr useconds_t kBatchWaitMicroseconds = 10000;
 
+std::atomic<bool> stopping{false};
+std::atomic<int> stop_signal{SIGTERM};
+std::atomic<pid_t> running_child{0};
+
+// Once the process is being stopped, its threads go no further.
+void hold_if_stopping() {
+    while (stopping) pause();
+}
+
+void started(pid_t pid) {
+    running_child = pid;
+    if (stopping)
+        kill(pid, stop_signal);
+}
+
 std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     std::vector<char*> out;
     out.reserve(argv.size() + 1);
@@ -30,9 +46,13 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
 int wait_for(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
+        if (errno != EINTR) {
+            running_child = 0;
             return -1;
+        }
     }
+    running_child = 0;
+    hold_if_stopping();
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -47,8 +67,10 @@ int run_process(const std::vector<std::string>& argv) {
         return -1;
     auto args = c_argv(argv);
     pid_t pid = 0;
+    hold_if_stopping();
     if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
         return -1;
+    started(pid);
     return wait_for(pid);
 }
 
@@ -67,6 +89,7 @@ int run_process_lines(const std::vector<std::string>& argv,
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     auto args = c_argv(argv);
     pid_t pid = 0;
+    hold_if_stopping();
     int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
@@ -74,6 +97,7 @@ int run_process_lines(const std::vector<std::string>& argv,
         close(fds[0]);
         return -1;
     }
+    started(pid);
     // Room for the lines written while the reader waits between batches.
     (void)fcntl(fds[0], F_SETPIPE_SZ, kPipeSize);
     std::string pending;
@@ -104,7 +128,8 @@ int run_process_lines(const std::vector<std::string>& argv,
     return wait_for(pid);
 }
 
-int run_process_with_input(const std::vector<std::string>& argv, const std::string& input) {
+int run_process_with_input(const std::vector<std::string>& argv, const std::string& input,
+                           const std::vector<std::string>& extra_env) {
     if (argv.empty()) return -1;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
@@ -112,14 +137,28 @@ int run_process_with_input(const std::vector<std::string>& argv, const std::stri
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
     auto args = c_argv(argv);
+    // The added variables replace any of the same name this process has.
+    std::vector<char*> env;
+    for (const auto& e : extra_env) env.push_back(const_cast<char*>(e.c_str()));
+    for (char** e = environ; *e; ++e) {
+        std::string_view var = *e;
+        bool replaced = false;
+        for (const auto& x : extra_env)
+            replaced |= var.substr(0, var.find('=') + 1) == x.substr(0, x.find('=') + 1);
+        if (!replaced)
+            env.push_back(*e);
+    }
+    env.push_back(nullptr);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    hold_if_stopping();
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     close(fds[0]);
     if (rc != 0) {
         close(fds[1]);
         return -1;
     }
+    started(pid);
     // A child that stops reading must not end the daemon through SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     size_t done = 0;
@@ -131,6 +170,13 @@ int run_process_with_input(const std::vector<std::string>& argv, const std::stri
     }
     close(fds[1]);
     return wait_for(pid);
+}
+
+void stop_children(int signal) {
+    stop_signal = signal;
+    stopping = true;
+    if (pid_t pid = running_child)
+        kill(pid, signal);
 }
 
 std::string join_command_line(const std::vector<std::string>& argv) {

@@ -1,6 +1,7 @@
 // Mounting network shares with the helper program for their URL scheme.
 #include "share_mount.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <vector>
 
+#include "leftover_files.h"
 #include "process.h"
 
 namespace vynd {
@@ -37,6 +39,7 @@ class SecretFile {
             return false;
         }
         path_ = name;
+        leftover_file_made(path_);
         fchmod(fd, 0600);
         size_t done = 0;
         while (done < text.size()) {
@@ -57,6 +60,7 @@ class SecretFile {
         if (path_.empty())
             return;
         unlink(path_.c_str());
+        leftover_file_gone(path_);
     }
 
   private:
@@ -121,15 +125,20 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
         return fail(err, "the user name or password holds a line break or control character");
     std::vector<std::string> argv;
     std::string input;
+    std::vector<std::string> env;
     SecretFile secret;
     SecretFile config;
     const std::string& s = r.scheme;
     if (s == "smb" || s == "cifs") {
         std::string options;
         if (r.user || r.password) {
-            if (!secret.create("username=" + user + "\npassword=" + password + "\n", err))
+            // The password never lies in a file: mount.cifs reads it from
+            // the descriptor PASSWD_FD names, here its standard input.
+            if (!secret.create("username=" + user + "\n", err))
                 return false;
             options = "credentials=" + secret.path();
+            input = password + "\n";
+            env.push_back("PASSWD_FD=0");
         } else {
             options = "guest";
         }
@@ -186,7 +195,7 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
         return fail(err,
                     "no mount helper for " + (s.empty() ? std::string("this URL") : s + "://"));
     }
-    int status = run_process_with_input(argv, input);
+    int status = run_process_with_input(argv, input, env);
     *error_code = status;
     if (status != 0) {
         return fail(err, argv[0] + (status < 0 ? std::string(" could not be started")
@@ -196,6 +205,17 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
         return fail(err, argv[0] + " mounted nothing");
     *error_code = 0;
     return true;
+}
+
+void remove_leftover_credentials() {
+    DIR* dir = opendir("/run");
+    if (!dir)
+        return;
+    while (struct dirent* e = readdir(dir)) {
+        if (strncmp(e->d_name, "vynd-credentials-", 17) == 0)
+            unlinkat(dirfd(dir), e->d_name, 0);
+    }
+    closedir(dir);
 }
 
 bool is_mount_point(const std::string& path) {

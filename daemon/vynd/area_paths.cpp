@@ -116,6 +116,45 @@ bool remove_in_area(const std::string& destination, std::string_view relative_pa
     return gone;
 }
 
+bool lstat_in_area(const std::string& folder, std::string_view relative_path, struct stat* st) {
+    Split s = split(relative_path);
+    if (s.name.empty() || s.name == "." || s.name == "..")
+        return false;
+    int root = open_root(folder);
+    if (root < 0)
+        return false;
+    int parent = open_dir_beneath(root, s.parent);
+    close(root);
+    if (parent < 0)
+        return false;
+    bool found = fstatat(parent, s.name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+    close(parent);
+    return found;
+}
+
+bool leads_through_link(const std::string& root, const std::string& path) {
+    if (path.compare(0, root.size(), root) != 0)
+        return false;
+    std::string at = root;
+    std::string_view rest = std::string_view(path).substr(root.size());
+    while (!rest.empty()) {
+        size_t start = rest.find_first_not_of('/');
+        if (start == std::string_view::npos)
+            break;
+        rest.remove_prefix(start);
+        size_t end = rest.find('/');
+        std::string_view part = rest.substr(0, end);
+        rest.remove_prefix(part.size());
+        if (at.empty() || at.back() != '/')
+            at += '/';
+        at += part;
+        struct stat st;
+        if (lstat(at.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            return true;
+    }
+    return false;
+}
+
 namespace {
 
 // Visits a sorted run of relative paths, keeping the folders from the
@@ -225,8 +264,9 @@ bool change_item(int parent_fd, const char* name, const struct stat& before, int
     if (fd < 0)
         return false;
     struct stat now;
+    // A file with a second link may be someone else's file linked in here.
     bool ok = fstat(fd, &now) == 0 && !S_ISLNK(now.st_mode) && now.st_ino == before.st_ino &&
-              now.st_dev == before.st_dev;
+              now.st_dev == before.st_dev && !(S_ISREG(now.st_mode) && now.st_nlink > 1);
     if (ok && (uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)))
         ok = fchownat(fd, "", uid, gid, AT_EMPTY_PATH) == 0;
     if (ok && new_mode >= 0) {

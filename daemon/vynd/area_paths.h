@@ -20,6 +20,15 @@ namespace vynd {
 [[nodiscard]] bool remove_in_area(const std::string& destination, std::string_view relative_path,
                                   bool keep_listable_folders);
 
+// lstat of the item at the relative path below the folder, reached without
+// following any link on the way. False when it is not there that way.
+[[nodiscard]] bool lstat_in_area(const std::string& folder, std::string_view relative_path,
+                                 struct stat* st);
+
+// True when a component of `path` below `root` (where `path` begins with
+// `root`) is a symbolic link. The root itself may be one.
+[[nodiscard]] bool leads_through_link(const std::string& root, const std::string& path);
+
 // Visits the items at the relative paths below the destination folder,
 // opening each parent folder once from the destination downwards without
 // following links. `visit` gets the parent folder's descriptor, the item's

@@ -13,6 +13,9 @@ void mkfolder(const std::string& path);
 void mkdbdir();
 // Removes and recreates the database.
 void clean_database();
+// Removes the temporary files of manifest saves that never ended (the
+// daemon was killed while saving).
+void remove_half_written_manifests();
 
 // Removes the path (a folder with everything below it). With
 // keep_listable_folders a folder that can be listed is left alone. Never

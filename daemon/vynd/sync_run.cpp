@@ -7,6 +7,7 @@
 #include "exclude_file.h"
 #include "log.h"
 #include "manifest_file.h"
+#include "mount.h"
 #include "process.h"
 #include "rsync_output.h"
 #include "sync_job.h"
@@ -41,10 +42,6 @@ class ListingReader {
             return;
         if (!is_safe_relative_path(change->name))
             return;
-        if (!is_storable_text(change->name)) {
-            vynd_log("Error", "Not recorded (not UTF-8 text): %s",
-                     std::string(change->printed_name).c_str());
-        }
         FileEntry& entry = entryFor(std::move(change->name));
         entry.date = parse_rsync_timestamp(change->timestamp);
         entry.listed = true;
@@ -57,8 +54,10 @@ class ListingReader {
         if (next_ != files_.end() && next_->first == name)
             return (next_++)->second;
         auto it = files_.lower_bound(name);
-        if (it == files_.end() || it->first != name)
+        if (it == files_.end() || it->first != name) {
             it = files_.emplace_hint(it, std::move(name), FileEntry{});
+            it->second.fresh = true;
+        }
         next_ = std::next(it);
         return it->second;
     }
@@ -67,6 +66,36 @@ class ListingReader {
     FileMap::iterator next_ = files_.end();
     int width_ = 0;
 };
+
+// After a failed rsync: forgets the paths this run listed that are not in
+// place. With --delay-updates rsync lists a file before it is put in place,
+// and a folder before its content is complete, so a new folder is never
+// kept and a new file only when it is there as the share has it. Recorded,
+// either would be excluded from later runs and never installed. Returns how
+// many were forgotten.
+size_t forget_what_is_not_in_place(FileMap& files, const std::string& src, const std::string& dst) {
+    size_t forgotten = 0;
+    for (auto it = files.begin(); it != files.end();) {
+        bool keep = true;
+        if (it->second.fresh) {
+            struct stat here;
+            struct stat there;
+            keep = it->first.back() != '/' && lstat_in_area(dst, it->first, &here);
+            if (keep && lstat_in_area(src, it->first, &there)) {
+                keep = (here.st_mode & S_IFMT) == (there.st_mode & S_IFMT) &&
+                       (!S_ISREG(here.st_mode) || (here.st_size == there.st_size &&
+                                                   here.st_mtime == there.st_mtime));
+            }
+        }
+        if (keep) {
+            ++it;
+        } else {
+            it = files.erase(it);
+            ++forgotten;
+        }
+    }
+    return forgotten;
+}
 
 }  // namespace
 
@@ -92,7 +121,7 @@ void SyncJob::deleteFilesRemovedFromSource() {
         if (!remove_in_area(dstPath.value_or(""), path, true))
             continue;
         files().erase(path);
-        vynd_log("Debug", "*deleted %s", encode_rsync_escapes(path).c_str());
+        vynd_log("Debug", "*deleted %s", escape_name(path).c_str());
     }
 }
 
@@ -107,8 +136,14 @@ void SyncJob::install() {
     std::vector<std::string> argv = rsyncArguments();
     argv.push_back(src + "/");
     argv.push_back(dst + "/");
+    if (volURL && leads_through_link(volURL->path, src)) {
+        // rsync would follow it here, to any folder of this computer.
+        vynd_log("Error", "%s is a symbolic link on the share: nothing copied or deleted for %s",
+                 src.c_str(), job_id().c_str());
+        return;
+    }
     FileMap& map = files();
-    for (auto& [path, entry] : map) entry.listed = false;
+    for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
     ListingReader reader(map);
     int status = run_process_lines(
         argv,
@@ -127,10 +162,14 @@ void SyncJob::install() {
         vynd_log("Fatal", "Can't run rsync");
     if (status == 0) {
         deleteFilesRemovedFromSource();
-    } else if (keeps_synced()) {
-        // A partial listing (share lost, folder missing, unreadable files)
-        // must not be taken for paths that left the share.
-        vynd_log("Error", "rsync ended with status %d, nothing deleted in %s", status, dst.c_str());
+    } else {
+        // A partial listing (share lost, folder missing, unreadable files,
+        // disk full) must not be taken for paths that left the share.
+        size_t forgotten = forget_what_is_not_in_place(map, src, dst);
+        vynd_log("Error",
+                 "rsync for %s ended with status %d, nothing deleted in %s; %zu listed paths not "
+                 "in place are left for the next run",
+                 job_id().c_str(), status, dst.c_str(), forgotten);
     }
     setPermissionsAndOwnership();
     vynd_log("Debug", "%s -> %s finished", src.c_str(), dst.c_str());
