@@ -168,7 +168,7 @@ void SyncJob::install() {
         size_t forgotten = forget_what_is_not_in_place(map, src, dst);
         vynd_log("Error",
                  "rsync for %s ended with status %d, nothing deleted in %s; %zu listed paths not "
-                 "in place are left for the next run",
+                 "recorded, left for the next run",
                  job_id().c_str(), status, dst.c_str(), forgotten);
     }
     setPermissionsAndOwnership();
