@@ -43,6 +43,23 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
+// This process's environment with the added variables ("NAME=value"), which
+// replace any of the same name.
+std::vector<char*> child_environment(const std::vector<std::string>& extra_env) {
+    std::vector<char*> env;
+    for (const auto& e : extra_env) env.push_back(const_cast<char*>(e.c_str()));
+    for (char** e = environ; *e; ++e) {
+        std::string_view var = *e;
+        bool replaced = false;
+        for (const auto& x : extra_env)
+            replaced |= var.substr(0, var.find('=') + 1) == x.substr(0, x.find('=') + 1);
+        if (!replaced)
+            env.push_back(*e);
+    }
+    env.push_back(nullptr);
+    return env;
+}
+
 int wait_for(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
@@ -76,7 +93,8 @@ int run_process(const std::vector<std::string>& argv) {
 
 int run_process_lines(const std::vector<std::string>& argv,
                       const std::function<void(std::string_view)>& on_line, bool merge_stderr,
-                      const std::function<void()>& on_batch) {
+                      const std::function<void()>& on_batch,
+                      const std::vector<std::string>& extra_env) {
     if (argv.empty())
         return -1;
     int fds[2];
@@ -88,9 +106,10 @@ int run_process_lines(const std::vector<std::string>& argv,
     if (merge_stderr)
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     auto args = c_argv(argv);
+    auto env = child_environment(extra_env);
     pid_t pid = 0;
     hold_if_stopping();
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (rc != 0) {
@@ -137,18 +156,7 @@ int run_process_with_input(const std::vector<std::string>& argv, const std::stri
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
     auto args = c_argv(argv);
-    // The added variables replace any of the same name this process has.
-    std::vector<char*> env;
-    for (const auto& e : extra_env) env.push_back(const_cast<char*>(e.c_str()));
-    for (char** e = environ; *e; ++e) {
-        std::string_view var = *e;
-        bool replaced = false;
-        for (const auto& x : extra_env)
-            replaced |= var.substr(0, var.find('=') + 1) == x.substr(0, x.find('=') + 1);
-        if (!replaced)
-            env.push_back(*e);
-    }
-    env.push_back(nullptr);
+    auto env = child_environment(extra_env);
     pid_t pid = 0;
     hold_if_stopping();
     int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());

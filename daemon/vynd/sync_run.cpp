@@ -155,7 +155,10 @@ void SyncJob::install() {
         [] {
             vynd_log_flush();
             fflush(stdout);
-        });
+        },
+        // Names that are printable UTF-8 printed as they are, as the
+        // daemon's own lines give them; other bytes rsync escapes.
+        {"LC_ALL=C.UTF-8"});
     vynd_log_flush();
     fflush(stdout);
     if (status < 0)
