@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vynd {
 
@@ -26,8 +27,9 @@ struct MountRequest {
 // no helper could be run, 0 when it reported success but mounted nothing).
 [[nodiscard]] bool mount_share(const MountRequest& request, std::string* err, int* error_code);
 
-// Removes the credentials files that a stopped process left in /run.
-void remove_leftover_credentials();
+// Removes the credentials files that a stopped process left in /run and
+// gives their paths.
+std::vector<std::string> remove_leftover_credentials();
 
 // True when something is mounted at exactly this path.
 [[nodiscard]] bool is_mount_point(const std::string& path);

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,32 +28,36 @@ bool has_control(const std::string& s) {
     return false;
 }
 
-// A private file holding the text, removed when this goes away.
+// A private file holding the text, removed when this goes away. It is kept
+// open and locked meanwhile, so that a sweep of leftovers spares it.
 class SecretFile {
   public:
+    SecretFile() = default;
+    SecretFile(const SecretFile&) = delete;
+    SecretFile& operator=(const SecretFile&) = delete;
+
     bool create(const std::string& text, std::string* err) {
         char name[] = "/run/vynd-credentials-XXXXXX";
-        int fd = mkostemp(name, O_CLOEXEC);  // mode 0600
-        if (fd < 0) {
+        fd_ = mkostemp(name, O_CLOEXEC);  // mode 0600
+        if (fd_ < 0) {
             if (err)
                 *err = std::string("cannot create a credentials file: ") + strerror(errno);
             return false;
         }
+        flock(fd_, LOCK_EX);
         path_ = name;
         leftover_file_made(path_);
-        fchmod(fd, 0600);
+        fchmod(fd_, 0600);
         size_t done = 0;
         while (done < text.size()) {
-            ssize_t n = write(fd, text.data() + done, text.size() - done);
+            ssize_t n = write(fd_, text.data() + done, text.size() - done);
             if (n <= 0) {
-                close(fd);
                 if (err)
                     *err = "cannot write the credentials file";
                 return false;
             }
             done += static_cast<size_t>(n);
         }
-        close(fd);
         return true;
     }
     const std::string& path() const { return path_; }
@@ -61,10 +66,12 @@ class SecretFile {
             return;
         unlink(path_.c_str());
         leftover_file_gone(path_);
+        close(fd_);
     }
 
   private:
     std::string path_;
+    int fd_ = -1;
 };
 
 // One item of a davfs2 secrets line: blanks, "#", quotes and backslashes
@@ -207,15 +214,24 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
     return true;
 }
 
-void remove_leftover_credentials() {
+std::vector<std::string> remove_leftover_credentials() {
+    std::vector<std::string> removed;
     DIR* dir = opendir("/run");
     if (!dir)
-        return;
+        return removed;
     while (struct dirent* e = readdir(dir)) {
-        if (strncmp(e->d_name, "vynd-credentials-", 17) == 0)
-            unlinkat(dirfd(dir), e->d_name, 0);
+        if (strncmp(e->d_name, "vynd-credentials-", 17) != 0)
+            continue;
+        // A file still locked belongs to a mount in progress.
+        int fd = openat(dirfd(dir), e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        bool stale = fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale && unlinkat(dirfd(dir), e->d_name, 0) == 0)
+            removed.push_back(std::string("/run/") + e->d_name);
+        if (fd >= 0)
+            close(fd);
     }
     closedir(dir);
+    return removed;
 }
 
 bool is_mount_point(const std::string& path) {

@@ -72,8 +72,10 @@ void load_manifests() {
 void save_manifests() {
     // A failed write leaves the previous manifest in place; what this run
     // installed is then done again by the next.
-    for (auto [id, job] : {std::pair{"Applications", &appManifest}, {"Users", &userManifest},
-                           {"Library", &libManifest}, {"Packages", &pkgManifest}}) {
+    for (auto [id, job] : {std::pair{"Applications", &appManifest},
+                           {"Users", &userManifest},
+                           {"Library", &libManifest},
+                           {"Packages", &pkgManifest}}) {
         std::string err;
         if (!write_manifest_file(manifest_file_path(id), *job, &err))
             vynd_log("Error", "Could not save the manifest %s: %s", id, err.c_str());

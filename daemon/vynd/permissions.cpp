@@ -173,7 +173,8 @@ bool hard_linked(const struct stat& st, std::atomic<size_t>& count) {
 
 void log_hard_linked(size_t count, const std::string& area) {
     if (count > 0)
-        vynd_log("Error", "%zu files with more than one link in %s: their modes and owners left as they are",
+        vynd_log("Error",
+                 "%zu files with more than one link in %s: their modes and owners left as they are",
                  count, area.c_str());
 }
 

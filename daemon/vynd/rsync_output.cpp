@@ -64,8 +64,8 @@ size_t utf8_sequence(std::string_view s, size_t i, uint32_t* cp) {
 }
 
 bool printable(uint32_t cp) {
-    return cp == '\t' || (cp >= 0x20 && cp != 0x7f && !(cp >= 0x80 && cp <= 0x9f) &&
-                           cp != 0xfffe && cp != 0xffff);
+    return cp == '\t' || (cp >= 0x20 && cp != 0x7f && !(cp >= 0x80 && cp <= 0x9f) && cp != 0xfffe &&
+                          cp != 0xffff);
 }
 
 void append_escape(std::string& out, unsigned char c) {
@@ -87,7 +87,8 @@ std::string escape_name(std::string_view name) {
         if (len == 0 || !printable(cp)) {
             // Byte by byte, as rsync prints what it cannot show.
             size_t n = len == 0 ? 1 : len;
-            for (size_t k = 0; k < n; ++k) append_escape(out, static_cast<unsigned char>(name[i + k]));
+            for (size_t k = 0; k < n; ++k)
+                append_escape(out, static_cast<unsigned char>(name[i + k]));
             i += n;
         } else if (name[i] == '\\' && escape_at(name, i) && name[i + 2] <= '3') {
             append_escape(out, '\\');  // would otherwise read back as an escape

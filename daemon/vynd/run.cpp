@@ -72,8 +72,10 @@ void vynd_init() {
     catch_stop_signals();
     vynd_log("Info", "vynd started");
     // What a run killed outright (SIGKILL, a power cut) left behind.
-    remove_leftover_credentials();
-    remove_half_written_manifests();
+    for (const auto& list : {remove_leftover_credentials(), remove_half_written_manifests()}) {
+        for (const auto& path : list)
+            vynd_log("Info", "Removed %s, left behind by a run that was stopped", path.c_str());
+    }
 }
 
 void vynd_shutdown() {

@@ -83,8 +83,8 @@ size_t forget_what_is_not_in_place(FileMap& files, const std::string& src, const
             keep = it->first.back() != '/' && lstat_in_area(dst, it->first, &here);
             if (keep && lstat_in_area(src, it->first, &there)) {
                 keep = (here.st_mode & S_IFMT) == (there.st_mode & S_IFMT) &&
-                       (!S_ISREG(here.st_mode) || (here.st_size == there.st_size &&
-                                                   here.st_mtime == there.st_mtime));
+                       (!S_ISREG(here.st_mode) ||
+                        (here.st_size == there.st_size && here.st_mtime == there.st_mtime));
             }
         }
         if (keep) {

@@ -2,7 +2,9 @@
 // names that XML cannot carry, disk full, rsync killed, links and hard links
 // planted, stop signals, leftovers, an interrupted dpkg.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,7 +97,9 @@ TEST_F(DataSafety, NamesThatAreNotUtf8AreRecordedInEveryArea) {
     box.addStub("/usr/bin/dpkg",
                 "case $1 in --audit) exit 0 ;; esac; : >/run/reboot-required; exit 0");
     PrefsBuilder p;
-    p.share().flag("vynd_keep_lib_synced", true).flag("vynd_keep_user_synced", true)
+    p.share()
+        .flag("vynd_keep_lib_synced", true)
+        .flag("vynd_keep_user_synced", true)
         .flag("vynd_auto_restart", true);
     box.writePrefs(p.get());
     share("Applications/" + cafe + "/Contents/Info.plist", "v1");
@@ -221,7 +225,8 @@ TEST_F(DataSafety, HardLinkedFilesKeepTheirOwner) {
 TEST_F(DataSafety, StopSignalsAndKillsLeaveNothingBehind) {
     box.addStub("/usr/sbin/mount.cifs", "sleep 30");
     PrefsBuilder smb;
-    smb.text("vynd_host", "smb://server/Deploy").text("vynd_username", "admin")
+    smb.text("vynd_host", "smb://server/Deploy")
+        .text("vynd_username", "admin")
         .text("vynd_passwd", "secret");
     box.writePrefs(smb.get());
     for (int sig : {SIGTERM, SIGKILL}) {
@@ -239,16 +244,21 @@ TEST_F(DataSafety, StopSignalsAndKillsLeaveNothingBehind) {
             EXPECT_EQ(r.status, 255);
             EXPECT_EQ(logged_count("vynd stopped by SIGTERM"), 1) << log_text();
             EXPECT_TRUE(leftovers().empty());
-            EXPECT_FALSE(box.findProcess(running, "sleep"));
         }
     }
     EXPECT_EQ(leftovers().size(), 1u);
     box.writeFile("/var/db/vynd/Users.plist.a1B2c3", "<?xml");
+    // A credentials file still locked is a mount in progress (the settings
+    // pane's share setup) and is left alone.
+    int live = open(box.path("/run/vynd-credentials-live").c_str(), O_CREAT | O_RDWR, 0600);
+    ASSERT_EQ(flock(live, LOCK_EX), 0);
     PrefsBuilder local;
     local.share();
     box.writePrefs(local.get());
     run();
-    EXPECT_TRUE(leftovers().empty());
+    close(live);
+    EXPECT_EQ(leftovers(), std::vector<std::string>{"vynd-credentials-live"});
+    EXPECT_EQ(logged_count("left behind by a run that was stopped"), 2) << log_text();
 }
 
 // Disk full when the manifests are saved: each one not saved is an Error
@@ -261,8 +271,8 @@ TEST_F(DataSafety, ManifestThatCannotBeSavedIsAnError) {
     box.mkdirs(kShare + "/Packages");
     run();
     std::string before = box.readFile("/var/db/vynd/Packages.plist");
-    ASSERT_TRUE(build_debian_package(box.path(kShare + "/Packages/tool.deb"), "vynd-test", "f",
-                                     "v1"));
+    ASSERT_TRUE(
+        build_debian_package(box.path(kShare + "/Packages/tool.deb"), "vynd-test", "f", "v1"));
     // Installing it fills the disk; a second link keeps the download's room
     // taken after the daemon removes it.
     box.addStub("/usr/bin/dpkg",
