@@ -1,8 +1,8 @@
 // The daemon under faults and awkward names, end to end with the real rsync:
 // names that XML cannot carry, disk full, rsync killed, links and hard links
 // planted, stop signals, leftovers, an interrupted dpkg.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
