@@ -155,6 +155,25 @@ bool leads_through_link(const std::string& root, const std::string& path) {
     return false;
 }
 
+int open_folder_below(const std::string& root, const std::string& path) {
+    if (path.compare(0, root.size(), root) != 0) {
+        errno = EXDEV;
+        return -1;
+    }
+    std::string rel = path.substr(root.size());
+    size_t start = rel.find_first_not_of('/');
+    rel = start == std::string::npos ? "" : rel.substr(start);
+    while (!rel.empty() && rel.back() == '/') rel.pop_back();
+    int root_fd = open_root(root);
+    if (root_fd < 0)
+        return -1;
+    int fd = open_dir_beneath(root_fd, rel);
+    int saved = errno;
+    close(root_fd);
+    errno = saved;
+    return fd;
+}
+
 namespace {
 
 // Visits a sorted run of relative paths, keeping the folders from the

@@ -29,6 +29,13 @@ namespace vynd {
 // `root`) is a symbolic link. The root itself may be one.
 [[nodiscard]] bool leads_through_link(const std::string& root, const std::string& path);
 
+// Opens the folder at `path` below `root` (where `path` begins with `root`)
+// without following a link below the root, so that a child given
+// "/proc/self/fd/N/" reads that folder even if the path is swapped for a
+// link meanwhile. The descriptor is closed on exec until the caller clears
+// the flag. -1 when it cannot be opened that way (errno ELOOP for a link).
+[[nodiscard]] int open_folder_below(const std::string& root, const std::string& path);
+
 // Visits the items at the relative paths below the destination folder,
 // opening each parent folder once from the destination downwards without
 // following links. `visit` gets the parent folder's descriptor, the item's

@@ -1,4 +1,8 @@
 // One run of a mirrored area: rsync, its change lines, deletions, merge.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <unordered_set>
@@ -128,20 +132,26 @@ void SyncJob::deleteFilesRemovedFromSource() {
 void SyncJob::install() {
     const std::string src = srcPath.value_or("");
     const std::string dst = dstPath.value_or("");
+    // rsync follows a source folder that is a link, here to any folder of
+    // this computer; it is given the folder itself, opened without
+    // following one, so that a swap while it runs leads nowhere either.
+    int pinned = volURL ? open_folder_below(volURL->path, src) : -1;
+    if (volURL && pinned < 0 && errno == ELOOP) {
+        vynd_log("Error", "%s is a symbolic link on the share: nothing copied or deleted for %s",
+                 src.c_str(), job_id().c_str());
+        return;
+    }
     std::string options = rsyncWithOptions();
     vynd_log("Debug", "%s -> %s starting...", src.c_str(), dst.c_str());
     std::string command = options + " \"" + src + "/\" \"" + dst + "/\"";
     excludeManifest();
     vynd_log("Debug", "%s", command.c_str());
     std::vector<std::string> argv = rsyncArguments();
-    argv.push_back(src + "/");
+    if (pinned >= 0 && fcntl(pinned, F_SETFD, 0) == 0)
+        argv.push_back("/proc/self/fd/" + std::to_string(pinned) + "/");
+    else
+        argv.push_back(src + "/");  // rsync reports what is wrong with it (missing, say)
     argv.push_back(dst + "/");
-    if (volURL && leads_through_link(volURL->path, src)) {
-        // rsync would follow it here, to any folder of this computer.
-        vynd_log("Error", "%s is a symbolic link on the share: nothing copied or deleted for %s",
-                 src.c_str(), job_id().c_str());
-        return;
-    }
     FileMap& map = files();
     for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
     ListingReader reader(map);
@@ -159,6 +169,8 @@ void SyncJob::install() {
         // Names that are printable UTF-8 printed as they are, as the
         // daemon's own lines give them; other bytes rsync escapes.
         {"LC_ALL=C.UTF-8"});
+    if (pinned >= 0)
+        close(pinned);
     vynd_log_flush();
     fflush(stdout);
     if (status < 0)

@@ -195,6 +195,17 @@ TEST_F(DataSafety, AreaFolderThatIsALinkIsRefused) {
     EXPECT_EQ(logged_count("/Volumes/Share/Users is a symbolic link on the share"), 1);
     EXPECT_EQ(logged_count("/Volumes/Share/Packages is a symbolic link on the share"), 1);
     EXPECT_FALSE(box.exists("/var/db/vynd/Packages/evil.deb"));
+
+    // Swapped for the link after the daemon looked, as rsync starts.
+    fs::remove(box.path(kShare + "/Users"));
+    share("Users/jdoe/a.txt");
+    fs::copy_file("/usr/bin/rsync", box.path("/var/tmp/rsync"));
+    box.addStub("/usr/bin/rsync",
+                "case \"$*\" in *vynd/Users*) mv /Volumes/Share/Users /Volumes/Share/Users.old && "
+                "ln -s /var/secret /Volumes/Share/Users ;; esac; exec /var/tmp/rsync \"$@\"");
+    run();
+    EXPECT_TRUE(box.exists("/Users/jdoe/a.txt"));
+    EXPECT_FALSE(box.exists("/Users/jdoe/shadow"));
 }
 
 // A user swaps an installed file for a hard link to another user's file: the
