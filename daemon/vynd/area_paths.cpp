@@ -132,29 +132,6 @@ bool lstat_in_area(const std::string& folder, std::string_view relative_path, st
     return found;
 }
 
-bool leads_through_link(const std::string& root, const std::string& path) {
-    if (path.compare(0, root.size(), root) != 0)
-        return false;
-    std::string at = root;
-    std::string_view rest = std::string_view(path).substr(root.size());
-    while (!rest.empty()) {
-        size_t start = rest.find_first_not_of('/');
-        if (start == std::string_view::npos)
-            break;
-        rest.remove_prefix(start);
-        size_t end = rest.find('/');
-        std::string_view part = rest.substr(0, end);
-        rest.remove_prefix(part.size());
-        if (at.empty() || at.back() != '/')
-            at += '/';
-        at += part;
-        struct stat st;
-        if (lstat(at.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-            return true;
-    }
-    return false;
-}
-
 int open_folder_below(const std::string& root, const std::string& path) {
     if (path.compare(0, root.size(), root) != 0) {
         errno = EXDEV;

@@ -25,10 +25,6 @@ namespace vynd {
 [[nodiscard]] bool lstat_in_area(const std::string& folder, std::string_view relative_path,
                                  struct stat* st);
 
-// True when a component of `path` below `root` (where `path` begins with
-// `root`) is a symbolic link. The root itself may be one.
-[[nodiscard]] bool leads_through_link(const std::string& root, const std::string& path);
-
 // Opens the folder at `path` below `root` (where `path` begins with `root`)
 // without following a link below the root, so that a child given
 // "/proc/self/fd/N/" reads that folder even if the path is swapped for a

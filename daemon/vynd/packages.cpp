@@ -1,6 +1,8 @@
 // The Packages job: each new package of the share downloaded, installed once, recorded.
 #include <dirent.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "area_paths.h"
@@ -40,7 +42,11 @@ std::vector<std::string> list_folder(const std::string& path) {
 void SyncJob::pkgInstall() {
     vynd_log("Debug", "Installing Packages...");
     const std::string src = srcPath.value_or("");
-    if (volURL && leads_through_link(volURL->path, src)) {
+    int folder = volURL ? open_folder_below(volURL->path, src) : -1;
+    bool is_link = volURL && folder < 0 && errno == ELOOP;
+    if (folder >= 0)
+        close(folder);
+    if (is_link) {
         vynd_log("Error", "%s is a symbolic link on the share: no package installed", src.c_str());
         vynd_log("Debug", "Package installs finished");
         return;
