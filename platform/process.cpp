@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 
@@ -19,6 +20,21 @@ constexpr int kPipeSize = 1 << 20;
 constexpr int kEagerReads = 16;
 constexpr useconds_t kBatchWaitMicroseconds = 10000;
 
+std::atomic<bool> stopping{false};
+std::atomic<int> stop_signal{SIGTERM};
+std::atomic<pid_t> running_child{0};
+
+// Once the process is being stopped, its threads go no further.
+void hold_if_stopping() {
+    while (stopping) pause();
+}
+
+void started(pid_t pid) {
+    running_child = pid;
+    if (stopping)
+        kill(pid, stop_signal);
+}
+
 std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     std::vector<char*> out;
     out.reserve(argv.size() + 1);
@@ -27,12 +43,33 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
+// This process's environment with the added variables ("NAME=value"), which
+// replace any of the same name.
+std::vector<char*> child_environment(const std::vector<std::string>& extra_env) {
+    std::vector<char*> env;
+    for (const auto& e : extra_env) env.push_back(const_cast<char*>(e.c_str()));
+    for (char** e = environ; *e; ++e) {
+        std::string_view var = *e;
+        bool replaced = false;
+        for (const auto& x : extra_env)
+            replaced |= var.substr(0, var.find('=') + 1) == x.substr(0, x.find('=') + 1);
+        if (!replaced)
+            env.push_back(*e);
+    }
+    env.push_back(nullptr);
+    return env;
+}
+
 int wait_for(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
+        if (errno != EINTR) {
+            running_child = 0;
             return -1;
+        }
     }
+    running_child = 0;
+    hold_if_stopping();
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -47,14 +84,17 @@ int run_process(const std::vector<std::string>& argv) {
         return -1;
     auto args = c_argv(argv);
     pid_t pid = 0;
+    hold_if_stopping();
     if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
         return -1;
+    started(pid);
     return wait_for(pid);
 }
 
 int run_process_lines(const std::vector<std::string>& argv,
                       const std::function<void(std::string_view)>& on_line, bool merge_stderr,
-                      const std::function<void()>& on_batch) {
+                      const std::function<void()>& on_batch,
+                      const std::vector<std::string>& extra_env) {
     if (argv.empty())
         return -1;
     int fds[2];
@@ -66,14 +106,17 @@ int run_process_lines(const std::vector<std::string>& argv,
     if (merge_stderr)
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
     auto args = c_argv(argv);
+    auto env = child_environment(extra_env);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    hold_if_stopping();
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     close(fds[1]);
     if (rc != 0) {
         close(fds[0]);
         return -1;
     }
+    started(pid);
     // Room for the lines written while the reader waits between batches.
     (void)fcntl(fds[0], F_SETPIPE_SZ, kPipeSize);
     std::string pending;
@@ -104,7 +147,8 @@ int run_process_lines(const std::vector<std::string>& argv,
     return wait_for(pid);
 }
 
-int run_process_with_input(const std::vector<std::string>& argv, const std::string& input) {
+int run_process_with_input(const std::vector<std::string>& argv, const std::string& input,
+                           const std::vector<std::string>& extra_env) {
     if (argv.empty()) return -1;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
@@ -112,14 +156,17 @@ int run_process_with_input(const std::vector<std::string>& argv, const std::stri
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
     auto args = c_argv(argv);
+    auto env = child_environment(extra_env);
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    hold_if_stopping();
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     close(fds[0]);
     if (rc != 0) {
         close(fds[1]);
         return -1;
     }
+    started(pid);
     // A child that stops reading must not end the daemon through SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     size_t done = 0;
@@ -131,6 +178,13 @@ int run_process_with_input(const std::vector<std::string>& argv, const std::stri
     }
     close(fds[1]);
     return wait_for(pid);
+}
+
+void stop_children(int signal) {
+    stop_signal = signal;
+    stopping = true;
+    if (pid_t pid = running_child)
+        kill(pid, signal);
 }
 
 std::string join_command_line(const std::vector<std::string>& argv) {

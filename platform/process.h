@@ -19,16 +19,24 @@ namespace vynd {
 // standard error goes into the same pipe. Output is taken in batches (a
 // child that writes many short lines wakes the caller only every few
 // milliseconds); on_batch, when given, is called after each batch's lines.
+// `extra_env` ("NAME=value") is added to the child's environment.
 [[nodiscard]] int run_process_lines(const std::vector<std::string>& argv,
                                     const std::function<void(std::string_view)>& on_line,
                                     bool merge_stderr = false,
-                                    const std::function<void()>& on_batch = {});
+                                    const std::function<void()>& on_batch = {},
+                                    const std::vector<std::string>& extra_env = {});
 
 // As run_process, with `input` written to the child's standard input (which
 // is then closed). Keeps secrets off the command line and out of the
-// environment.
+// environment. `extra_env` ("NAME=value") is added to the child's environment.
 [[nodiscard]] int run_process_with_input(const std::vector<std::string>& argv,
-                                         const std::string& input);
+                                         const std::string& input,
+                                         const std::vector<std::string>& extra_env = {});
+
+// For a process that is being stopped: the running child gets the signal,
+// and from now on no child is started and a thread whose child has ended
+// waits for the process to end instead of going on. Safe from any thread.
+void stop_children(int signal);
 
 // Joins an argument vector into one readable line, for logs and messages.
 [[nodiscard]] std::string join_command_line(const std::vector<std::string>& argv);

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vynd {
 
@@ -25,6 +26,10 @@ struct MountRequest {
 // The same, also giving the helper's exit status as the error code (-1 when
 // no helper could be run, 0 when it reported success but mounted nothing).
 [[nodiscard]] bool mount_share(const MountRequest& request, std::string* err, int* error_code);
+
+// Removes the credentials files that a stopped process left in /run and
+// gives their paths.
+std::vector<std::string> remove_leftover_credentials();
 
 // True when something is mounted at exactly this path.
 [[nodiscard]] bool is_mount_point(const std::string& path);

@@ -1,7 +1,9 @@
 // Mounting network shares with the helper program for their URL scheme.
 #include "share_mount.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <sstream>
 #include <vector>
 
+#include "leftover_files.h"
 #include "process.h"
 
 namespace vynd {
@@ -25,31 +28,36 @@ bool has_control(const std::string& s) {
     return false;
 }
 
-// A private file holding the text, removed when this goes away.
+// A private file holding the text, removed when this goes away. It is kept
+// open and locked meanwhile, so that a sweep of leftovers spares it.
 class SecretFile {
   public:
+    SecretFile() = default;
+    SecretFile(const SecretFile&) = delete;
+    SecretFile& operator=(const SecretFile&) = delete;
+
     bool create(const std::string& text, std::string* err) {
         char name[] = "/run/vynd-credentials-XXXXXX";
-        int fd = mkostemp(name, O_CLOEXEC);  // mode 0600
-        if (fd < 0) {
+        fd_ = mkostemp(name, O_CLOEXEC);  // mode 0600
+        if (fd_ < 0) {
             if (err)
                 *err = std::string("cannot create a credentials file: ") + strerror(errno);
             return false;
         }
+        flock(fd_, LOCK_EX);
         path_ = name;
-        fchmod(fd, 0600);
+        leftover_file_made(path_);
+        fchmod(fd_, 0600);
         size_t done = 0;
         while (done < text.size()) {
-            ssize_t n = write(fd, text.data() + done, text.size() - done);
+            ssize_t n = write(fd_, text.data() + done, text.size() - done);
             if (n <= 0) {
-                close(fd);
                 if (err)
                     *err = "cannot write the credentials file";
                 return false;
             }
             done += static_cast<size_t>(n);
         }
-        close(fd);
         return true;
     }
     const std::string& path() const { return path_; }
@@ -57,10 +65,13 @@ class SecretFile {
         if (path_.empty())
             return;
         unlink(path_.c_str());
+        leftover_file_gone(path_);
+        close(fd_);
     }
 
   private:
     std::string path_;
+    int fd_ = -1;
 };
 
 // One item of a davfs2 secrets line: blanks, "#", quotes and backslashes
@@ -121,15 +132,20 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
         return fail(err, "the user name or password holds a line break or control character");
     std::vector<std::string> argv;
     std::string input;
+    std::vector<std::string> env;
     SecretFile secret;
     SecretFile config;
     const std::string& s = r.scheme;
     if (s == "smb" || s == "cifs") {
         std::string options;
         if (r.user || r.password) {
-            if (!secret.create("username=" + user + "\npassword=" + password + "\n", err))
+            // The password never lies in a file: mount.cifs reads it from
+            // the descriptor PASSWD_FD names, here its standard input.
+            if (!secret.create("username=" + user + "\n", err))
                 return false;
             options = "credentials=" + secret.path();
+            input = password + "\n";
+            env.push_back("PASSWD_FD=0");
         } else {
             options = "guest";
         }
@@ -186,7 +202,7 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
         return fail(err,
                     "no mount helper for " + (s.empty() ? std::string("this URL") : s + "://"));
     }
-    int status = run_process_with_input(argv, input);
+    int status = run_process_with_input(argv, input, env);
     *error_code = status;
     if (status != 0) {
         return fail(err, argv[0] + (status < 0 ? std::string(" could not be started")
@@ -196,6 +212,26 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
         return fail(err, argv[0] + " mounted nothing");
     *error_code = 0;
     return true;
+}
+
+std::vector<std::string> remove_leftover_credentials() {
+    std::vector<std::string> removed;
+    DIR* dir = opendir("/run");
+    if (!dir)
+        return removed;
+    while (struct dirent* e = readdir(dir)) {
+        if (strncmp(e->d_name, "vynd-credentials-", 17) != 0)
+            continue;
+        // A file still locked belongs to a mount in progress.
+        int fd = openat(dirfd(dir), e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        bool stale = fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (stale && unlinkat(dirfd(dir), e->d_name, 0) == 0)
+            removed.push_back(std::string("/run/") + e->d_name);
+        if (fd >= 0)
+            close(fd);
+    }
+    closedir(dir);
+    return removed;
 }
 
 bool is_mount_point(const std::string& path) {

@@ -116,6 +116,41 @@ bool remove_in_area(const std::string& destination, std::string_view relative_pa
     return gone;
 }
 
+bool lstat_in_area(const std::string& folder, std::string_view relative_path, struct stat* st) {
+    Split s = split(relative_path);
+    if (s.name.empty() || s.name == "." || s.name == "..")
+        return false;
+    int root = open_root(folder);
+    if (root < 0)
+        return false;
+    int parent = open_dir_beneath(root, s.parent);
+    close(root);
+    if (parent < 0)
+        return false;
+    bool found = fstatat(parent, s.name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+    close(parent);
+    return found;
+}
+
+int open_folder_below(const std::string& root, const std::string& path) {
+    if (path.compare(0, root.size(), root) != 0) {
+        errno = EXDEV;
+        return -1;
+    }
+    std::string rel = path.substr(root.size());
+    size_t start = rel.find_first_not_of('/');
+    rel = start == std::string::npos ? "" : rel.substr(start);
+    while (!rel.empty() && rel.back() == '/') rel.pop_back();
+    int root_fd = open_root(root);
+    if (root_fd < 0)
+        return -1;
+    int fd = open_dir_beneath(root_fd, rel);
+    int saved = errno;
+    close(root_fd);
+    errno = saved;
+    return fd;
+}
+
 namespace {
 
 // Visits a sorted run of relative paths, keeping the folders from the
@@ -225,8 +260,9 @@ bool change_item(int parent_fd, const char* name, const struct stat& before, int
     if (fd < 0)
         return false;
     struct stat now;
+    // A file with a second link may be someone else's file linked in here.
     bool ok = fstat(fd, &now) == 0 && !S_ISLNK(now.st_mode) && now.st_ino == before.st_ino &&
-              now.st_dev == before.st_dev;
+              now.st_dev == before.st_dev && !(S_ISREG(now.st_mode) && now.st_nlink > 1);
     if (ok && (uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)))
         ok = fchownat(fd, "", uid, gid, AT_EMPTY_PATH) == 0;
     if (ok && new_mode >= 0) {

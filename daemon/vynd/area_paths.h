@@ -20,6 +20,18 @@ namespace vynd {
 [[nodiscard]] bool remove_in_area(const std::string& destination, std::string_view relative_path,
                                   bool keep_listable_folders);
 
+// lstat of the item at the relative path below the folder, reached without
+// following any link on the way. False when it is not there that way.
+[[nodiscard]] bool lstat_in_area(const std::string& folder, std::string_view relative_path,
+                                 struct stat* st);
+
+// Opens the folder at `path` below `root` (where `path` begins with `root`)
+// without following a link below the root, so that a child given
+// "/proc/self/fd/N/" reads that folder even if the path is swapped for a
+// link meanwhile. The descriptor is closed on exec until the caller clears
+// the flag. -1 when it cannot be opened that way (errno ELOOP for a link).
+[[nodiscard]] int open_folder_below(const std::string& root, const std::string& path);
+
 // Visits the items at the relative paths below the destination folder,
 // opening each parent folder once from the destination downwards without
 // following links. `visit` gets the parent folder's descriptor, the item's

@@ -89,6 +89,25 @@ void mkdbdir() {
         mkfolder(std::string(kDatabasePath) + area);
 }
 
+std::vector<std::string> remove_half_written_manifests() {
+    std::vector<std::string> removed;
+    DIR* dir = opendir(kDatabasePath);
+    if (!dir)
+        return removed;
+    while (struct dirent* e = readdir(dir)) {
+        std::string_view n = e->d_name;
+        for (const char* id : {"Applications", "Users", "Library", "Packages"}) {
+            // <id>.plist.XXXXXX, as the manifest writer names them.
+            std::string stem = std::string(id) + ".plist.";
+            if (n.size() == stem.size() + 6 && n.substr(0, stem.size()) == stem &&
+                unlinkat(dirfd(dir), e->d_name, 0) == 0)
+                removed.push_back(std::string(kDatabasePath) + "/" + e->d_name);
+        }
+    }
+    closedir(dir);
+    return removed;
+}
+
 void clean_database() {
     vynd_log("Debug", "Clearing database...");
     if (!rmpath(kDatabasePath, false))

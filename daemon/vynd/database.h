@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vynd {
 
@@ -13,6 +14,9 @@ void mkfolder(const std::string& path);
 void mkdbdir();
 // Removes and recreates the database.
 void clean_database();
+// Removes the temporary files of manifest saves that never ended (the
+// daemon was killed while saving) and gives their paths.
+std::vector<std::string> remove_half_written_manifests();
 
 // Removes the path (a folder with everything below it). With
 // keep_listable_folders a folder that can be listed is left alone. Never

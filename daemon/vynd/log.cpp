@@ -1,6 +1,8 @@
 // The daemon's log: the log file, the system log echo and notifications.
 #include "log.h"
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -55,8 +57,15 @@ void vynd_log(const char* level, const char* format, ...) {
     }
     system_log(msg);
     growl(msg, level);
-    if (strcmp(level, "Fatal") == 0)
+    if (strcmp(level, "Fatal") == 0) {
+        // From a second thread, exit() would tear down what the first
+        // still uses; end at once instead.
+        if (gettid() != getpid()) {
+            fflush(nullptr);
+            _exit(255);
+        }
         exit(-1);
+    }
 }
 
 void vynd_log_raw(std::string_view line, bool flush) {

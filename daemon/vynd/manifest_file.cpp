@@ -17,9 +17,28 @@
 #include <memory>
 #include <vector>
 
+#include "leftover_files.h"
+#include "rsync_output.h"
+
 namespace vynd {
 
 namespace {
+
+// A "files" key as stored, and the real name it stands for.
+std::string stored_key_path(const std::string& key) {
+    return key.find("\\#") == std::string::npos ? key : decode_rsync_escapes(key);
+}
+
+// A name is stored as it is unless XML cannot carry it, or it holds what
+// reads back as an escape.
+bool needs_escape(std::string_view path) {
+    bool plain = true;
+    for (char c : path) {
+        auto b = static_cast<unsigned char>(c);
+        plain = plain && b >= 0x20 && b < 0x80 && b != '\\';
+    }
+    return !plain && (!is_storable_text(path) || decode_rsync_escapes(path) != path);
+}
 
 const char* as_c(const xmlChar* s) {
     return reinterpret_cast<const char*>(s);
@@ -186,12 +205,13 @@ bool read_files(Reader& r, FileMap& files, void (*on_dropped_key)(const std::str
         FileEntry entry;
         if (!read_entry(r, entry))
             return false;
-        if (!is_safe_relative_path(*key)) {
+        std::string path = stored_key_path(*key);
+        if (!is_safe_relative_path(path)) {
             if (on_dropped_key)
-                on_dropped_key(*key);
+                on_dropped_key(path);
             continue;
         }
-        files[*key] = std::move(entry);
+        files[std::move(path)] = std::move(entry);
     }
     return false;
 }
@@ -500,12 +520,14 @@ class PlainReader {
                     entry.date = parse_plist_date(inner);
                 }
             }
-            if (!is_safe_relative_path(key)) {
-                dropped->push_back(key);
+            std::string path = stored_key_path(key);
+            if (!is_safe_relative_path(path)) {
+                dropped->push_back(path);
                 continue;
             }
-            // Stored in order: each entry goes at the end.
-            files.insert_or_assign(files.end(), std::move(key), std::move(entry));
+            // Stored in order: each entry goes at the end (escaped names
+            // may sort elsewhere; the hint is then merely not used).
+            files.insert_or_assign(files.end(), std::move(path), std::move(entry));
         }
     }
 
@@ -599,11 +621,9 @@ std::string job_xml(const SyncJob& job) {
     append_string(out, "dstPath", job.dstPath);
     if (job.files_) {
         size_t bytes = 0;
-        bool any = false;
-        for (const auto& [path, entry] : *job.files_) {
+        bool any = !job.files_->empty();
+        for (const auto& [path, entry] : *job.files_)
             bytes += path.size() + entry.other_keys_xml.size() + 100;
-            any = any || is_storable_text(path);
-        }
         out.reserve(out.size() + bytes + 1024);
         append_element(out, "\t\t", "key", "files");
         out += any ? "\t\t<dict>\n" : "\t\t<dict/>\n";
@@ -611,9 +631,8 @@ std::string job_xml(const SyncJob& job) {
         std::optional<int64_t> last_date;
         std::string date_text;
         for (const auto& [path, entry] : *job.files_) {
-            if (!is_storable_text(path))
-                continue;
-            append_element(out, "\t\t\t", "key", path);
+            // Every name is kept: one that XML cannot carry in its escaped form.
+            append_element(out, "\t\t\t", "key", needs_escape(path) ? escape_name(path) : path);
             if (!entry.date && entry.other_keys_xml.empty()) {
                 out += "\t\t\t<dict/>\n";
                 continue;
@@ -810,30 +829,40 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
     int fd = mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return fail(err, tmp);
+    leftover_file_made(tmp);
+    auto discard = [&] {
+        int saved = errno;
+        unlink(tmp.c_str());
+        leftover_file_gone(tmp);
+        errno = saved;
+        return false;
+    };
     fchmod(fd, 0644);
     FILE* f = fdopen(fd, "w");
     if (!f) {
         close(fd);
-        unlink(tmp.c_str());
-        return fail(err, tmp);
+        fail(err, tmp);
+        return discard();
     }
     std::string xml = job_xml(job);
+    errno = 0;
     bool ok = fwrite(xml.data(), 1, xml.size(), f) == xml.size();
     ok = ok && fflush(f) == 0 && fsync(fileno(f)) == 0;
-    if (fclose(f) != 0)
+    int write_errno = errno;
+    if (fclose(f) != 0 && ok) {
         ok = false;
+        write_errno = errno;
+    }
     if (!ok) {
-        if (err)
-            *err = tmp + ": could not be written";
-        unlink(tmp.c_str());
-        return false;
+        errno = write_errno ? write_errno : EIO;
+        fail(err, tmp);
+        return discard();
     }
     if (rename(tmp.c_str(), path.c_str()) != 0) {
-        int saved = errno;
-        unlink(tmp.c_str());
-        errno = saved;
-        return fail(err, path);
+        fail(err, path);
+        return discard();
     }
+    leftover_file_gone(tmp);
     return true;
 }
 

@@ -23,7 +23,7 @@ namespace {
 
 void log_dropped_key(const std::string& key) {
     vynd_log("Error", "Ignoring manifest entry %s: it leads outside its area",
-             encode_rsync_escapes(key).c_str());
+             escape_name(key).c_str());
 }
 
 SyncJob load(const char* id) {
@@ -70,12 +70,16 @@ void load_manifests() {
 }
 
 void save_manifests() {
-    // A failed write leaves the previous manifest in place.
-    std::string ignored;
-    (void)write_manifest_file(manifest_file_path("Applications"), appManifest, &ignored);
-    (void)write_manifest_file(manifest_file_path("Users"), userManifest, &ignored);
-    (void)write_manifest_file(manifest_file_path("Library"), libManifest, &ignored);
-    (void)write_manifest_file(manifest_file_path("Packages"), pkgManifest, &ignored);
+    // A failed write leaves the previous manifest in place; what this run
+    // installed is then done again by the next.
+    for (auto [id, job] : {std::pair{"Applications", &appManifest},
+                           {"Users", &userManifest},
+                           {"Library", &libManifest},
+                           {"Packages", &pkgManifest}}) {
+        std::string err;
+        if (!write_manifest_file(manifest_file_path(id), *job, &err))
+            vynd_log("Error", "Could not save the manifest %s: %s", id, err.c_str());
+    }
 }
 
 void install() {

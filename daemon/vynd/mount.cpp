@@ -1,10 +1,15 @@
 // Making the share reachable as a local folder for the run, and letting go.
 #include "mount.h"
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include "log.h"
 #include "prefs.h"
 #include "share_url.h"
 #include "share_volume.h"
+#include "sync_job.h"
 
 namespace vynd {
 
@@ -31,10 +36,16 @@ void mount_vol() {
         vynd_log("Fatal", "Invalid host path");
     if (!is_network_share(*mountURL)) {
         // A local folder: the share root is the URL's own path. A relative
-        // one would depend on where the daemon happens to be started.
-        if (mountURL->path.empty() || mountURL->path.front() != '/')
+        // one is taken from the working folder (/ for a scheduled run) and
+        // made absolute, so the logged paths say where it is.
+        if (mountURL->path.empty())
             vynd_log("Fatal", "Invalid host path");
         volURL = mountURL;
+        if (volURL->path.front() != '/') {
+            char* cwd = getcwd(nullptr, 0);
+            volURL->path = join_path(cwd ? cwd : "/", volURL->path);
+            free(cwd);
+        }
         return;
     }
     if (mountURL->host.empty())

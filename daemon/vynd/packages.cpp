@@ -1,13 +1,18 @@
 // The Packages job: each new package of the share downloaded, installed once, recorded.
 #include <dirent.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 
+#include "area_paths.h"
 #include "database.h"
 #include "log.h"
+#include "mount.h"
 #include "notify.h"
 #include "prefs.h"
 #include "process.h"
+#include "rsync_output.h"
 #include "run.h"
 #include "sync_job.h"
 #include "system_tools.h"
@@ -36,13 +41,23 @@ std::vector<std::string> list_folder(const std::string& path) {
 
 void SyncJob::pkgInstall() {
     vynd_log("Debug", "Installing Packages...");
-    for (const auto& name : list_folder(srcPath.value_or(""))) {
+    const std::string src = srcPath.value_or("");
+    int folder = volURL ? open_folder_below(volURL->path, src) : -1;
+    bool is_link = volURL && folder < 0 && errno == ELOOP;
+    if (folder >= 0)
+        close(folder);
+    if (is_link) {
+        vynd_log("Error", "%s is a symbolic link on the share: no package installed", src.c_str());
+        vynd_log("Debug", "Package installs finished");
+        return;
+    }
+    for (const auto& name : list_folder(src)) {
         if (files().count(name))
             continue;
         if (!rsyncPkgDownload(name)) {
             // Never hand the installer a partial or stale copy.
-            vynd_log("Debug", "Download of package %s failed", name.c_str());
-            growl("Package " + name + " not installed", "Packages");
+            vynd_log("Debug", "Download of package %s failed", escape_name(name).c_str());
+            growl("Package " + escape_name(name) + " not installed", "Packages");
             continue;
         }
         installPkg(name);
@@ -53,7 +68,7 @@ void SyncJob::pkgInstall() {
 bool SyncJob::rsyncPkgDownload(const std::string& name) {
     const std::string target = fullDstPath("") + "/";
     std::string command = rsyncWithOptions() + " \"" + fullSrcPath(name) + "\" \"" + target + "\"";
-    vynd_log("Debug", "%s", command.c_str());
+    vynd_log("Debug", "%s", escape_name(command).c_str());
     std::vector<std::string> argv = rsyncArguments();
     argv.push_back(fullSrcPath(name));
     argv.push_back(target);
@@ -65,7 +80,7 @@ bool SyncJob::rsyncPkgDownload(const std::string& name) {
 void SyncJob::installPkg(const std::string& name) {
     const std::string path = fullDstPath(name);
     std::string command = std::string(kInstallerPath) + " -pkg \"" + path + "\"  -target /";
-    vynd_log("Debug", "%s", command.c_str());
+    vynd_log("Debug", "%s", escape_name(command).c_str());
     int status = run_process_lines({kInstallerPath, "-pkg", path, "-target", "/"},
                                    [](std::string_view line) {
                                        std::string text(line);
@@ -76,14 +91,14 @@ void SyncJob::installPkg(const std::string& name) {
     if (status < 0)
         vynd_log("Fatal", "Can't run installer");
     if (status != 0) {
-        growl("Package " + name + " not installed", "Packages");
+        growl("Package " + escape_name(name) + " not installed", "Packages");
         return;
     }
     if (auto_restart && packageRequiresRestart(name))
         requires_restart = true;
     fileAtPath(files(), name);
     (void)rmpath(path, false);
-    growl("Package " + name + " installed", "Packages");
+    growl("Package " + escape_name(name) + " installed", "Packages");
 }
 
 bool SyncJob::packageRequiresRestart(const std::string& name) {

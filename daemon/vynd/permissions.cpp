@@ -1,14 +1,15 @@
 // Modes and owners given to the installed paths of an area after a run.
 #include "permissions.h"
 
-#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <map>
 #include <string_view>
 
+#include "accounts.h"
 #include "area_paths.h"
 #include "log.h"
 #include "sync_job.h"
@@ -143,8 +144,8 @@ std::optional<Ownership> lookup_ownership(const std::string& owner, const std::s
         }
     }
     if (!group.empty()) {
-        if (const struct group* gr = getgrnam(group.c_str())) {
-            out.gid = gr->gr_gid;
+        if (auto gid = group_id(group)) {
+            out.gid = *gid;
         } else if (auto n = decimal(group)) {
             out.gid = *n;
         } else {
@@ -157,6 +158,27 @@ std::optional<Ownership> lookup_ownership(const std::string& owner, const std::s
     }
     return out;
 }
+
+namespace {
+
+// rsync makes no hard links here, so a file with a second link was linked
+// in by someone else, possibly to a file that is not theirs: it is left as
+// it is, and the area's count is logged once.
+bool hard_linked(const struct stat& st, std::atomic<size_t>& count) {
+    if (!S_ISREG(st.st_mode) || st.st_nlink <= 1)
+        return false;
+    ++count;
+    return true;
+}
+
+void log_hard_linked(size_t count, const std::string& area) {
+    if (count > 0)
+        vynd_log("Error",
+                 "%zu files with more than one link in %s: their modes and owners left as they are",
+                 count, area.c_str());
+}
+
+}  // namespace
 
 void SyncJob::setPermissionsAndOwnership() {
     if (sets_perm()) {
@@ -174,9 +196,12 @@ void SyncJob::setPermissionsAndOwnership() {
         std::vector<std::string_view> paths;
         paths.reserve(files().size());
         for (const auto& [path, entry] : files()) paths.push_back(path);
+        std::atomic<size_t> linked = 0;
         visit_in_area(
             dstPath.value_or(""), std::move(paths),
             [&](int parent, const char* name, const struct stat& st) {
+                if (hard_linked(st, linked))
+                    return;
                 int new_mode = -1;
                 if (mode && !S_ISLNK(st.st_mode)) {
                     mode_t m = apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode));
@@ -199,6 +224,7 @@ void SyncJob::setPermissionsAndOwnership() {
                 }
                 (void)change_item(parent, name, st, new_mode, uid, gid);
             });
+        log_hard_linked(linked, dstPath.value_or(""));
     } else if (job_id() == "Users") {
         setUsersPermissions();
     }
@@ -212,6 +238,7 @@ void SyncJob::setUsersPermissions() {
         std::string_view p = path;
         by_user[std::string(p.substr(0, p.find('/')))].push_back(p);
     }
+    std::atomic<size_t> linked = 0;
     for (auto& [user, user_paths] : by_user) {
         const passwd* pw = getpwnam(user.c_str());
         if (!pw)
@@ -219,11 +246,12 @@ void SyncJob::setUsersPermissions() {
         uid_t uid = pw->pw_uid;
         visit_in_area(dstPath.value_or(""), std::move(user_paths),
                       [&](int parent, const char* name, const struct stat& st) {
-                          if (st.st_uid == uid)
+                          if (st.st_uid == uid || hard_linked(st, linked))
                               return;
                           (void)change_item(parent, name, st, -1, uid, static_cast<gid_t>(-1));
                       });
     }
+    log_hard_linked(linked, dstPath.value_or(""));
     vynd_log("Debug", "Finishing setting Users ownership");
 }
 

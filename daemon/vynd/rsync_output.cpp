@@ -40,22 +40,62 @@ std::string decode_rsync_escapes(std::string_view printed) {
     return out;
 }
 
-std::string encode_rsync_escapes(std::string_view name) {
+namespace {
+
+// The length of the well-formed UTF-8 sequence at s[i] and its code point;
+// 0 when the bytes there are not one.
+size_t utf8_sequence(std::string_view s, size_t i, uint32_t* cp) {
+    unsigned c = static_cast<unsigned char>(s[i]);
+    size_t len = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 ? 2 : 0;
+    if (len == 0 || c > 0xf4 || i + len > s.size())
+        return 0;
+    uint32_t v = len == 1 ? c : c & (0xffu >> (len + 1));
+    for (size_t k = 1; k < len; ++k) {
+        unsigned b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xc0) != 0x80)
+            return 0;
+        v = (v << 6) | (b & 0x3f);
+    }
+    if ((len == 3 && v < 0x800) || (len == 4 && (v < 0x10000 || v > 0x10ffff)) ||
+        (v >= 0xd800 && v <= 0xdfff))
+        return 0;
+    *cp = v;
+    return len;
+}
+
+bool printable(uint32_t cp) {
+    return cp == '\t' || (cp >= 0x20 && cp != 0x7f && !(cp >= 0x80 && cp <= 0x9f) && cp != 0xfffe &&
+                          cp != 0xffff);
+}
+
+void append_escape(std::string& out, unsigned char c) {
     static const char kOctal[] = "01234567";
+    out += "\\#";
+    out += kOctal[c >> 6];
+    out += kOctal[(c >> 3) & 7];
+    out += kOctal[c & 7];
+}
+
+}  // namespace
+
+std::string escape_name(std::string_view name) {
     std::string out;
     out.reserve(name.size());
-    for (size_t i = 0; i < name.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        bool literal_escape = c == '\\' && i + 4 < name.size() && name[i + 1] == '#' &&
-                              is_digit(name[i + 2]) && is_digit(name[i + 3]) &&
-                              is_digit(name[i + 4]);
-        if (literal_escape || (c != '\t' && (c < ' ' || c >= 0x7f))) {
-            out += "\\#";
-            out += kOctal[c >> 6];
-            out += kOctal[(c >> 3) & 7];
-            out += kOctal[c & 7];
+    for (size_t i = 0; i < name.size();) {
+        uint32_t cp = 0;
+        size_t len = utf8_sequence(name, i, &cp);
+        if (len == 0 || !printable(cp)) {
+            // Byte by byte, as rsync prints what it cannot show.
+            size_t n = len == 0 ? 1 : len;
+            for (size_t k = 0; k < n; ++k)
+                append_escape(out, static_cast<unsigned char>(name[i + k]));
+            i += n;
+        } else if (name[i] == '\\' && escape_at(name, i) && name[i + 2] <= '3') {
+            append_escape(out, '\\');  // would otherwise read back as an escape
+            ++i;
         } else {
-            out += static_cast<char>(c);
+            out.append(name.substr(i, len));
+            i += len;
         }
     }
     return out;

@@ -25,10 +25,11 @@ struct ChangeLine {
 // the decoding is exact.
 [[nodiscard]] std::string decode_rsync_escapes(std::string_view printed);
 
-// Escapes a name the way rsync prints it in the C locale: control bytes,
-// bytes outside ASCII and a backslash before "#" and three digits become
-// "\#ooo". Used so that names in log lines stay on one line.
-[[nodiscard]] std::string encode_rsync_escapes(std::string_view name);
+// A name as it stands in log lines and manifests: printable UTF-8 text as it
+// is; control characters, bytes that are not UTF-8, the two non-characters
+// XML refuses and a backslash before "#" and three digits as rsync's
+// "\#ooo", byte by byte. decode_rsync_escapes gives the name back.
+[[nodiscard]] std::string escape_name(std::string_view name);
 
 // The length of the itemize field (9 for rsync 2.6, 11 for rsync 3) as seen
 // in the line that lists the source folder itself ("./"); 0 when the line is

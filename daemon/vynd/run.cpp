@@ -14,8 +14,10 @@
 #include "notify.h"
 #include "prefs.h"
 #include "restart.h"
+#include "share_mount.h"
 #include "share_url.h"
 #include "software_update.h"
+#include "stop_signals.h"
 #include "system_log.h"
 #include "users.h"
 
@@ -67,7 +69,13 @@ void vynd_init() {
     file_lock();
     if (!open_log_file())
         vynd_log("Fatal", "can't open log file");
+    catch_stop_signals();
     vynd_log("Info", "vynd started");
+    // What a run killed outright (SIGKILL, a power cut) left behind.
+    for (const auto& list : {remove_leftover_credentials(), remove_half_written_manifests()}) {
+        for (const auto& path : list)
+            vynd_log("Info", "Removed %s, left behind by a run that was stopped", path.c_str());
+    }
 }
 
 void vynd_shutdown() {

@@ -18,6 +18,8 @@ struct FileEntry {
     std::string other_keys_xml;
     // Listed by this run's rsync (not stored).
     bool listed = false;
+    // First listed by this run's rsync (not stored).
+    bool fresh = false;
 };
 
 // Relative path (as rsync names it, folders ending in "/") to entry, in

@@ -1,4 +1,8 @@
 // One run of a mirrored area: rsync, its change lines, deletions, merge.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <unordered_set>
@@ -7,6 +11,7 @@
 #include "exclude_file.h"
 #include "log.h"
 #include "manifest_file.h"
+#include "mount.h"
 #include "process.h"
 #include "rsync_output.h"
 #include "sync_job.h"
@@ -41,10 +46,6 @@ class ListingReader {
             return;
         if (!is_safe_relative_path(change->name))
             return;
-        if (!is_storable_text(change->name)) {
-            vynd_log("Error", "Not recorded (not UTF-8 text): %s",
-                     std::string(change->printed_name).c_str());
-        }
         FileEntry& entry = entryFor(std::move(change->name));
         entry.date = parse_rsync_timestamp(change->timestamp);
         entry.listed = true;
@@ -57,8 +58,10 @@ class ListingReader {
         if (next_ != files_.end() && next_->first == name)
             return (next_++)->second;
         auto it = files_.lower_bound(name);
-        if (it == files_.end() || it->first != name)
+        if (it == files_.end() || it->first != name) {
             it = files_.emplace_hint(it, std::move(name), FileEntry{});
+            it->second.fresh = true;
+        }
         next_ = std::next(it);
         return it->second;
     }
@@ -67,6 +70,36 @@ class ListingReader {
     FileMap::iterator next_ = files_.end();
     int width_ = 0;
 };
+
+// After a failed rsync: forgets the paths this run listed that are not in
+// place. With --delay-updates rsync lists a file before it is put in place,
+// and a folder before its content is complete, so a new folder is never
+// kept and a new file only when it is there as the share has it. Recorded,
+// either would be excluded from later runs and never installed. Returns how
+// many were forgotten.
+size_t forget_what_is_not_in_place(FileMap& files, const std::string& src, const std::string& dst) {
+    size_t forgotten = 0;
+    for (auto it = files.begin(); it != files.end();) {
+        bool keep = true;
+        if (it->second.fresh) {
+            struct stat here;
+            struct stat there;
+            keep = it->first.back() != '/' && lstat_in_area(dst, it->first, &here);
+            if (keep && lstat_in_area(src, it->first, &there)) {
+                keep = (here.st_mode & S_IFMT) == (there.st_mode & S_IFMT) &&
+                       (!S_ISREG(here.st_mode) ||
+                        (here.st_size == there.st_size && here.st_mtime == there.st_mtime));
+            }
+        }
+        if (keep) {
+            ++it;
+        } else {
+            it = files.erase(it);
+            ++forgotten;
+        }
+    }
+    return forgotten;
+}
 
 }  // namespace
 
@@ -92,23 +125,35 @@ void SyncJob::deleteFilesRemovedFromSource() {
         if (!remove_in_area(dstPath.value_or(""), path, true))
             continue;
         files().erase(path);
-        vynd_log("Debug", "*deleted %s", encode_rsync_escapes(path).c_str());
+        vynd_log("Debug", "*deleted %s", escape_name(path).c_str());
     }
 }
 
 void SyncJob::install() {
     const std::string src = srcPath.value_or("");
     const std::string dst = dstPath.value_or("");
+    // rsync follows a source folder that is a link, here to any folder of
+    // this computer; it is given the folder itself, opened without
+    // following one, so that a swap while it runs leads nowhere either.
+    int pinned = volURL ? open_folder_below(volURL->path, src) : -1;
+    if (volURL && pinned < 0 && errno == ELOOP) {
+        vynd_log("Error", "%s is a symbolic link on the share: nothing copied or deleted for %s",
+                 src.c_str(), job_id().c_str());
+        return;
+    }
     std::string options = rsyncWithOptions();
     vynd_log("Debug", "%s -> %s starting...", src.c_str(), dst.c_str());
     std::string command = options + " \"" + src + "/\" \"" + dst + "/\"";
     excludeManifest();
     vynd_log("Debug", "%s", command.c_str());
     std::vector<std::string> argv = rsyncArguments();
-    argv.push_back(src + "/");
+    if (pinned >= 0 && fcntl(pinned, F_SETFD, 0) == 0)
+        argv.push_back("/proc/self/fd/" + std::to_string(pinned) + "/");
+    else
+        argv.push_back(src + "/");  // rsync reports what is wrong with it (missing, say)
     argv.push_back(dst + "/");
     FileMap& map = files();
-    for (auto& [path, entry] : map) entry.listed = false;
+    for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
     ListingReader reader(map);
     int status = run_process_lines(
         argv,
@@ -120,17 +165,26 @@ void SyncJob::install() {
         [] {
             vynd_log_flush();
             fflush(stdout);
-        });
+        },
+        // Names that are printable UTF-8 printed as they are, as the
+        // daemon's own lines give them; other bytes rsync escapes.
+        {"LC_ALL=C.UTF-8"});
+    if (pinned >= 0)
+        close(pinned);
     vynd_log_flush();
     fflush(stdout);
     if (status < 0)
         vynd_log("Fatal", "Can't run rsync");
     if (status == 0) {
         deleteFilesRemovedFromSource();
-    } else if (keeps_synced()) {
-        // A partial listing (share lost, folder missing, unreadable files)
-        // must not be taken for paths that left the share.
-        vynd_log("Error", "rsync ended with status %d, nothing deleted in %s", status, dst.c_str());
+    } else {
+        // A partial listing (share lost, folder missing, unreadable files,
+        // disk full) must not be taken for paths that left the share.
+        size_t forgotten = forget_what_is_not_in_place(map, src, dst);
+        vynd_log("Error",
+                 "rsync for %s ended with status %d, nothing deleted in %s; %zu listed paths not "
+                 "recorded, left for the next run",
+                 job_id().c_str(), status, dst.c_str(), forgotten);
     }
     setPermissionsAndOwnership();
     vynd_log("Debug", "%s -> %s finished", src.c_str(), dst.c_str());

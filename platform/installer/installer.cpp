@@ -29,6 +29,29 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+void print_line(std::string_view line) {
+    printf("%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
+// A package whose installation was stopped half-way (a restart, the service
+// stopped) leaves dpkg refusing further work until it is configured. dpkg
+// --audit names such packages; say so, and finish them first.
+void finish_interrupted_configuration() {
+    bool pending = false;
+    int status = run_process_lines({"/usr/bin/dpkg", "--audit"},
+                                   [&](std::string_view line) { pending |= !line.empty(); });
+    if (status != 0 || !pending)
+        return;
+    printf("installer: Finishing an interrupted package installation (dpkg --configure -a)\n");
+    fflush(stdout);
+    status = run_process_lines(
+        {"/usr/bin/dpkg", "--force-confdef", "--force-confold", "--configure", "-a"}, print_line,
+        true);
+    if (status != 0)
+        printf("installer: Finishing it failed (dpkg exited with status %d).\n", status);
+    fflush(stdout);
+}
+
 int install(const std::string& package) {
     struct stat st;
     // Diagnostics go to standard output, which the daemon copies into its log.
@@ -48,9 +71,9 @@ int install(const std::string& package) {
     fflush(stdout);
     // Never stop to ask: there is nobody to answer.
     setenv("DEBIAN_FRONTEND", "noninteractive", 1);
+    finish_interrupted_configuration();
     int status = run_process_lines(
-        {"/usr/bin/dpkg", "--force-confdef", "--force-confold", "--install", package},
-        [](std::string_view line) { printf("%.*s\n", static_cast<int>(line.size()), line.data()); },
+        {"/usr/bin/dpkg", "--force-confdef", "--force-confold", "--install", package}, print_line,
         true);
     if (status == 0) {
         printf("installer: The install was successful.\n");

@@ -32,10 +32,18 @@ TEST(RsyncEscapes, EncodingRoundTripsAnyBytes) {
         std::string name;
         int len = static_cast<int>(rng() % 12);
         for (int k = 0; k < len; ++k) name += alphabet[rng() % alphabet.size()];
-        std::string printed = encode_rsync_escapes(name);
+        std::string printed = escape_name(name);
         EXPECT_EQ(printed.find('\n'), std::string::npos);
         EXPECT_EQ(decode_rsync_escapes(printed), name) << printed;
     }
+}
+
+TEST(RsyncEscapes, PrintableUtf8StaysAsItIs) {
+    EXPECT_EQ(escape_name("Caf\xc3\xa9.app/\tx"), "Caf\xc3\xa9.app/\tx");
+    EXPECT_EQ(escape_name("Caf\xe9.app"), "Caf\\#351.app");
+    EXPECT_EQ(escape_name("update\xa0.deb"), "update\\#240.deb");
+    EXPECT_EQ(escape_name("a\x7f\xc2\x85\xef\xbf\xbe"), "a\\#177\\#302\\#205\\#357\\#277\\#276");
+    EXPECT_EQ(escape_name("back\\#123 \\#9"), "back\\#134#123 \\#9");
 }
 
 TEST(ChangeLine, ReadsTheElevenCharacterLayoutOfRsync3) {

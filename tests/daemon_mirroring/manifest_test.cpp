@@ -34,6 +34,11 @@ SyncJob sample_job() {
     return job;
 }
 
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 }  // namespace
 
 TEST(ManifestFile, RoundTripsEveryKeyAndOddNames) {
@@ -165,22 +170,26 @@ TEST(ManifestFile, WrongTypesAreLeftOut) {
     EXPECT_FALSE(job->files_);
 }
 
-TEST(ManifestFile, NamesThatXmlCannotHoldAreNotWritten) {
+TEST(ManifestFile, NamesThatXmlCannotHoldAreKeptEscaped) {
     SyncJob job = sample_job();
-    job.files()[std::string("bad\x01name")];
+    job.files()[std::string("bad\x01name")].date = 7;
     job.files()[std::string("latin\xe9")];
+    job.files()[std::string("lit\\#351")];
     TempDir dir;
     std::string err;
     ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err));
+    std::string text = slurp(dir / "m.plist");
+    EXPECT_NE(text.find("<key>latin\\#351</key>"), std::string::npos) << text;
+    EXPECT_NE(text.find("<key>Caf\xc3\xa9.app/</key>"), std::string::npos) << text;
     auto back = read_manifest_file(dir / "m.plist");
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->files().size(), sample_job().files_->size());
+    ASSERT_EQ(back->files().size(), job.files().size());
+    for (const auto& [path, entry] : job.files())
+        EXPECT_EQ(back->files()[path].date, entry.date) << path;
+    // libplist, another reader, reads the file too.
+    EXPECT_TRUE(read_property_list_dictionary(dir / "m.plist"));
 }
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The stored form is pinned: keys in order, paths in byte order, tabs,
 // escapes and dates as property-list writers lay them out.

@@ -302,7 +302,8 @@ TEST_F(Mirroring, NetworkSharesUseTheHelperWithoutCredentialsOnTheCommandLine) {
     // The stand-in keeps what it was given; it mounts nothing, so the run
     // ends with the designed failure.
     box.addStub("/usr/sbin/mount.cifs",
-                "f=${4#credentials=}; cat \"${f%%,*}\" > /tmp/cred; exit 0");
+                "f=${4#credentials=}; cat \"${f%%,*}\" > /tmp/cred; cat > /tmp/pw; "
+                "echo \"$PASSWD_FD\" > /tmp/pwfd; exit 0");
     Settings s;
     s.text("vynd_host", "smb://server.example:445/Deploy Share")
         .text("vynd_username", "admin")
@@ -321,7 +322,10 @@ TEST_F(Mirroring, NetworkSharesUseTheHelperWithoutCredentialsOnTheCommandLine) {
     EXPECT_EQ(argv[3], "-o");
     EXPECT_EQ(argv[4].rfind("credentials=/run/vynd-credentials-", 0), 0u) << argv[4];
     EXPECT_NE(argv[4].find(",port=445"), std::string::npos);
-    EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\npassword=s3cr$t pass\n");
+    // The password reaches mount.cifs only on the descriptor PASSWD_FD names.
+    EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\n");
+    EXPECT_EQ(box.readFile("/tmp/pw"), "s3cr$t pass\n");
+    EXPECT_EQ(box.readFile("/tmp/pwfd"), "0\n");
     EXPECT_FALSE(box.exists(argv[4].substr(12, argv[4].find(',') - 12)));
     EXPECT_EQ(log_text().find("s3cr$t"), std::string::npos);
 }

@@ -29,9 +29,9 @@ const char kPasswd[] =
     "daemon:x:1:1:daemon:/usr/sbin:/usr/sbin/nologin\n"
     "_svc:x:200:200::/nonexistent:/usr/sbin/nologin\n"
     "admin:x:1000:1000::/home/admin:/bin/sh\n";
+// As on Debian, no group is named "wheel": the name stands for group 0.
 const char kGroup[] =
     "root:x:0:\n"
-    "wheel:x:10:root\n"
     "_grp:x:201:\n"
     "com.apple.access_ssh:x:202:\n"
     "staff:x:20:admin\n";

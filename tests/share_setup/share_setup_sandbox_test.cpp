@@ -16,10 +16,12 @@ using vynd::test::Sandbox;
 
 namespace {
 
-// mount.cifs as the sandbox has it: keeps the credentials it was handed and
-// binds /tmp/server where the share should appear.
+// mount.cifs as the sandbox has it: keeps the credentials it was handed (the
+// password on the descriptor PASSWD_FD names) and binds /tmp/server where
+// the share should appear.
 const char kMountByBinding[] =
     "f=${4#credentials=}; f=${f%%,*}; [ -f \"$f\" ] && cat \"$f\" > /tmp/cred\n"
+    "[ \"$PASSWD_FD\" = 0 ] && cat > /tmp/pw\n"
     "mkdir -p /tmp/server && mount --bind /tmp/server \"$2\"";
 
 class ShareSetupSandbox : public ::testing::Test {
@@ -73,7 +75,8 @@ TEST_F(ShareSetupSandbox, MountedShareGetsItsFoldersAndVolumeIcon) {
                              0),
               0u)
         << lines[0];
-    EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\npassword=s3cr$t\n");
+    EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\n");
+    EXPECT_EQ(box.readFile("/tmp/pw"), "s3cr$t\n");
     // Unmounted, and the mount folder it made is gone again.
     EXPECT_FALSE(box.exists("/Volumes/Deploy"));
 }
@@ -98,7 +101,8 @@ TEST_F(ShareSetupSandbox, EncipheredCredentialsAreDecipheredForTheMount) {
     auto alerts = setup({"vynd_host=smb://server/Deploy Share", "vynd_encrypt_pass=true",
                          "vynd_username=" + *user, "vynd_passwd=" + *pass});
     EXPECT_EQ(alerts, std::vector<std::string>{kSuccess});
-    EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\npassword=pa ss\n");
+    EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\n");
+    EXPECT_EQ(box.readFile("/tmp/pw"), "pa ss\n");
     auto calls = box.calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0][1], "//server/Deploy Share");

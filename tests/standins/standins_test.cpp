@@ -110,3 +110,23 @@ TEST_F(InstallerOnScratchDatabase, FailingAndForeignPackages) {
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.out.find("is not a Debian package"), std::string::npos) << r.out;
 }
+
+// A package whose configuration was stopped half-way blocks dpkg until it is
+// configured: the next install finishes it first and says so.
+TEST_F(InstallerOnScratchDatabase, FinishesAnInterruptedConfigurationFirst) {
+    ASSERT_TRUE(vynd::test::build_debian_package(
+        box.path("/tmp/half.deb"), "vynd-half", "h", "h",
+        "[ -e /var/tmp/may-configure ] || exit 1\n: >/var/tmp/configured"));
+    ASSERT_TRUE(vynd::test::build_debian_package(box.path("/tmp/next.deb"), "vynd-next", "n", "n"));
+    EXPECT_NE(installer({"-pkg", "/tmp/half.deb", "-target", "/"}).status, 0);
+    box.writeFile("/var/tmp/may-configure", "");
+    auto r = installer({"-pkg", "/tmp/next.deb", "-target", "/"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("installer: Finishing an interrupted package installation (dpkg "
+                         "--configure -a)"),
+              std::string::npos)
+        << r.out;
+    EXPECT_TRUE(box.exists("/var/tmp/configured"));
+    r = installer({"-pkg", "/tmp/next.deb", "-target", "/"});
+    EXPECT_EQ(r.out.find("interrupted"), std::string::npos) << r.out;
+}

@@ -1,13 +1,17 @@
 // A private root in which end-to-end tests run the real installed programs.
 #include "sandbox.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utmpx.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -101,6 +105,7 @@ void Sandbox::populate() {
 }
 
 Sandbox::~Sandbox() {
+    for (const auto& mount_point : tmpfs_) umount2(mount_point.c_str(), MNT_DETACH);
     std::error_code ignored;
     fs::remove_all(root_, ignored);
 }
@@ -253,6 +258,66 @@ Sandbox::Result Sandbox::vynd(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {program("vynd")};
     argv.insert(argv.end(), args.begin(), args.end());
     return run(argv);
+}
+
+void Sandbox::mountTmpfs(const std::string& inside, size_t bytes) {
+    static bool own_namespace = false;
+    if (!own_namespace) {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
+            throw std::runtime_error("cannot make a private mount namespace");
+        own_namespace = true;
+    }
+    mkdirs(inside);
+    std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    if (mount("tmpfs", path(inside).c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0)
+        throw std::runtime_error("cannot mount a tmpfs at " + inside);
+    tmpfs_.push_back(path(inside));
+}
+
+void Sandbox::resizeTmpfs(const std::string& inside, size_t bytes) {
+    std::string options = "size=" + std::to_string(bytes);
+    if (mount("tmpfs", path(inside).c_str(), "tmpfs", MS_REMOUNT | MS_NOSUID | MS_NODEV,
+              options.c_str()) != 0)
+        throw std::runtime_error("cannot resize the tmpfs at " + inside);
+}
+
+std::optional<pid_t> Sandbox::findProcess(const Running& running, const std::string& comm) const {
+    // Parent of each process, from /proc/<pid>/stat ("pid (comm) state ppid").
+    std::vector<std::pair<pid_t, pid_t>> parents;
+    std::vector<std::pair<pid_t, std::string>> names;
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return std::nullopt;
+    while (struct dirent* e = readdir(proc)) {
+        pid_t pid = static_cast<pid_t>(atoi(e->d_name));
+        if (pid <= 0)
+            continue;
+        std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+        size_t close = stat.rfind(')');
+        size_t open = stat.find('(');
+        if (close == std::string::npos || open == std::string::npos)
+            continue;
+        parents.emplace_back(pid, static_cast<pid_t>(atoi(stat.c_str() + close + 4)));
+        names.emplace_back(pid, stat.substr(open + 1, close - open - 1));
+    }
+    closedir(proc);
+    auto descends = [&](pid_t pid) {
+        for (int depth = 0; depth < 64 && pid > 1; ++depth) {
+            if (pid == running.pid)
+                return true;
+            auto it = std::find_if(parents.begin(), parents.end(),
+                                   [&](const auto& p) { return p.first == pid; });
+            if (it == parents.end())
+                return false;
+            pid = it->second;
+        }
+        return false;
+    };
+    for (const auto& [pid, name] : names) {
+        if (name == comm && pid != running.pid && descends(pid))
+            return pid;
+    }
+    return std::nullopt;
 }
 
 std::vector<std::string> Sandbox::logLines() const {

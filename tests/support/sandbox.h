@@ -80,6 +80,18 @@ class Sandbox {
     // Runs the daemon with these arguments.
     [[nodiscard]] Result vynd(const std::vector<std::string>& args);
 
+    // Mounts a tmpfs of `bytes` at the sandbox path, for disk-full cases. The
+    // mount lives in a mount namespace of this test process alone (made on
+    // first use), so the host never sees it; it goes with the sandbox.
+    void mountTmpfs(const std::string& inside, size_t bytes);
+    // Gives a tmpfs mounted with mountTmpfs a new size.
+    void resizeTmpfs(const std::string& inside, size_t bytes);
+
+    // The host process ID of the program named `comm` started, directly or
+    // not, by `running`; no value when there is none.
+    [[nodiscard]] std::optional<pid_t> findProcess(const Running& running,
+                                                   const std::string& comm) const;
+
     // The daemon's log file, split into lines.
     [[nodiscard]] std::vector<std::string> logLines() const;
 
@@ -91,6 +103,7 @@ class Sandbox {
 
     std::string root_;
     int runs_ = 0;
+    std::vector<std::string> tmpfs_;
 };
 
 // Splits text into lines (without line feeds; no empty last line).
