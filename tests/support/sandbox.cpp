@@ -212,6 +212,9 @@ Sandbox::Running Sandbox::start(const std::vector<std::string>& argv, const Opti
     if (options.uid) {
         full.push_back("--uid");
         full.push_back(std::to_string(*options.uid));
+    } else if (options.user) {
+        full.push_back("--user");
+        full.push_back(std::to_string(*options.user));
     }
     full.push_back("--");
     full.insert(full.end(), argv.begin(), argv.end());

@@ -61,7 +61,10 @@ class Sandbox {
         std::string err;
     };
     struct Options {
-        std::optional<uid_t> uid;  // run as this user instead of root
+        std::optional<uid_t> uid;  // run as this user instead of root, in a user namespace
+        // Run as this real, unprivileged account (no namespace, no
+        // capabilities): the local attacker of the security tests.
+        std::optional<uid_t> user;
     };
     // A program started in the sandbox and not yet waited for.
     struct Running {
