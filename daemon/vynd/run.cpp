@@ -56,6 +56,7 @@ void null_sleep_test() {
     puts("vynd null test, waiting 30 sec...");
     fflush(stdout);
     file_lock();
+    report_public_lock();
     sleep(30);
     file_unlock();
     puts("vynd goodbye");
@@ -68,6 +69,7 @@ void vynd_init() {
     if (!open_log_file())
         vynd_log("Fatal", "can't open log file");
     vynd_log("Info", "vynd started");
+    report_public_lock();
 }
 
 void vynd_shutdown() {
