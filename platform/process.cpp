@@ -27,6 +27,13 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
+// A child gets standard input, output and error and nothing else of ours
+// (the log, the locks, a credentials file), whatever was opened without
+// close-on-exec by a library.
+void keep_only_standard_descriptors(posix_spawn_file_actions_t* actions) {
+    posix_spawn_file_actions_addclosefrom_np(actions, STDERR_FILENO + 1);
+}
+
 int wait_for(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
@@ -46,8 +53,13 @@ int run_process(const std::vector<std::string>& argv) {
     if (argv.empty())
         return -1;
     auto args = c_argv(argv);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    keep_only_standard_descriptors(&actions);
     pid_t pid = 0;
-    if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
         return -1;
     return wait_for(pid);
 }
@@ -65,6 +77,7 @@ int run_process_lines(const std::vector<std::string>& argv,
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     if (merge_stderr)
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    keep_only_standard_descriptors(&actions);
     auto args = c_argv(argv);
     pid_t pid = 0;
     int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
@@ -111,6 +124,7 @@ int run_process_with_input(const std::vector<std::string>& argv, const std::stri
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+    keep_only_standard_descriptors(&actions);
     auto args = c_argv(argv);
     pid_t pid = 0;
     int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
