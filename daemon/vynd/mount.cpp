@@ -39,6 +39,9 @@ void mount_vol() {
     }
     if (mountURL->host.empty())
         vynd_log("Fatal", "Invalid host path");
+    if ((mountURL->scheme == "http" || mountURL->scheme == "dav") && (username || passwd))
+        vynd_log("Warning", "Warning: the credentials for %s://%s go over plain http, unencrypted",
+                 mountURL->scheme.c_str(), mountURL->host.c_str());
     std::string why;
     int error = 0;
     mounted = mount_share_volume(*mountURL, username, passwd, &why, &error);
