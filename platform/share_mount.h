@@ -36,8 +36,7 @@ struct MountEntry {
 };
 // The mount seen at exactly this path (the topmost one), or no value.
 [[nodiscard]] std::optional<MountEntry> mount_entry(const std::string& path);
-// Whether a mount is this share: the same kind of file system and the same
-// source as mount_share would give it.
+// Whether a mount is this share: the same source as mount_share gives it.
 [[nodiscard]] bool mount_is_share(const MountEntry& entry, const MountRequest& request);
 
 // Unmounts what is mounted at the path; false when it stays mounted.

@@ -250,19 +250,7 @@ std::optional<MountEntry> mount_entry(const std::string& path) {
 }
 
 bool mount_is_share(const MountEntry& entry, const MountRequest& r) {
-    const std::string& s = r.scheme;
-    const std::string& t = entry.type;
-    bool type_ok = false;
-    if (s == "smb" || s == "cifs")
-        type_ok = t == "cifs" || t == "smb3";
-    else if (s == "nfs")
-        type_ok = t == "nfs" || t == "nfs4";
-    else if (s == "sftp" || s == "ssh")
-        type_ok = t == "fuse.sshfs";
-    else if (s == "dav" || s == "davs" || s == "http" || s == "https")
-        type_ok = t == "davfs" || t == "coda" || t == "fuse" || t == "fuse.davfs";
-    return type_ok &&
-           without_trailing_slashes(entry.source) == without_trailing_slashes(mount_source(r));
+    return without_trailing_slashes(entry.source) == without_trailing_slashes(mount_source(r));
 }
 
 bool unmount_share(const std::string& mount_point) {

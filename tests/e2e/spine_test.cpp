@@ -209,16 +209,16 @@ TEST(Run, AUserHoldingThePublicLockStopsNoRun) {
     use_share(box, p);
     ASSERT_EQ(box.vynd({"-c"}).status, 0);
     // flock works on a descriptor opened for reading only.
-    auto holder = box.start({"/usr/bin/flock", "-n", "/var/run/vynd.lock", "-c",
-                             "echo held > /tmp/held; exec sleep 30"},
-                            {.user = 1000});
+    auto holder = box.start_as_user(
+        {"/usr/bin/flock", "-n", "/var/run/vynd.lock", "-c", "echo held > /tmp/held; exec sleep 30"},
+        1000);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (box.readFile("/tmp/held") != "held\n") {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     // The lock runs exclude each other by is closed to that user.
-    auto grab = box.run({"/usr/bin/flock", "-n", "/run/vynd/vynd.lock", "true"}, {.user = 1000});
+    auto grab = box.run_as_user({"/usr/bin/flock", "-n", "/run/vynd/vynd.lock", "true"}, 1000);
     EXPECT_NE(grab.status, 0);
     EXPECT_NE(grab.err.find("Permission denied"), std::string::npos) << grab.err;
 

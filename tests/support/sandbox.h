@@ -61,10 +61,7 @@ class Sandbox {
         std::string err;
     };
     struct Options {
-        std::optional<uid_t> uid;  // run as this user instead of root, in a user namespace
-        // Run as this real, unprivileged account (no namespace, no
-        // capabilities): the local attacker of the security tests.
-        std::optional<uid_t> user;
+        std::optional<uid_t> uid;  // run as this user instead of root
     };
     // A program started in the sandbox and not yet waited for.
     struct Running {
@@ -76,6 +73,13 @@ class Sandbox {
     [[nodiscard]] Running start(const std::vector<std::string>& argv, const Options& options);
     [[nodiscard]] Running start(const std::vector<std::string>& argv) {
         return start(argv, Options{});
+    }
+    // Runs as the real, unprivileged account `user` (no user namespace, no
+    // capabilities; with --uid the host still sees root): the local attacker
+    // of the security tests.
+    [[nodiscard]] Running start_as_user(const std::vector<std::string>& argv, uid_t user);
+    [[nodiscard]] Result run_as_user(const std::vector<std::string>& argv, uid_t user) {
+        return wait(start_as_user(argv, user));
     }
     [[nodiscard]] Result wait(const Running& running);
     [[nodiscard]] Result run(const std::vector<std::string>& argv, const Options& options);
@@ -91,6 +95,8 @@ class Sandbox {
 
   private:
     void populate();
+    [[nodiscard]] Running spawn(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& identity);
 
     std::string root_;
     int runs_ = 0;
