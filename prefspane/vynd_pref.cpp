@@ -281,14 +281,15 @@ void vyndPref::startProcess() {
     }
 }
 
+// A run never goes ahead on settings other than those shown.
 void vyndPref::download() {
-    saveGlobalPreferences();
-    executeVynd("-i");
+    if (saveGlobalPreferences())
+        executeVynd("-i");
 }
 
 void vyndPref::redownload() {
-    saveGlobalPreferences();
-    executeVynd("-ci");
+    if (saveGlobalPreferences())
+        executeVynd("-ci");
 }
 
 void vyndPref::openHelpURL() {
@@ -338,7 +339,7 @@ void vyndPref::loadGlobalPreferences() {
     refreshControls();
 }
 
-void vyndPref::saveGlobalPreferences() {
+bool vyndPref::saveGlobalPreferences() {
     store_.sync();
     Plist dict(plist_new_dict());
     for (const QString& key : store_.allKeys()) {
@@ -357,7 +358,7 @@ void vyndPref::saveGlobalPreferences() {
     if (password)
         plist_dict_set_item(dict.get(), kPasswordKey, plist_new_string(password->c_str()));
     if (fileExists(kPaneManagedPrefsPath))
-        return;
+        return true;
     std::optional<std::string> path = tempFilePath();
     std::string err = "no private folder could be made for them";
     if (!path || !write_property_list_atomically(*path, dict.get(), &err, 0600)) {
@@ -367,12 +368,13 @@ void vyndPref::saveGlobalPreferences() {
         runAlert(tr("Unable to save settings"),
                  tr("The settings could not be handed over for saving: %1")
                      .arg(QString::fromStdString(err)));
-        return;
+        return false;
     }
     (void)executeLaunchCtl("p", path->c_str());
     // vyndctl has copied it (or failed to); the hand-over file is not left
     // lying about.
     unlink(path->c_str());
+    return true;
 }
 
 int vyndPref::getSchedule() const {

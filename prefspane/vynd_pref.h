@@ -108,7 +108,8 @@ class vyndPref : public QObject, public PreferencePane {
 
     // Settings bridge and schedule.
     void loadGlobalPreferences();
-    void saveGlobalPreferences();
+    // False when the settings could not be handed over (the user is told).
+    bool saveGlobalPreferences();
     void removeVyndKeysFromPrefs();
     [[nodiscard]] int getSchedule() const;
     void setSchedule(int index);

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -389,12 +390,15 @@ class PaneTest : public QObject {
     }
 
     void handOverCannotBeHijacked() {
-        // Another user's folder where the hand-over once went stops nothing:
-        // it goes to the user's own runtime folder.
-        fs::create_directories("/tmp/pane_test-0");
-        QCOMPARE(chown("/tmp/pane_test-0", 1234, 1234), 0);
+        // Another user, as they really are (no capabilities), plants the
+        // folder where the hand-over once went, and cannot plant one in the
+        // runtime folder: the hand-over goes there, unhindered.
         fs::create_directories("/run/user/0");
         chmod("/run/user/0", 0700);
+        const std::string plant =
+            "/usr/bin/setpriv --reuid=1234 --regid=1234 --clear-groups /bin/sh -c ";
+        QCOMPARE(std::system((plant + "'mkdir /tmp/pane_test-0'").c_str()), 0);
+        QVERIFY(std::system((plant + "'mkdir /run/user/0/pane_test' 2>/dev/null").c_str()) != 0);
         unlock();
         clearCalls();
         pane_->saveGlobalPreferences();
@@ -416,6 +420,10 @@ class PaneTest : public QObject {
         QMessageBox* alert = lastAlert(view_);
         QVERIFY(alert);
         QCOMPARE(alert->text(), QString("Unable to save settings"));
+        // Nor does Install Now run on the settings saved before.
+        pane_->download();
+        QTest::qWait(300);
+        QVERIFY(!fs::exists(kVyndCalls));
 
         fs::remove_all("/run/user/0/pane_test");
         fs::create_directories("/tmp/elsewhere");
