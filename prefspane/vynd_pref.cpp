@@ -351,10 +351,17 @@ bool vyndPref::saveGlobalPreferences() {
     // Without vynd_passwd vyndctl keeps the password it has; an empty one
     // removes it.
     std::optional<std::string> password = loadedPassword_;
-    if (typedPassword_)
-        password = store_.flag("vynd_encrypt_pass")
-                       ? PasswordValueTransformer::encode(*typedPassword_).value_or("")
-                       : *typedPassword_;
+    if (typedPassword_) {
+        password = typedPassword_;
+        if (!typedPassword_->empty() && store_.flag("vynd_encrypt_pass")) {
+            // A cipher that fails must not pass for an emptied password.
+            password = PasswordValueTransformer::encode(*typedPassword_);
+            if (!password) {
+                runAlert(tr("Unable to save settings"), tr("The password could not be enciphered."));
+                return false;
+            }
+        }
+    }
     if (password)
         plist_dict_set_item(dict.get(), kPasswordKey, plist_new_string(password->c_str()));
     if (fileExists(kPaneManagedPrefsPath))

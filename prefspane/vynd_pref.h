@@ -184,8 +184,8 @@ class vyndPref : public QObject, public PreferencePane {
     bool managedPrefs_ = false;
     bool canDownload_ = false;
 
-    // The share password never enters the settings store (a file others of
-    // this user's programs may read): one typed in this session is held here,
+    // The share password never enters the settings store, a file every
+    // program of this user may read: one typed in this session is held here,
     // in clear, and handed over at each save;
     std::optional<std::string> typedPassword_;
     // one a readable settings file still held (a managed file, or one saved

@@ -94,7 +94,8 @@ bool read_regular_file(const std::string& path, uid_t user, std::string* bytes,
 }
 
 // Moves vynd_passwd out of the settings into the companion (or removes the
-// companion when the password is empty).
+// companion when the password is empty). A value that is no text at all,
+// which no settings file holds, leaves the companion as it is.
 bool store_password(plist_t dict, const std::string& target, std::string* err) {
     plist_t node = plist_dict_get_item(dict, "vynd_passwd");
     std::optional<std::string> password = plist_dict_string(dict, "vynd_passwd");
@@ -105,7 +106,7 @@ bool store_password(plist_t dict, const std::string& target, std::string* err) {
         bool enciphered = plist_dict_bool(dict, "vynd_encrypt_pass").value_or(false);
         plist_dict_set_item(secret.get(), "vynd_encrypt_pass", plist_new_bool(enciphered));
         ok = write_property_list_atomically(target, secret.get(), err, 0600);
-    } else if (unlink(target.c_str()) != 0 && errno != ENOENT) {
+    } else if (password && unlink(target.c_str()) != 0 && errno != ENOENT) {
         ok = fail(err, "cannot remove " + target, errno);
     }
     if (ok)
