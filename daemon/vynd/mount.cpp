@@ -70,3 +70,18 @@ void unmount_vol() {
 }
 
 }  // namespace vynd
+
+namespace vynd {
+
+std::optional<std::string> share_modes_option() {
+    if (!mountURL)
+        return std::nullopt;
+    const std::string& s = mountURL->scheme;
+    if (s == "smb" || s == "cifs")
+        return "--chmod=D0755,F0755";
+    if (s == "dav" || s == "davs" || s == "http" || s == "https")
+        return "--chmod=D0755,F0644";
+    return std::nullopt;
+}
+
+}  // namespace vynd
