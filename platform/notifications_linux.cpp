@@ -133,6 +133,14 @@ bool valid_utf8(const std::string& s) {
     _exit(reply ? 0 : 1);
 }
 
+void close_all_but_standard_descriptors() {
+    if (close_range(STDERR_FILENO + 1, ~0U, 0) == 0)
+        return;
+    for (int fd = STDERR_FILENO + 1, last = static_cast<int>(sysconf(_SC_OPEN_MAX)); fd < last;
+         ++fd)
+        close(fd);
+}
+
 pid_t start_for_user(uid_t uid, const std::string& title, const std::string& body) {
     std::string socket = "/run/user/" + std::to_string(uid) + "/bus";
     struct stat st;
@@ -144,7 +152,9 @@ pid_t start_for_user(uid_t uid, const std::string& title, const std::string& bod
     pid_t pid = fork();
     if (pid != 0)
         return pid;
-    // Child: drop to the user before touching their bus.
+    // Child: nothing of root's (the log, the locks) may reach a bus the user
+    // controls; then drop to the user before touching it.
+    close_all_but_standard_descriptors();
     if (uid != 0) {
         if ((name.empty() ? setgroups(0, nullptr) : initgroups(name.c_str(), gid)) != 0 ||
             setgid(gid) != 0 || setuid(uid) != 0)

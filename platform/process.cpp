@@ -60,6 +60,19 @@ std::vector<char*> child_environment(const std::vector<std::string>& extra_env) 
     return env;
 }
 
+// A child gets standard input, output and error and nothing else of ours
+// (the log, the locks, a credentials file), whatever was opened without
+// close-on-exec by a library; a descriptor lent to it becomes its
+// kLentDescriptor.
+void keep_only_standard_descriptors(posix_spawn_file_actions_t* actions, int lent = -1) {
+    int first_closed = STDERR_FILENO + 1;
+    if (lent >= 0) {
+        posix_spawn_file_actions_adddup2(actions, lent, kLentDescriptor);
+        first_closed = kLentDescriptor + 1;
+    }
+    posix_spawn_file_actions_addclosefrom_np(actions, first_closed);
+}
+
 int wait_for(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
@@ -83,9 +96,14 @@ int run_process(const std::vector<std::string>& argv) {
     if (argv.empty())
         return -1;
     auto args = c_argv(argv);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    keep_only_standard_descriptors(&actions);
     pid_t pid = 0;
     hold_if_stopping();
-    if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0)
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
         return -1;
     started(pid);
     return wait_for(pid);
@@ -94,7 +112,7 @@ int run_process(const std::vector<std::string>& argv) {
 int run_process_lines(const std::vector<std::string>& argv,
                       const std::function<void(std::string_view)>& on_line, bool merge_stderr,
                       const std::function<void()>& on_batch,
-                      const std::vector<std::string>& extra_env) {
+                      const std::vector<std::string>& extra_env, int lent_descriptor) {
     if (argv.empty())
         return -1;
     int fds[2];
@@ -105,6 +123,7 @@ int run_process_lines(const std::vector<std::string>& argv,
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     if (merge_stderr)
         posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    keep_only_standard_descriptors(&actions, lent_descriptor);
     auto args = c_argv(argv);
     auto env = child_environment(extra_env);
     pid_t pid = 0;
@@ -155,6 +174,7 @@ int run_process_with_input(const std::vector<std::string>& argv, const std::stri
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
+    keep_only_standard_descriptors(&actions);
     auto args = c_argv(argv);
     auto env = child_environment(extra_env);
     pid_t pid = 0;

@@ -19,12 +19,16 @@ namespace vynd {
 // standard error goes into the same pipe. Output is taken in batches (a
 // child that writes many short lines wakes the caller only every few
 // milliseconds); on_batch, when given, is called after each batch's lines.
-// `extra_env` ("NAME=value") is added to the child's environment.
+// `extra_env` ("NAME=value") is added to the child's environment. Of this
+// process's descriptors the child keeps only `lent_descriptor`, when given,
+// which it has as kLentDescriptor.
+inline constexpr int kLentDescriptor = 3;
 [[nodiscard]] int run_process_lines(const std::vector<std::string>& argv,
                                     const std::function<void(std::string_view)>& on_line,
                                     bool merge_stderr = false,
                                     const std::function<void()>& on_batch = {},
-                                    const std::vector<std::string>& extra_env = {});
+                                    const std::vector<std::string>& extra_env = {},
+                                    int lent_descriptor = -1);
 
 // As run_process, with `input` written to the child's standard input (which
 // is then closed). Keeps secrets off the command line and out of the

@@ -59,7 +59,7 @@ static bool fail(std::string* err, const std::string& what) {
 bool write_file_atomically(const std::string& path, const std::string& bytes, std::string* err,
                            unsigned mode) {
     std::string tmp = path + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
+    int fd = mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         return fail(err, "cannot create " + tmp);
     bool ok = fchmod(fd, mode) == 0;

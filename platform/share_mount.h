@@ -34,6 +34,16 @@ std::vector<std::string> remove_leftover_credentials();
 // True when something is mounted at exactly this path.
 [[nodiscard]] bool is_mount_point(const std::string& path);
 
+// What the kernel shows of a mount (/proc/self/mountinfo).
+struct MountEntry {
+    std::string type;    // "cifs", "fuse.sshfs", ...
+    std::string source;  // the device or share the helper was given
+};
+// The mount seen at exactly this path (the topmost one), or no value.
+[[nodiscard]] std::optional<MountEntry> mount_entry(const std::string& path);
+// Whether a mount is this share: the same source as mount_share gives it.
+[[nodiscard]] bool mount_is_share(const MountEntry& entry, const MountRequest& request);
+
 // Unmounts what is mounted at the path; false when it stays mounted.
 [[nodiscard]] bool unmount_share(const std::string& mount_point);
 // The same, giving umount's exit status as the error code when it stays mounted.

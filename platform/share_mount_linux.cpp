@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -96,6 +97,29 @@ std::string unbracketed(const std::string& host) {
     return host;
 }
 
+// The source as each helper is given it, which is also what the kernel
+// shows for the mount.
+std::string mount_source(const MountRequest& r) {
+    const std::string& s = r.scheme;
+    if (s == "smb" || s == "cifs")
+        return "//" + unbracketed(r.host) + r.path;
+    if (s == "nfs" || s == "sftp" || s == "ssh")
+        return r.host + ":" + (r.path.empty() ? "/" : r.path);
+    std::string web = (s == "dav" || s == "http") ? "http" : "https";
+    return web + "://" + authority(r) + r.escaped_path;
+}
+
+// Only root may read a mounted share: every user's folder on it is there.
+std::string owner_only_options() {
+    return "uid=" + std::to_string(geteuid()) + ",gid=" + std::to_string(getegid()) +
+           ",file_mode=0600,dir_mode=0700";
+}
+
+std::string without_trailing_slashes(std::string s) {
+    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    return s;
+}
+
 bool fail(std::string* err, const std::string& why) {
     if (err)
         *err = why;
@@ -151,17 +175,17 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
         }
         if (r.port)
             options += ",port=" + std::to_string(*r.port);
-        argv = {"/usr/sbin/mount.cifs", "//" + unbracketed(r.host) + r.path, r.mount_point, "-o",
-                options};
+        options += "," + owner_only_options();
+        argv = {"/usr/sbin/mount.cifs", mount_source(r), r.mount_point, "-o", options};
     } else if (s == "nfs") {
-        argv = {"/usr/sbin/mount.nfs", r.host + ":" + (r.path.empty() ? "/" : r.path),
-                r.mount_point};
+        argv = {"/usr/sbin/mount.nfs", mount_source(r), r.mount_point};
         if (r.port) {
             argv.push_back("-o");
             argv.push_back("port=" + std::to_string(*r.port));
         }
     } else if (s == "sftp" || s == "ssh") {
-        argv = {"/usr/bin/sshfs", r.host + ":" + (r.path.empty() ? "/" : r.path), r.mount_point};
+        // Without allow_other a FUSE mount is its mounting user's alone.
+        argv = {"/usr/bin/sshfs", mount_source(r), r.mount_point};
         if (r.port) {
             argv.push_back("-p");
             argv.push_back(std::to_string(*r.port));
@@ -182,9 +206,8 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
             input = password + "\n";
         }
     } else if (s == "dav" || s == "davs" || s == "http" || s == "https") {
-        std::string web = (s == "dav" || s == "http") ? "http" : "https";
-        argv = {"/usr/sbin/mount.davfs", web + "://" + authority(r) + r.escaped_path,
-                r.mount_point};
+        argv = {"/usr/sbin/mount.davfs", mount_source(r), r.mount_point};
+        std::string options = owner_only_options();
         // mount.davfs takes credentials from a secrets file (it prompts only
         // on a terminal): a private one, named by a private configuration
         // file given with conf=, both 0600 and removed after the mount.
@@ -195,9 +218,10 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
                 return false;
             if (!config.create("secrets " + secret.path() + "\n", err))
                 return false;
-            argv.push_back("-o");
-            argv.push_back("conf=" + config.path());
+            options = "conf=" + config.path() + "," + options;
         }
+        argv.push_back("-o");
+        argv.push_back(options);
     } else {
         return fail(err,
                     "no mount helper for " + (s.empty() ? std::string("this URL") : s + "://"));
@@ -235,17 +259,34 @@ std::vector<std::string> remove_leftover_credentials() {
 }
 
 bool is_mount_point(const std::string& path) {
+    return mount_entry(path).has_value();
+}
+
+std::optional<MountEntry> mount_entry(const std::string& path) {
     std::ifstream in("/proc/self/mountinfo");
+    std::optional<MountEntry> found;
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream fields(line);
         std::string id, parent, dev, root, mount_point;
         if (!(fields >> id >> parent >> dev >> root >> mount_point))
             continue;
-        if (decode_mountinfo_field(mount_point) == path)
-            return true;
+        if (decode_mountinfo_field(mount_point) != path)
+            continue;
+        // Optional fields end at a lone "-"; the type and the source follow.
+        MountEntry entry;
+        std::string field;
+        while (fields >> field && field != "-") {
+        }
+        fields >> entry.type >> entry.source;
+        entry.source = decode_mountinfo_field(entry.source);
+        found = entry;  // a later line lies on top of an earlier one
     }
-    return false;
+    return found;
+}
+
+bool mount_is_share(const MountEntry& entry, const MountRequest& r) {
+    return without_trailing_slashes(entry.source) == without_trailing_slashes(mount_source(r));
 }
 
 bool unmount_share(const std::string& mount_point) {

@@ -14,12 +14,6 @@ std::optional<MountedShare> mount_share_volume(const ShareUrl& url,
                                                std::string* err, int* error_code) {
     MountedShare share;
     share.mount_point = share_mount_point(url);
-    if (is_mount_point(share.mount_point)) {
-        share.reused = true;
-        return share;
-    }
-    mkdir("/Volumes", 0755);
-    share.made_folder = mkdir(share.mount_point.c_str(), 0700) == 0;
     MountRequest request;
     request.scheme = url.scheme;
     request.host = url.host;
@@ -29,6 +23,20 @@ std::optional<MountedShare> mount_share_volume(const ShareUrl& url,
     request.user = user;
     request.password = password;
     request.mount_point = share.mount_point;
+    if (std::optional<MountEntry> there = mount_entry(share.mount_point)) {
+        // Someone else's mount is left alone, and not taken for the share.
+        if (!mount_is_share(*there, request)) {
+            *error_code = -1;
+            if (err)
+                *err = share.mount_point + " holds another mount (" + there->type + " " +
+                       there->source + ")";
+            return std::nullopt;
+        }
+        share.reused = true;
+        return share;
+    }
+    mkdir("/Volumes", 0755);
+    share.made_folder = mkdir(share.mount_point.c_str(), 0700) == 0;
     if (!mount_share(request, err, error_code)) {
         if (share.made_folder)
             rmdir(share.mount_point.c_str());

@@ -1,14 +1,41 @@
 // The per-user settings store over QSettings.
 #include "settings_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
 #include <QSet>
 
 #include "settings_keys.h"
 
 namespace vynd {
 
+namespace {
+
+// The store is this user's alone: made 0600 before anything is written into
+// it, and kept so however the settings library rewrites it.
+void keepPrivate(const QSettings& settings) {
+    const QString name = settings.fileName();
+    if (name.isEmpty() || !QFileInfo(name).isAbsolute())
+        return;
+    QDir().mkpath(QFileInfo(name).absolutePath());
+    const QByteArray path = QFile::encodeName(name);
+    int fd = open(path.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0)
+        return;
+    (void)fchmod(fd, 0600);
+    close(fd);
+}
+
+}  // namespace
+
 SettingsStore::SettingsStore(QSettings* settings, QObject* parent)
-    : QObject(parent), settings_(settings) {}
+    : QObject(parent), settings_(settings) {
+    keepPrivate(*settings_);
+}
 
 void SettingsStore::registerDefaults(const QVariantMap& defaults) {
     for (auto it = defaults.begin(); it != defaults.end(); ++it) defaults_.insert(it.key(), *it);
@@ -48,6 +75,7 @@ QStringList SettingsStore::allKeys() const {
 
 void SettingsStore::sync() {
     settings_->sync();
+    keepPrivate(*settings_);
 }
 
 }  // namespace vynd

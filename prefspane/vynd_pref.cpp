@@ -49,8 +49,16 @@ bool fileExists(const char* path) {
     return stat(path, &st) == 0;
 }
 
+const char kPasswordKey[] = "vynd_passwd";
+
 QVariant optionalText(const std::optional<std::string>& text) {
     return text ? QVariant(QString::fromStdString(*text)) : QVariant();
+}
+
+std::optional<std::string> optionalPlainText(const QVariant& value) {
+    if (value.typeId() != QMetaType::QString || value.toString().isEmpty())
+        return std::nullopt;
+    return value.toString().toStdString();
 }
 
 }  // namespace
@@ -275,14 +283,15 @@ void vyndPref::startProcess() {
     }
 }
 
+// A run never goes ahead on settings other than those shown.
 void vyndPref::download() {
-    saveGlobalPreferences();
-    executeVynd("-i");
+    if (saveGlobalPreferences())
+        executeVynd("-i");
 }
 
 void vyndPref::redownload() {
-    saveGlobalPreferences();
-    executeVynd("-ci");
+    if (saveGlobalPreferences())
+        executeVynd("-ci");
 }
 
 void vyndPref::openHelpURL() {
@@ -319,9 +328,12 @@ void vyndPref::loadGlobalPreferences() {
     else if (fileExists(kPaneGlobalPrefsPath))
         source = kPaneGlobalPrefsPath;
     removeVyndKeysFromPrefs();
+    typedPassword_.reset();
+    loadedPassword_.reset();
     if (source) {
         if (auto dict = read_property_list_dictionary(source)) {
             QVariantMap values = variantFromPlist(dict->get()).toMap();
+            loadedPassword_ = optionalPlainText(values.take(kPasswordKey));
             for (auto it = values.begin(); it != values.end(); ++it) store_.setValue(it.key(), *it);
         }
     }
@@ -329,30 +341,49 @@ void vyndPref::loadGlobalPreferences() {
     refreshControls();
 }
 
-void vyndPref::saveGlobalPreferences() {
+bool vyndPref::saveGlobalPreferences() {
     store_.sync();
     Plist dict(plist_new_dict());
     for (const QString& key : store_.allKeys()) {
-        if (!isVyndKey(key))
+        if (!isVyndKey(key) || key == kPasswordKey)
             continue;
         if (plist_t node = plistFromVariant(store_.value(key)))
             plist_dict_set_item(dict.get(), key.toUtf8().constData(), node);
     }
+    // Without vynd_passwd vyndctl keeps the password it has; an empty one
+    // removes it.
+    std::optional<std::string> password = loadedPassword_;
+    if (typedPassword_) {
+        password = typedPassword_;
+        if (!typedPassword_->empty() && store_.flag("vynd_encrypt_pass")) {
+            // A cipher that fails must not pass for an emptied password.
+            password = PasswordValueTransformer::encode(*typedPassword_);
+            if (!password) {
+                runAlert(tr("Unable to save settings"), tr("The password could not be enciphered."));
+                return false;
+            }
+        }
+    }
+    if (password)
+        plist_dict_set_item(dict.get(), kPasswordKey, plist_new_string(password->c_str()));
     if (fileExists(kPaneManagedPrefsPath))
-        return;
+        return true;
     std::optional<std::string> path = tempFilePath();
-    if (!path)
-        return;
-    std::string err;
-    if (!write_property_list_atomically(*path, dict.get(), &err, 0644)) {
-        system_log(err);
-        unlink(path->c_str());
-        return;
+    std::string err = "no private folder could be made for them";
+    if (!path || !write_property_list_atomically(*path, dict.get(), &err, 0600)) {
+        system_log("settings not handed over: " + err);
+        if (path)
+            unlink(path->c_str());
+        runAlert(tr("Unable to save settings"),
+                 tr("The settings could not be handed over for saving: %1")
+                     .arg(QString::fromStdString(err)));
+        return false;
     }
     (void)executeLaunchCtl("p", path->c_str());
     // vyndctl has copied it (or failed to); the hand-over file is not left
     // lying about.
     unlink(path->c_str());
+    return true;
 }
 
 int vyndPref::getSchedule() const {
@@ -417,15 +448,52 @@ bool vyndPref::usingPrivateSUS() const {
 }
 
 void vyndPref::toggleEncryptPassword(int senderValue) {
-    std::string passwd = store_.text("vynd_passwd").toStdString();
+    // A typed password is enciphered when it is saved, and root's file keeps
+    // the form it was stored in; only one read from a settings file changes.
+    auto recode = [senderValue](const std::string& text) {
+        return senderValue != 0 ? PasswordValueTransformer::encode(text)
+                                : PasswordValueTransformer::decode(text);
+    };
     std::string username = store_.text("vynd_username").toStdString();
-    if (senderValue != 0) {
-        store_.setValue("vynd_passwd", optionalText(PasswordValueTransformer::encode(passwd)));
-        store_.setValue("vynd_username", optionalText(PasswordValueTransformer::encode(username)));
-    } else {
-        store_.setValue("vynd_passwd", optionalText(PasswordValueTransformer::decode(passwd)));
-        store_.setValue("vynd_username", optionalText(PasswordValueTransformer::decode(username)));
-    }
+    store_.setValue("vynd_username", optionalText(recode(username)));
+    if (loadedPassword_)
+        loadedPassword_ = recode(*loadedPassword_);
+}
+
+bool vyndPref::passwordIsSet() const {
+    if (typedPassword_)
+        return !typedPassword_->empty();
+    return loadedPassword_ || fileExists(kPanePasswordPrefsPath);
+}
+
+std::optional<std::string> vyndPref::clearPassword() const {
+    auto decoded = [](const std::string& stored, bool enciphered) {
+        return enciphered ? PasswordValueTransformer::decode(stored)
+                          : std::optional<std::string>(stored);
+    };
+    if (typedPassword_)
+        return typedPassword_;
+    if (loadedPassword_)
+        return decoded(*loadedPassword_, store_.flag("vynd_encrypt_pass"));
+    // Readable only when the pane itself runs as root.
+    auto secret = read_property_list_dictionary(kPanePasswordPrefsPath);
+    if (!secret)
+        return std::nullopt;
+    auto stored = plist_dict_string(secret->get(), kPasswordKey);
+    if (!stored)
+        return std::nullopt;
+    return decoded(*stored, plist_dict_bool(secret->get(), "vynd_encrypt_pass").value_or(false));
+}
+
+QVariant vyndPref::shareSetupSetting(const QString& key) const {
+    if (key != kPasswordKey)
+        return store_.value(key);
+    std::optional<std::string> clear = clearPassword();
+    if (!clear || clear->empty())
+        return QString();
+    if (!store_.flag("vynd_encrypt_pass"))
+        return QString::fromStdString(*clear);
+    return optionalText(PasswordValueTransformer::encode(*clear));
 }
 
 // --- Users and groups ---------------------------------------------------------
@@ -505,7 +573,7 @@ void vyndPref::refreshLog() {
 
 void vyndPref::clearLogFile() {
     if (authorization_)
-        (void)run_privileged_first_line({"/bin/sh", "-c", "cat /dev/null > /var/log/vynd.log"});
+        (void)run_privileged_first_line({kEmptyLogPath});
     setLogPlainText(QString());
     log_.rewind();
 }
@@ -574,7 +642,7 @@ void vyndPref::bindControls() {
     Ui::vyndPref& ui = *ui_;
     bindText(ui.hostEdit, "vynd_host", false);
     bindText(ui.usernameEdit, "vynd_username", true);
-    bindText(ui.passwordEdit, "vynd_passwd", true);
+    bindPassword();
     bindCheck(ui.encryptPassCheck, "vynd_encrypt_pass");
     connect(ui.encryptPassCheck, &QCheckBox::clicked, this,
             [this](bool on) { toggleEncryptPassword(on ? 1 : 0); });
@@ -650,6 +718,25 @@ void vyndPref::bindControls() {
     // Whoever scrolls the log by hand decides where it stands.
     for (QScrollBar* bar : {ui.logView->verticalScrollBar(), ui.logView->horizontalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] { savedScroll_.reset(); });
+}
+
+void vyndPref::bindPassword() {
+    QLineEdit* edit = ui_->passwordEdit;
+    refreshers_[kPasswordKey] = [this] { refreshPassword(); };
+    connect(edit, &QLineEdit::textEdited, this, [this](const QString& text) {
+        typedPassword_ = text.toStdString();
+        refreshPassword();
+    });
+    settingsControls_.push_back(edit);
+}
+
+void vyndPref::refreshPassword() {
+    QLineEdit* edit = ui_->passwordEdit;
+    QSignalBlocker block(edit);
+    if (!typedPassword_)
+        edit->clear();
+    edit->setPlaceholderText(passwordIsSet() && edit->text().isEmpty() ? tr("Password saved")
+                                                                       : QString());
 }
 
 void vyndPref::refreshSchedule() {

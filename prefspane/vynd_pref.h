@@ -28,9 +28,15 @@ namespace vynd {
 
 inline constexpr char kVyndctlPath[] = "/Library/Application Support/Quenderlyn/vyndctl";
 inline constexpr char kVyndPath[] = "/Library/Application Support/Quenderlyn/vynd";
+// Empties the log and nothing else; no shell is ever run as root for it.
+inline constexpr char kEmptyLogPath[] = "/Library/Application Support/Quenderlyn/emptylog";
 inline constexpr char kPaneGlobalPrefsPath[] = "/Library/Preferences/com.quenderlyn.vynd.plist";
 inline constexpr char kPaneManagedPrefsPath[] =
     "/Library/Managed Preferences/com.quenderlyn.vynd.plist";
+// Root's own file beside the global one that holds the share password; the
+// pane sees only whether it is there.
+inline constexpr char kPanePasswordPrefsPath[] =
+    "/Library/Preferences/com.quenderlyn.vynd.passwd.plist";
 inline constexpr char kJobFilePath[] = "/Library/LaunchDaemons/com.quenderlyn.vynd.plist";
 inline constexpr char kPaneLogPath[] = "/var/log/vynd.log";
 inline constexpr char kPaneLockPath[] = "/var/run/vynd.lock";
@@ -102,13 +108,16 @@ class vyndPref : public QObject, public PreferencePane {
 
     // Settings bridge and schedule.
     void loadGlobalPreferences();
-    void saveGlobalPreferences();
+    // False when the settings could not be handed over (the user is told).
+    bool saveGlobalPreferences();
     void removeVyndKeysFromPrefs();
     [[nodiscard]] int getSchedule() const;
     void setSchedule(int index);
     [[nodiscard]] std::optional<QTime> dayStartTime() const;
     void setDayStartTime(QTime time);
     [[nodiscard]] bool usingPrivateSUS() const;
+    // Whether a share password is set, shown without reading it.
+    [[nodiscard]] bool passwordIsSet() const;
 
     // Log view.
     void watchLogFile();
@@ -142,6 +151,10 @@ class vyndPref : public QObject, public PreferencePane {
     void saveScrollPosition();
     void restoreScrollPosition();
     [[nodiscard]] bool managedPrefsExist() const;
+    void bindPassword();
+    void refreshPassword();
+    [[nodiscard]] std::optional<std::string> clearPassword() const;
+    [[nodiscard]] QVariant shareSetupSetting(const QString& key) const;
 
     std::unique_ptr<Ui::vyndPref> ui_;
     QPointer<QWidget> mainView_;
@@ -170,6 +183,14 @@ class vyndPref : public QObject, public PreferencePane {
     int vyndOff_ = 1;
     bool managedPrefs_ = false;
     bool canDownload_ = false;
+
+    // The share password never enters the settings store, a file every
+    // program of this user may read: one typed in this session is held here,
+    // in clear, and handed over at each save;
+    std::optional<std::string> typedPassword_;
+    // one a readable settings file still held (a managed file, or one saved
+    // before passwords moved to root's file) is held as it was stored.
+    std::optional<std::string> loadedPassword_;
 };
 
 }  // namespace vynd

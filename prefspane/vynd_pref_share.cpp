@@ -44,7 +44,7 @@ bool vyndPref::shareSetupAvailable() const {
 void vyndPref::setupShare() {
     assert(authorized_);
     auto alerts = std::make_shared<Alerts>();
-    ShareSetup setup([this](const QString& key) { return store_.value(key); },
+    ShareSetup setup([this](const QString& key) { return shareSetupSetting(key); },
                      [&alerts](const QString& title, const QString& message) {
                          alerts->emplace_back(title, message);
                      },

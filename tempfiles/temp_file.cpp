@@ -2,6 +2,7 @@
 #include "temp_file.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,9 +59,24 @@ std::optional<std::string> tempFileInFolder(const std::string& folder) {
     return path;
 }
 
+std::optional<std::string> handOverFolder() {
+    // Found from the user id, never from the environment.
+    uid_t uid = geteuid();
+    std::string runtime = "/run/user/" + std::to_string(uid);
+    struct stat st;
+    if (lstat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid &&
+        (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+        return runtime + "/" + processName();
+    // No login session made one: the home folder is just as much the user's.
+    struct passwd* pw = getpwuid(uid);
+    if (pw && pw->pw_dir && pw->pw_dir[0] == '/')
+        return std::string(pw->pw_dir) + "/.cache/" + processName();
+    return std::nullopt;
+}
+
 std::optional<std::string> tempFilePath() {
-    return tempFileInFolder(systemTemporaryFolder() + "/" + processName() + "-" +
-                            std::to_string(geteuid()));
+    std::optional<std::string> folder = handOverFolder();
+    return folder ? tempFileInFolder(*folder) : std::nullopt;
 }
 
 std::optional<std::string> tempFileUnderSubfolder(const std::string& name) {

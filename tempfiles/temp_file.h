@@ -13,7 +13,11 @@ namespace vynd {
 // swap the file. The file is created exclusively with mode 0600. No value
 // when any of that fails.
 [[nodiscard]] std::optional<std::string> tempFileInFolder(const std::string& folder);
-// tempFileInFolder of "<system temporary folder>/<process name>-<user id>".
+// Where this user hands files to a privileged program: a folder named after
+// the process in the user's own runtime folder /run/user/<uid>, or, without
+// one, in "<home>/.cache". No other user can create either first.
+[[nodiscard]] std::optional<std::string> handOverFolder();
+// tempFileInFolder of handOverFolder().
 [[nodiscard]] std::optional<std::string> tempFilePath();
 // tempFileInFolder of "<system temporary folder>/<name>".
 [[nodiscard]] std::optional<std::string> tempFileUnderSubfolder(const std::string& name);

@@ -83,7 +83,7 @@ void vynd_log_flush() {
 }
 
 bool open_log_file() {
-    log_file = fopen("/var/log/vynd.log", "a+");
+    log_file = fopen("/var/log/vynd.log", "a+e");
     return log_file != nullptr;
 }
 

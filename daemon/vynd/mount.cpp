@@ -50,6 +50,9 @@ void mount_vol() {
     }
     if (mountURL->host.empty())
         vynd_log("Fatal", "Invalid host path");
+    if ((mountURL->scheme == "http" || mountURL->scheme == "dav") && (username || passwd))
+        vynd_log("Warning", "Warning: the credentials for %s://%s go over plain http, unencrypted",
+                 mountURL->scheme.c_str(), mountURL->host.c_str());
     std::string why;
     int error = 0;
     mounted = mount_share_volume(*mountURL, username, passwd, &why, &error);
@@ -75,6 +78,21 @@ void unmount_vol() {
     int ignored = 0;
     (void)unmount_share_volume(*mounted, &ignored);
     mounted.reset();
+}
+
+}  // namespace vynd
+
+namespace vynd {
+
+std::optional<std::string> share_modes_option() {
+    if (!mountURL)
+        return std::nullopt;
+    const std::string& s = mountURL->scheme;
+    if (s == "smb" || s == "cifs")
+        return "--chmod=D0755,F0755";
+    if (s == "dav" || s == "davs" || s == "http" || s == "https")
+        return "--chmod=D0755,F0644";
+    return std::nullopt;
 }
 
 }  // namespace vynd

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "share_url.h"
 
@@ -17,5 +18,12 @@ extern std::optional<ShareUrl> volURL;
 void mount_vol();
 // Unmounts what mount_vol mounted.
 void unmount_vol();
+
+// The rsync option that gives what is mirrored from the share, when vynd
+// sets no modes of its own, the modes the mount helper would show by
+// default: CIFS and WebDAV shares have no modes of their own, the helper
+// makes them up, and the share is mounted with modes for root alone. No
+// value for other shares, whose modes are their own.
+[[nodiscard]] std::optional<std::string> share_modes_option();
 
 }  // namespace vynd

@@ -171,9 +171,25 @@ std::string perms_to_chmod_string(const std::optional<std::string>& perms) {
 
 void read_prefs() {
     struct stat st;
-    const char* path = stat(kManagedPrefsPath, &st) == 0 ? kManagedPrefsPath : kGlobalPrefsPath;
+    const bool managed = stat(kManagedPrefsPath, &st) == 0;
+    const char* path = managed ? kManagedPrefsPath : kGlobalPrefsPath;
     auto file = read_property_list_dictionary(path);
     apply_prefs(file ? file->get() : nullptr);
+    // A managed preference file is used whole, password and all. The
+    // companion counts only when root made it.
+    if (!managed && lstat(kPasswordPrefsPath, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_uid == 0) {
+        if (auto secret = read_property_list_dictionary(kPasswordPrefsPath))
+            apply_password_prefs(secret->get());
+    }
+}
+
+void apply_password_prefs(plist_t d) {
+    if (!plist_dict_get_item(d, "vynd_passwd"))
+        return;
+    passwd = read_credential(d, "vynd_passwd");
+    if (passwd && read_bool(d, "vynd_encrypt_pass"))
+        passwd = PasswordValueTransformer::decode(*passwd);
 }
 
 void apply_prefs(plist_t d) {

@@ -11,6 +11,10 @@ namespace vynd {
 inline constexpr const char* kManagedPrefsPath =
     "/Library/Managed Preferences/com.quenderlyn.vynd.plist";
 inline constexpr const char* kGlobalPrefsPath = "/Library/Preferences/com.quenderlyn.vynd.plist";
+// Root's own companion of the global preference file: the share password,
+// which users who may read the settings must not see.
+inline constexpr const char* kPasswordPrefsPath =
+    "/Library/Preferences/com.quenderlyn.vynd.passwd.plist";
 
 extern bool run_at_login;
 extern int sus_mode;
@@ -49,6 +53,9 @@ void read_prefs();
 
 // Sets the globals from a settings dictionary (null: every default).
 void apply_prefs(plist_t dict);
+// Takes the password from the companion file's dictionary, deciphered as its
+// own vynd_encrypt_pass says, in place of the one the settings held.
+void apply_password_prefs(plist_t dict);
 
 // "u=%s,g=%s,o=%s,+X" from three permission digits; no value reads as "011".
 [[nodiscard]] std::string perms_to_chmod_string(const std::optional<std::string>& perms);

@@ -58,6 +58,7 @@ void null_sleep_test() {
     puts("vynd null test, waiting 30 sec...");
     fflush(stdout);
     file_lock();
+    report_public_lock();
     sleep(30);
     file_unlock();
     puts("vynd goodbye");
@@ -71,6 +72,7 @@ void vynd_init() {
         vynd_log("Fatal", "can't open log file");
     catch_stop_signals();
     vynd_log("Info", "vynd started");
+    report_public_lock();
     // What a run killed outright (SIGKILL, a power cut) left behind.
     for (const auto& list : {remove_leftover_credentials(), remove_half_written_manifests()}) {
         for (const auto& path : list)

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "database.h"
+#include "mount.h"
 #include "prefs.h"
 
 namespace vynd {
@@ -56,7 +57,10 @@ std::string SyncJob::fullDstPath(std::string_view name) const {
 }
 
 std::string SyncJob::rsyncSetPermOpt() const {
-    return sets_perm() ? "" : "-pgo";
+    if (sets_perm())
+        return "";
+    std::optional<std::string> modes = share_modes_option();
+    return modes ? "-pgo " + *modes : "-pgo";
 }
 
 std::string SyncJob::rsyncKeySyncOpt() const {
@@ -93,8 +97,11 @@ std::vector<std::string> SyncJob::rsyncArguments() const {
         argv.push_back("--exclude-from=" + site);
     if (!keeps_synced())
         argv.push_back("--exclude-from=" + exclude_file_path(job_id()));
-    if (!sets_perm())
+    if (!sets_perm()) {
         argv.push_back("-pgo");
+        if (std::optional<std::string> modes = share_modes_option())
+            argv.push_back(*modes);
+    }
     argv.push_back("--delay-updates");
     return argv;
 }

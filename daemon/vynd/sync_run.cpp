@@ -147,8 +147,8 @@ void SyncJob::install() {
     excludeManifest();
     vynd_log("Debug", "%s", command.c_str());
     std::vector<std::string> argv = rsyncArguments();
-    if (pinned >= 0 && fcntl(pinned, F_SETFD, 0) == 0)
-        argv.push_back("/proc/self/fd/" + std::to_string(pinned) + "/");
+    if (pinned >= 0)
+        argv.push_back("/proc/self/fd/" + std::to_string(kLentDescriptor) + "/");
     else
         argv.push_back(src + "/");  // rsync reports what is wrong with it (missing, say)
     argv.push_back(dst + "/");
@@ -168,7 +168,7 @@ void SyncJob::install() {
         },
         // Names that are printable UTF-8 printed as they are, as the
         // daemon's own lines give them; other bytes rsync escapes.
-        {"LC_ALL=C.UTF-8"});
+        {"LC_ALL=C.UTF-8"}, pinned);
     if (pinned >= 0)
         close(pinned);
     vynd_log_flush();

@@ -3,7 +3,10 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 #include "ctl_log.h"
 #include "global_prefs.h"
@@ -29,13 +32,31 @@ void print_usage() {
         stdout);
 }
 
+// The user on whose behalf the tool runs: pkexec names them in PKEXEC_UID;
+// started any other way it is the real user. No value for a PKEXEC_UID that
+// is not a user id.
+std::optional<uid_t> requesting_user() {
+    const char* text = std::getenv("PKEXEC_UID");
+    if (!text)
+        return getuid();
+    char* end = nullptr;
+    errno = 0;
+    unsigned long value = std::strtoul(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' ||
+        value >= static_cast<unsigned long>(static_cast<uid_t>(-1)))
+        return std::nullopt;
+    return static_cast<uid_t>(value);
+}
+
 // The pane reads the reply as settings saved or not; nothing tells it
 // which, so the reply stays 255 either way and the reason goes to the log.
-int set_global_preferences(int argc, char** argv) {
+int set_global_preferences(int argc, char** argv, std::optional<uid_t> requester) {
     if (argc < 3)
         return 255;
     std::string err;
-    if (!replace_global_preferences(argv[2], &err))
+    if (!requester)
+        ctl_log("PKEXEC_UID names no user; the settings are left as they are");
+    else if (!replace_global_preferences(argv[2], *requester, &err))
         ctl_log(err);
     return 255;
 }
@@ -51,6 +72,7 @@ int vyndctl_main(int argc, char** argv) {
         std::fputs("Need to be running as root!\n", stdout);
         return 0;
     }
+    const std::optional<uid_t> requester = requesting_user();
     // The pane's privileged start may make only the effective user root.
     [[maybe_unused]] int ignored = setuid(0);
     openlog("vyndctl", LOG_PID, LOG_DAEMON);
@@ -74,7 +96,7 @@ int vyndctl_main(int argc, char** argv) {
             reply = reschedule(argv[2]);
             break;
         case 'p':
-            reply = set_global_preferences(argc, argv);
+            reply = set_global_preferences(argc, argv, requester);
             break;
         default:
             print_usage();

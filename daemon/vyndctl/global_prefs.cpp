@@ -2,12 +2,15 @@
 #include "global_prefs.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "property_list.h"
 
@@ -21,12 +24,47 @@ bool fail(std::string* err, const std::string& what, int error) {
     return false;
 }
 
+// Opens the file with the user's rights: their user, group and supplementary
+// groups for the open alone, then root's again. The real and saved ids stay
+// root's, which is what lets the effective ones come back.
+int open_as(uid_t user, const std::string& path, int flags) {
+    if (user == 0)
+        return open(path.c_str(), flags);
+    struct passwd* pw = getpwuid(user);
+    gid_t gid = pw ? pw->pw_gid : static_cast<gid_t>(user);
+    std::vector<gid_t> groups(1, gid);
+    if (pw) {
+        int n = 64;
+        groups.resize(static_cast<size_t>(n));
+        if (getgrouplist(pw->pw_name, gid, groups.data(), &n) < 0) {
+            groups.resize(static_cast<size_t>(n));
+            (void)getgrouplist(pw->pw_name, gid, groups.data(), &n);
+        }
+        groups.resize(static_cast<size_t>(n));
+    }
+    int saved_count = getgroups(0, nullptr);
+    std::vector<gid_t> saved(static_cast<size_t>(saved_count > 0 ? saved_count : 0));
+    if (saved_count < 0 || getgroups(saved_count, saved.data()) < 0)
+        return -1;
+    int fd = -1;
+    int error = EPERM;
+    if (setgroups(groups.size(), groups.data()) == 0 && setegid(gid) == 0 && seteuid(user) == 0) {
+        fd = open(path.c_str(), flags);
+        error = errno;
+    }
+    // Without root's rights back nothing more may be done.
+    if (seteuid(0) != 0 || setegid(0) != 0 || setgroups(saved.size(), saved.data()) != 0)
+        _exit(1);
+    errno = error;
+    return fd;
+}
+
 // Reads the whole of a regular file. A link is not followed and anything
-// but a regular file is refused, so a caller cannot have a file it may not
-// read, or a device, copied into a file everyone may read.
-bool read_regular_file(const std::string& path, std::string* bytes, std::string* err) {
+// but a regular file is refused, so no device or FIFO is read.
+bool read_regular_file(const std::string& path, uid_t user, std::string* bytes,
+                       std::string* err) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer before it is refused.
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    int fd = open_as(user, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return fail(err, "cannot open " + path, errno);
     struct stat st;
@@ -55,21 +93,53 @@ bool read_regular_file(const std::string& path, std::string* bytes, std::string*
     return true;
 }
 
+// Moves vynd_passwd out of the settings into the companion (or removes the
+// companion when the password is empty). A value that is no text at all,
+// which no settings file holds, leaves the companion as it is.
+bool store_password(plist_t dict, const std::string& target, std::string* err) {
+    plist_t node = plist_dict_get_item(dict, "vynd_passwd");
+    std::optional<std::string> password = plist_dict_string(dict, "vynd_passwd");
+    bool ok = true;
+    if (password && !password->empty()) {
+        Plist secret(plist_new_dict());
+        plist_dict_set_item(secret.get(), "vynd_passwd", plist_copy(node));
+        bool enciphered = plist_dict_bool(dict, "vynd_encrypt_pass").value_or(false);
+        plist_dict_set_item(secret.get(), "vynd_encrypt_pass", plist_new_bool(enciphered));
+        ok = write_property_list_atomically(target, secret.get(), err, 0600);
+    } else if (password && unlink(target.c_str()) != 0 && errno != ENOENT) {
+        ok = fail(err, "cannot remove " + target, errno);
+    }
+    if (ok)
+        plist_dict_remove_item(dict, "vynd_passwd");
+    return ok;
+}
+
 }  // namespace
 
-bool replace_global_preferences(const std::string& source, std::string* err,
-                                const std::string& target) {
+bool replace_global_preferences(const std::string& source, uid_t requester, std::string* err,
+                                const PrefsTargets& targets) {
     std::string bytes;
-    if (!read_regular_file(source, &bytes, err))
+    if (!read_regular_file(source, requester, &bytes, err))
         return false;
+    std::optional<Plist> dict = parse_property_list(bytes);
+    if (!dict || plist_get_node_type(dict->get()) != PLIST_DICT) {
+        if (err)
+            *err = source + " is not a property-list dictionary";
+        return false;
+    }
     // A fresh system has no /Library/Preferences until settings are first
     // saved; made here, it must be searchable by the users who read the file.
-    std::string folder = std::filesystem::path(target).parent_path().string();
+    std::string folder = std::filesystem::path(targets.prefs).parent_path().string();
     if (mkdir(folder.c_str(), 0755) == 0)
         chmod(folder.c_str(), 0755);
     else if (errno != EEXIST)
         return fail(err, "cannot create " + folder, errno);
-    return write_file_atomically(target, bytes, err, 0644);
+    if (plist_dict_get_item(dict->get(), "vynd_passwd")) {
+        if (!store_password(dict->get(), targets.password, err))
+            return false;
+        bytes = property_list_xml(dict->get());
+    }
+    return write_file_atomically(targets.prefs, bytes, err, 0644);
 }
 
 }  // namespace vynd

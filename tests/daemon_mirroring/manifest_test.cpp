@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "manifest_file.h"
+#include "mount.h"
 #include "prefs.h"
 #include "property_list.h"
 #include "sync_job.h"
@@ -316,6 +317,30 @@ TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
                                         "-T", "/var/db/vynd/Users", "--bwlimit=100", "-pgo",
                                         "--delay-updates"}));
     bandwidth = 0;
+}
+
+TEST(RsyncCommand, SharesWhoseModesTheHelperMakesUpMirrorWithItsDefaults) {
+    // They are mounted for root alone; what is mirrored must not be.
+    SyncJob users;
+    users.id = "Users";
+    users.keepSynced = true;
+    users.setPerm = false;
+    for (auto [host, modes] : {std::pair{"smb://server/Deploy", "--chmod=D0755,F0755"},
+                               std::pair{"davs://server/dav", "--chmod=D0755,F0644"}}) {
+        mountURL = parse_share_url(host);
+        auto argv = users.rsyncArguments();
+        ASSERT_GE(argv.size(), 3u);
+        EXPECT_EQ(argv[argv.size() - 3], "-pgo");
+        EXPECT_EQ(argv[argv.size() - 2], modes);
+        EXPECT_NE(users.rsyncWithOptions().find(std::string(" -pgo ") + modes + " --delay"),
+                  std::string::npos);
+    }
+    mountURL = parse_share_url("sftp://server/deploy");
+    EXPECT_EQ(users.rsyncArguments()[users.rsyncArguments().size() - 2], "-pgo");
+    users.setPerm = true;
+    mountURL = parse_share_url("smb://server/Deploy");
+    EXPECT_EQ(users.rsyncWithOptions().find("--chmod"), std::string::npos);
+    mountURL.reset();
 }
 
 TEST(SyncJob, JoinsPathsAsComponents) {

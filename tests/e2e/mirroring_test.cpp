@@ -334,7 +334,7 @@ TEST_F(Mirroring, SshTakesCredentialsOnInputWebSharesFromASecretsFile) {
     box.addStub("/usr/bin/sshfs", "cat > /tmp/ssh-input; cat \"$6\" > /tmp/ssh-config; exit 0");
     box.addStub(
         "/usr/sbin/mount.davfs",
-        "conf=${4#conf=}; cat \"$conf\" > /tmp/dav-conf; stat -c %a \"$conf\" > /tmp/dav-modes\n"
+        "conf=${4#conf=}; conf=${conf%%,*}; cat \"$conf\" > /tmp/dav-conf; stat -c %a \"$conf\" > /tmp/dav-modes\n"
         "secrets=$(sed -n 's/^secrets //p' \"$conf\")\n"
         "cat \"$secrets\" > /tmp/dav-secrets; stat -c %a \"$secrets\" >> /tmp/dav-modes\n"
         "cat > /tmp/dav-input; exit 0");
@@ -363,13 +363,14 @@ TEST_F(Mirroring, SshTakesCredentialsOnInputWebSharesFromASecretsFile) {
     EXPECT_EQ(dav[2], "/Volumes/Deploy Share");
     EXPECT_EQ(dav[3], "-o");
     EXPECT_EQ(dav[4].rfind("conf=/run/vynd-credentials-", 0), 0u) << dav[4];
+    EXPECT_EQ(dav[4].substr(dav[4].find(',')), ",uid=0,gid=0,file_mode=0600,dir_mode=0700");
     std::string conf = box.readFile("/tmp/dav-conf");
     EXPECT_EQ(conf.rfind("secrets /run/vynd-credentials-", 0), 0u) << conf;
     EXPECT_EQ(box.readFile("/tmp/dav-secrets"), "/Volumes/Deploy\\ Share admin p\\ w\\#\\\\\\\"\n");
     EXPECT_EQ(box.readFile("/tmp/dav-modes"), "600\n600\n");
     EXPECT_EQ(box.readFile("/tmp/dav-input"), "");
     // Neither file outlives the mount.
-    EXPECT_FALSE(box.exists(dav[4].substr(5)));
+    EXPECT_FALSE(box.exists(dav[4].substr(5, dav[4].find(',') - 5)));
     EXPECT_FALSE(box.exists(conf.substr(8, conf.size() - 9)));
 }
 

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 
 #include "notification_service.h"
 #include "prefs_builder.h"
@@ -42,6 +43,15 @@ TEST(Notifications, FatalLinesReachTheLoggedInUser) {
     EXPECT_EQ(service.notifications(),
               std::vector<std::string>{
                   "vynd\tvynd: vynd-test\tProblem creating directory /var/db/vynd/Applications"});
+    // The child that posts it holds nothing of root's but its standard
+    // streams and the bus: not the log, not a lock.
+    auto held = service.descriptors();
+    ASSERT_EQ(held.size(), 1u);
+    std::istringstream entries(held[0]);
+    for (std::string entry; std::getline(entries, entry, '\t');) {
+        int fd = std::stoi(entry);
+        EXPECT_TRUE(fd <= 2 || entry.find("=socket:") != std::string::npos) << held[0];
+    }
 }
 
 TEST(Notifications, NobodyLoggedInNobodyNotified) {

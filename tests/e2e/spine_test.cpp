@@ -2,9 +2,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <regex>
 #include <thread>
 
@@ -188,8 +190,10 @@ TEST(Run, CleanRecreatesTheDatabaseAndLogsTheRun) {
 
 TEST(Run, SecondRunFailsAtOnceWhileTheLockIsHeld) {
     Sandbox box;
-    box.writeFile("/var/run/vynd.lock", "");
-    int fd = open(box.path("/var/run/vynd.lock").c_str(), O_RDWR);
+    box.mkdirs("/run/vynd");
+    chmod(box.path("/run/vynd").c_str(), 0700);
+    box.writeFile("/run/vynd/vynd.lock", "", 0600);
+    int fd = open(box.path("/run/vynd/vynd.lock").c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
     auto r = box.vynd({"-i"});
@@ -197,6 +201,41 @@ TEST(Run, SecondRunFailsAtOnceWhileTheLockIsHeld) {
     EXPECT_NE(r.err.find("vynd already installing\n"), std::string::npos) << r.err;
     EXPECT_FALSE(box.exists("/var/log/vynd.log"));
     close(fd);
+}
+
+TEST(Run, AUserHoldingThePublicLockStopsNoRun) {
+    Sandbox box;
+    Prefs p;
+    use_share(box, p);
+    ASSERT_EQ(box.vynd({"-c"}).status, 0);
+    // flock works on a descriptor opened for reading only.
+    auto holder = box.start_as_user(
+        {"/usr/bin/flock", "-n", "/var/run/vynd.lock", "-c", "echo held > /tmp/held; exec sleep 30"},
+        1000);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (box.readFile("/tmp/held") != "held\n") {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    // The lock runs exclude each other by is closed to that user.
+    auto grab = box.run_as_user({"/usr/bin/flock", "-n", "/run/vynd/vynd.lock", "true"}, 1000);
+    EXPECT_NE(grab.status, 0);
+    EXPECT_NE(grab.err.find("Permission denied"), std::string::npos) << grab.err;
+
+    EXPECT_EQ(box.vynd({"-i"}).status, 0);
+    kill(holder.pid, SIGKILL);
+    (void)box.wait(holder);
+    auto m = messages(box);
+    EXPECT_NE(std::find(m.begin(), m.end(),
+                        "Warning: /var/run/vynd.lock is held by another process; this run goes "
+                        "on, but the settings pane may not show it"),
+              m.end());
+    EXPECT_EQ(m.back(), "vynd finished");
+    struct stat st;
+    ASSERT_EQ(stat(box.path("/run/vynd").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(box.path("/var/run/vynd.lock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 TEST(Run, NullSleepTestHoldsTheLock) {

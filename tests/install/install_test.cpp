@@ -44,7 +44,7 @@ class Installed : public testing::Test {
 };
 
 TEST_F(Installed, ProgramsInTheSupportFolder) {
-    for (const char* name : {"vynd", "vyndctl"}) {
+    for (const char* name : {"vynd", "vyndctl", "emptylog"}) {
         fs::path program = at(std::string("/Library/Application Support/Quenderlyn/") + name);
         struct stat st;
         ASSERT_EQ(stat(program.c_str(), &st), 0) << program;
@@ -90,8 +90,12 @@ TEST_F(Installed, SystemdUnitsRunTheDaemonOnATimer) {
 TEST_F(Installed, PolkitPolicyCoversTheThreePrivilegedPrograms) {
     std::string policy = slurp(at("/usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"));
     for (const char* path : {"/Library/Application Support/Quenderlyn/vyndctl",
-                             "/Library/Application Support/Quenderlyn/vynd", "/bin/sh"})
+                             "/Library/Application Support/Quenderlyn/vynd",
+                             "/Library/Application Support/Quenderlyn/emptylog"})
         EXPECT_NE(policy.find(std::string("exec.path\">") + path + "<"), std::string::npos) << path;
+    // No action may grant a shell, or any program with arguments of the caller's choosing.
+    EXPECT_EQ(policy.find("/bin/sh"), std::string::npos);
+    EXPECT_EQ(policy.find("exec.argv1"), std::string::npos);
     EXPECT_NE(policy.find("<allow_active>auth_admin_keep</allow_active>"), std::string::npos);
     EXPECT_EQ(policy.find(">yes<"), std::string::npos) << "no action may go unauthenticated";
 }

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -146,6 +147,9 @@ class PaneTest : public QObject {
                               kPaneLogPath, kPaneLockPath, kCalls, kReply, kPCopy, kVyndCalls})
             fs::remove(p, ec);
         fs::remove_all("/tmp/pane_test-0", ec);
+        fs::remove_all("/run/user/0", ec);
+        fs::remove_all("/root/.cache/pane_test", ec);
+        fs::remove(kPanePasswordPrefsPath, ec);
         dir_ = std::make_unique<QTemporaryDir>();
         openPane();
     }
@@ -183,7 +187,8 @@ class PaneTest : public QObject {
         pane_->lockClicked();
         QVERIFY(!pane_->getAuthorized());
         QCOMPARE(lines(kCalls).size(), 1);
-        QVERIFY(lines(kCalls)[0].startsWith("p /tmp/pane_test-0/"));
+        QVERIFY(lines(kCalls)[0].startsWith(
+            QString::fromStdString("p " + handOverFolder().value_or("none") + "/")));
         spit(kReply, "1\n");
         unlock();
         QCOMPARE(pane_->getVyndOff(), 1);
@@ -329,8 +334,11 @@ class PaneTest : public QObject {
         auto saved = read_property_list_dictionary(kPCopy);
         QVERIFY(saved);
         plist_t d = saved->get();
+        // Every registered key but the password, which only a new one brings.
         for (const auto& key : registeredDefaults().keys())
-            QVERIFY2(plist_dict_get_item(d, key.toUtf8().constData()), qPrintable(key));
+            QVERIFY2(key == "vynd_passwd" || plist_dict_get_item(d, key.toUtf8().constData()),
+                     qPrintable(key));
+        QVERIFY(!plist_dict_get_item(d, "vynd_passwd"));
         QCOMPARE(plist_dict_string(d, "vynd_host"),
                  std::optional<std::string>("smb://server/share"));
         QCOMPARE(plist_dict_int(d, "vynd_bandwidth"), std::optional<int64_t>(5));
@@ -343,10 +351,11 @@ class PaneTest : public QObject {
 
         // The hand-over file went through a private folder and is gone.
         QString path = lines(kCalls)[0].mid(2);
-        QVERIFY(path.startsWith("/tmp/pane_test-0/"));
+        const std::string folder = handOverFolder().value_or("none");
+        QVERIFY(path.startsWith(QString::fromStdString(folder + "/")));
         QVERIFY(!fs::exists(path.toStdString()));
         struct stat st;
-        QCOMPARE(stat("/tmp/pane_test-0", &st), 0);
+        QCOMPARE(stat(folder.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0700u);
         QCOMPARE(st.st_uid, geteuid());
 
@@ -382,26 +391,46 @@ class PaneTest : public QObject {
     }
 
     void handOverCannotBeHijacked() {
-        // Another user's folder, or a link, where ours should be: no file.
-        fs::create_directories("/tmp/pane_test-0");
-        QCOMPARE(chown("/tmp/pane_test-0", 1234, 1234), 0);
-        QVERIFY(!tempFilePath());
+        // Another user, as they really are (no capabilities), plants the
+        // folder where the hand-over once went, and cannot plant one in the
+        // runtime folder: the hand-over goes there, unhindered.
+        fs::create_directories("/run/user/0");
+        chmod("/run/user/0", 0700);
+        const std::string plant =
+            "/usr/bin/setpriv --reuid=1234 --regid=1234 --clear-groups /bin/sh -c ";
+        QCOMPARE(std::system((plant + "'mkdir /tmp/pane_test-0'").c_str()), 0);
+        QVERIFY(std::system((plant + "'mkdir /run/user/0/pane_test' 2>/dev/null").c_str()) != 0);
         unlock();
         clearCalls();
         pane_->saveGlobalPreferences();
+        QCOMPARE(lines(kCalls).size(), 1);
+        QVERIFY(lines(kCalls)[0].startsWith("p /run/user/0/pane_test/"));
+        // A runtime folder others may write is not the user's own.
+        chmod("/run/user/0", 0777);
+        QCOMPARE(handOverFolder(), std::optional<std::string>("/root/.cache/pane_test"));
+        chmod("/run/user/0", 0700);
+
+        // A folder that is not ours, or a link, where ours should be: no
+        // file, and the user is told.
+        fs::create_directories("/run/user/0/pane_test");
+        QCOMPARE(chown("/run/user/0/pane_test", 1234, 1234), 0);
+        QVERIFY(!tempFilePath());
+        clearCalls();
+        pane_->saveGlobalPreferences();
         QVERIFY(!fs::exists(kCalls));
+        QMessageBox* alert = lastAlert(view_);
+        QVERIFY(alert);
+        QCOMPARE(alert->text(), QString("Unable to save settings"));
+        // Nor does Install Now run on the settings saved before.
+        pane_->download();
+        QTest::qWait(300);
+        QVERIFY(!fs::exists(kVyndCalls));
 
-        fs::remove_all("/tmp/pane_test-0");
+        fs::remove_all("/run/user/0/pane_test");
         fs::create_directories("/tmp/elsewhere");
-        fs::create_directory_symlink("/tmp/elsewhere", "/tmp/pane_test-0");
+        fs::create_directory_symlink("/tmp/elsewhere", "/run/user/0/pane_test");
         QVERIFY(!tempFilePath());
-        fs::remove("/tmp/pane_test-0");
-
-        // A folder of ours that others can write is refused too.
-        fs::create_directories("/tmp/pane_test-0");
-        chmod("/tmp/pane_test-0", 0777);
-        QVERIFY(!tempFilePath());
-        chmod("/tmp/pane_test-0", 0755);
+        fs::remove("/run/user/0/pane_test");
 
         auto a = tempFilePath();
         auto b = tempFilePath();
@@ -410,7 +439,7 @@ class PaneTest : public QObject {
         QCOMPARE(stat(a->c_str(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0600u);
         QCOMPARE(fs::path(*a).filename().string().size(), 12u);
-        QCOMPARE(stat("/tmp/pane_test-0", &st), 0);
+        QCOMPARE(stat("/run/user/0/pane_test", &st), 0);
         QCOMPARE(st.st_mode & 07777, 0700u);
     }
 
@@ -472,28 +501,84 @@ class PaneTest : public QObject {
         unlock();
         SettingsStore& store = pane_->store();
         store.setValue("vynd_username", "admin");
-        store.setValue("vynd_passwd", "s3cret");
+        QLineEdit* password = find<QLineEdit>("passwordEdit");
+        QTest::keyClicks(password, "s3cret");
         QCheckBox* check = find<QCheckBox>("encryptPassCheck");
         check->click();
         QVERIFY(store.flag("vynd_encrypt_pass"));
-        QCOMPARE(store.text("vynd_passwd").toStdString(),
-                 *PasswordValueTransformer::encode("s3cret"));
         QCOMPARE(store.text("vynd_username").toStdString(),
                  *PasswordValueTransformer::encode("admin"));
-        // The fields show the clear text and edit through the cipher.
-        QCOMPARE(find<QLineEdit>("passwordEdit")->text(), QString("s3cret"));
-        QTest::keyClick(find<QLineEdit>("passwordEdit"), Qt::Key_X);
-        QCOMPARE(store.text("vynd_passwd").toStdString(),
-                 *PasswordValueTransformer::encode("s3cretx"));
+        QCOMPARE(find<QLineEdit>("usernameEdit")->text(), QString("admin"));
+        QCOMPARE(password->text(), QString("s3cret"));
+        // The password goes over enciphered, as the switch says.
+        clearCalls();
+        pane_->saveGlobalPreferences();
+        auto saved = read_property_list_dictionary(kPCopy);
+        QVERIFY(saved);
+        auto sent = plist_dict_string(saved->get(), "vynd_passwd");
+        QVERIFY(sent);
+        QCOMPARE(PasswordValueTransformer::decode(*sent), std::optional<std::string>("s3cret"));
         check->click();
-        QCOMPARE(store.text("vynd_passwd"), QString("s3cretx"));
         QCOMPARE(store.text("vynd_username"), QString("admin"));
+        clearCalls();
+        pane_->saveGlobalPreferences();
+        saved = read_property_list_dictionary(kPCopy);
+        QVERIFY(saved);
+        QCOMPARE(plist_dict_string(saved->get(), "vynd_passwd"),
+                 std::optional<std::string>("s3cret"));
+    }
 
-        // An empty password has no enciphered form and reads as "".
-        store.setValue("vynd_passwd", "");
-        pane_->toggleEncryptPassword(1);
-        QVERIFY(!store.hasStoredValue("vynd_passwd"));
-        QCOMPARE(store.text("vynd_passwd"), QString(""));
+    void passwordIsShownSetButNeverStored() {
+        // Root's own file is there: the field says so without reading it,
+        // and a save without a new password leaves it to vyndctl.
+        plist_t secret = plist_new_dict();
+        plist_dict_set_item(secret, "vynd_passwd", plist_new_string("hidden"));
+        writePlist(kPanePasswordPrefsPath, secret);
+        pane_->loadGlobalPreferences();
+        QLineEdit* password = find<QLineEdit>("passwordEdit");
+        QVERIFY(pane_->passwordIsSet());
+        QCOMPARE(password->text(), QString());
+        QCOMPARE(password->placeholderText(), QString("Password saved"));
+        unlock();
+        clearCalls();
+        pane_->saveGlobalPreferences();
+        auto saved = read_property_list_dictionary(kPCopy);
+        QVERIFY(saved);
+        QVERIFY(!plist_dict_get_item(saved->get(), "vynd_passwd"));
+        fs::remove(kPanePasswordPrefsPath);
+
+        // One left in an older global file is handed on, never stored.
+        plist_t prefs = plist_new_dict();
+        plist_dict_set_item(prefs, "vynd_passwd", plist_new_string("legacy"));
+        writePlist(kPaneGlobalPrefsPath, prefs);
+        pane_->loadGlobalPreferences();
+        QVERIFY(!pane_->store().hasStoredValue("vynd_passwd"));
+        QVERIFY(pane_->passwordIsSet());
+        clearCalls();
+        pane_->saveGlobalPreferences();
+        saved = read_property_list_dictionary(kPCopy);
+        QVERIFY(saved);
+        QCOMPARE(plist_dict_string(saved->get(), "vynd_passwd"),
+                 std::optional<std::string>("legacy"));
+
+        // A typed one neither: the store is the user's alone and holds no password.
+        QTest::keyClicks(password, "typed-secret");
+        pane_->saveGlobalPreferences();
+        settings_->sync();
+        const std::string storeFile = settings_->fileName().toStdString();
+        QVERIFY(slurp(storeFile).find("typed-secret") == std::string::npos);
+        struct stat st;
+        QCOMPARE(stat(storeFile.c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, 0600u);
+        // Emptied, the password is removed at the next save.
+        password->selectAll();
+        QTest::keyClick(password, Qt::Key_Delete);
+        QVERIFY(!pane_->passwordIsSet());
+        clearCalls();
+        pane_->saveGlobalPreferences();
+        saved = read_property_list_dictionary(kPCopy);
+        QVERIFY(saved);
+        QCOMPARE(plist_dict_string(saved->get(), "vynd_passwd"), std::optional<std::string>(""));
     }
 
     void logViewFollowsTheFile() {
@@ -660,7 +745,7 @@ class PaneTest : public QObject {
         QVERIFY(recorded.find("pkexec\037/Library/Application Support/Quenderlyn/vyndctl\037?") !=
                 std::string::npos);
         pane_->saveGlobalPreferences();
-        std::string folder = "/tmp/pane_test-" + std::to_string(geteuid());
+        std::string folder = handOverFolder().value_or("none");
         struct stat st;
         QCOMPARE(stat(folder.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0700u);

@@ -90,6 +90,13 @@ NotificationService::~NotificationService() {
     stop(bus_pid_);
 }
 
+std::vector<std::string> NotificationService::descriptors() const {
+    std::ifstream in(record_ + ".fds");
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
 std::vector<std::string> NotificationService::notifications() const {
     std::ifstream in(record_);
     std::vector<std::string> out;

@@ -25,6 +25,9 @@ class NotificationService {
     [[nodiscard]] bool ready() const { return ready_; }
     // One entry per notification: "app<TAB>summary<TAB>body".
     [[nodiscard]] std::vector<std::string> notifications() const;
+    // One entry per notification: what the posting process held open, each
+    // "<fd>=<target>" separated by tabs.
+    [[nodiscard]] std::vector<std::string> descriptors() const;
 
   private:
     std::string record_;

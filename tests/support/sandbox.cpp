@@ -209,15 +209,23 @@ void Sandbox::setEtcFile(const std::string& name, const std::string& content) {
 }
 
 Sandbox::Running Sandbox::start(const std::vector<std::string>& argv, const Options& options) {
+    if (options.uid)
+        return spawn(argv, {"--uid", std::to_string(*options.uid)});
+    return spawn(argv, {});
+}
+
+Sandbox::Running Sandbox::start_as_user(const std::vector<std::string>& argv, uid_t user) {
+    return spawn(argv, {"--user", std::to_string(user)});
+}
+
+Sandbox::Running Sandbox::spawn(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& identity) {
     Running r;
     int n = runs_++;
     r.out_file = root_ + "/.out-" + std::to_string(n);
     r.err_file = root_ + "/.err-" + std::to_string(n);
     std::vector<std::string> full = {VYND_SANDBOX_RUN, root_};
-    if (options.uid) {
-        full.push_back("--uid");
-        full.push_back(std::to_string(*options.uid));
-    }
+    full.insert(full.end(), identity.begin(), identity.end());
     full.push_back("--");
     full.insert(full.end(), argv.begin(), argv.end());
     std::vector<char*> args;

@@ -74,6 +74,13 @@ class Sandbox {
     [[nodiscard]] Running start(const std::vector<std::string>& argv) {
         return start(argv, Options{});
     }
+    // Runs as the real, unprivileged account `user` (no user namespace, no
+    // capabilities; with --uid the host still sees root): the local attacker
+    // of the security tests.
+    [[nodiscard]] Running start_as_user(const std::vector<std::string>& argv, uid_t user);
+    [[nodiscard]] Result run_as_user(const std::vector<std::string>& argv, uid_t user) {
+        return wait(start_as_user(argv, user));
+    }
     [[nodiscard]] Result wait(const Running& running);
     [[nodiscard]] Result run(const std::vector<std::string>& argv, const Options& options);
     [[nodiscard]] Result run(const std::vector<std::string>& argv) { return run(argv, Options{}); }
@@ -100,6 +107,8 @@ class Sandbox {
 
   private:
     void populate();
+    [[nodiscard]] Running spawn(const std::vector<std::string>& argv,
+                                const std::vector<std::string>& identity);
 
     std::string root_;
     int runs_ = 0;
