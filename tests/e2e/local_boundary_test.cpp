@@ -34,6 +34,7 @@ const std::string kPryingHelper =
     "for a; do case $a in *credentials=*) f=${a#*credentials=}; cat \"${f%%,*}\" > /tmp/cred;; "
     "conf=*) f=${a#conf=}; f=${f%%,*}; cat \"$(sed -n 's/^secrets //p' \"$f\")\" > /tmp/cred;; "
     "esac; done\n"
+    "[ \"$PASSWD_FD\" = 0 ] && printf 'password=%s\\n' \"$(cat)\" >> /tmp/cred\n"
     "exit 32";
 
 class LocalBoundary : public ::testing::Test {
