@@ -1,6 +1,7 @@
 // One area's table of owner, group and everyone with their access popups.
 #include "permissions_table.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QSignalBlocker>
 
@@ -36,6 +37,9 @@ PermissionsTable::PermissionsTable(QWidget* parent) : QTableWidget(3, 2, parent)
     verticalHeader()->hide();
     setSelectionMode(QAbstractItemView::NoSelection);
     setFocusPolicy(Qt::NoFocus);
+    // Tab goes from popup to popup and then on out of the table, as in any
+    // form; arrow keys stay with the popup that has the focus.
+    setTabKeyNavigation(false);
     for (int row = 0; row < 3; ++row) {
         name_[row] = new QComboBox(this);
         name_[row]->setObjectName(QString("name%1").arg(row));
@@ -48,10 +52,39 @@ PermissionsTable::PermissionsTable(QWidget* parent) : QTableWidget(3, 2, parent)
         connect(priv_[row], &QComboBox::activated, this,
                 [this, row](int position) { privChosen(row, position); });
     }
+    // The everyone row names nobody to choose; its access popup says it all.
+    name_[2]->setFocusPolicy(Qt::NoFocus);
+    setAreaName(QString());
+    fitHeight();
+}
+
+void PermissionsTable::fitHeight() {
+    // Rows as tall as the popups in them, whatever the style and font.
     resizeRowsToContents();
-    int height = horizontalHeader()->height() + 2 * frameWidth();
+    int height = horizontalHeader()->sizeHint().height() + 2 * frameWidth();
     for (int row = 0; row < 3; ++row) height += rowHeight(row);
     setFixedHeight(height);
+}
+
+void PermissionsTable::changeEvent(QEvent* event) {
+    QTableWidget::changeEvent(event);
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)
+        fitHeight();
+}
+
+void PermissionsTable::setAreaName(const QString& area) {
+    const QString in = area.isEmpty() ? QString() : tr(" in %1").arg(area);
+    const QString who[3] = {tr("Owner"), tr("Group"), tr("Everyone")};
+    for (int row = 0; row < 3; ++row) {
+        name_[row]->setAccessibleName(who[row] + in);
+        priv_[row]->setAccessibleName(tr("%1's access").arg(who[row]) + in);
+    }
+    name_[0]->setToolTip(tr("The user who will own what vynd installs here."));
+    name_[1]->setToolTip(tr("The group of what vynd installs here."));
+    for (int row = 0; row < 3; ++row)
+        priv_[row]->setToolTip(tr("What %1 may do with it.").arg(
+            row == 0 ? tr("the owner") : row == 1 ? tr("the group's members") : tr("everyone else")));
+    setAccessibleName(tr("Owner, group and access") + in);
 }
 
 void PermissionsTable::configure(SettingsStore* store, Keys keys,

@@ -35,6 +35,8 @@ class PermissionsTable : public QTableWidget {
     void configure(SettingsStore* store, Keys keys, std::shared_ptr<const Names> users,
                    std::shared_ptr<const Names> groups);
     void setAuthorized(bool authorized);
+    // Names the popups after the area, for whoever cannot see the table.
+    void setAreaName(const QString& area);
     // Fills every popup from the store and the name lists.
     void refresh();
 
@@ -44,7 +46,11 @@ class PermissionsTable : public QTableWidget {
 
     static const QStringList& permissionEntries();
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
+    void fitHeight();
     void nameChosen(int row, int position);
     void privChosen(int row, int position);
 

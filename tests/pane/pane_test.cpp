@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 #include <filesystem>
 #include <fstream>
@@ -542,18 +543,68 @@ class PaneTest : public QObject {
         for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i) + "\n";
         spit(kPaneLogPath, text);
         QPlainTextEdit* log = find<QPlainTextEdit>("logView");
-        QTRY_VERIFY_WITH_TIMEOUT(log->verticalScrollBar()->maximum() > 100, 2500);
-        // As a reader would: page down twice.
-        log->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        log->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        int reading = log->verticalScrollBar()->value();
-        QVERIFY(reading > 0);
+        QScrollBar* bar = log->verticalScrollBar();
+        QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() > 100, 2500);
+        // Opened at the latest line, and following what is appended.
+        QCOMPARE(bar->value(), bar->maximum());
+        int before = bar->maximum();
+        appendTo(kPaneLogPath, "followed\n");
+        QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("followed\n"), 2500);
+        QCOMPARE(bar->maximum(), before + 1);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        // As a reader would: back to the top, then page down twice.
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        int reading = bar->value();
+        QVERIFY(reading > 0 && reading < bar->maximum());
         appendTo(kPaneLogPath, "appended\n");
         QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("appended\n"), 2500);
         // A restore would come on a later tick: let two go by.
         QSignalSpy ticks(pane_->findChild<QTimer*>("logTimer"), &QTimer::timeout);
         QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 2, 5000);
-        QCOMPARE(log->verticalScrollBar()->value(), reading);
+        QCOMPARE(bar->value(), reading);
+    }
+
+    void largeLogShowsItsEnd() {
+        auto numbered = [](int from, int to) {
+            std::string text;
+            for (int i = from; i < to; ++i)
+                text += "2024/01/01 10:00:00 line " + std::to_string(i) + "\n";
+            return text;
+        };
+        QLabel* note = find<QLabel>("logTrimmedLabel");
+        QPlainTextEdit* log = find<QPlainTextEdit>("logView");
+        spit(kPaneLogPath, numbered(0, 25000));
+        QTRY_VERIFY_WITH_TIMEOUT(!pane_->getLogText().isEmpty(), 2500);
+        const int kept = LogFollower::kTailLines;
+        QVERIFY(pane_->getLogText().startsWith(
+            QString("2024/01/01 10:00:00 line %1\n").arg(25000 - kept)));
+        QCOMPARE(pane_->getLogText().count('\n'), kept);
+        QCOMPARE(log->document()->blockCount(), kept + 1);
+        QVERIFY(note->isVisible());
+
+        // Appended lines push the oldest out, in the view as in the text.
+        appendTo(kPaneLogPath, numbered(25000, 25010));
+        QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("line 25009\n"), 2500);
+        QVERIFY(pane_->getLogText().startsWith(
+            QString("2024/01/01 10:00:00 line %1\n").arg(25010 - kept)));
+        QCOMPARE(log->document()->blockCount(), kept + 1);
+        QVERIFY(log->toPlainText().startsWith(
+            QString("2024/01/01 10:00:00 line %1\n").arg(25010 - kept)));
+
+        // More appended at once than is ever read: only its end is read.
+        std::string burst(LogFollower::kTailBytes + 100, 'y');
+        appendTo(kPaneLogPath, burst + "\nlast\n");
+        // The burst's line is cut, so what is shown starts at the next one.
+        QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("last\n"), 2500);
+        QVERIFY(note->isVisible());
+
+        // A small log is shown whole, without the note.
+        spit(kPaneLogPath, "small\n");
+        QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("small\n"), 2500);
+        QVERIFY(!note->isVisible());
     }
 
     void clearAndOpenTheLog() {
