@@ -3,6 +3,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QLabel>
 #include <QSignalBlocker>
 
 namespace vynd {
@@ -72,6 +73,19 @@ void PermissionsTable::changeEvent(QEvent* event) {
         fitHeight();
 }
 
+void PermissionsTable::labelFor(QComboBox* box) {
+    QLabel* label = nullptr;
+    for (QLabel* l : box->parentWidget()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        if (l->buddy() == box)
+            label = l;
+    if (!label) {
+        label = new QLabel(box->parentWidget());
+        label->hide();
+        label->setBuddy(box);
+    }
+    label->setText(box->accessibleName());
+}
+
 void PermissionsTable::setAreaName(const QString& area) {
     const QString in = area.isEmpty() ? QString() : tr(" in %1").arg(area);
     const QString who[3] = {tr("Owner"), tr("Group"), tr("Everyone")};
@@ -79,6 +93,13 @@ void PermissionsTable::setAreaName(const QString& area) {
         name_[row]->setAccessibleName(who[row] + in);
         priv_[row]->setAccessibleName(tr("%1's access").arg(who[row]) + in);
     }
+    // Some screen readers name a popup by its value and take what it is for
+    // from the label that points at it; the table shows no such labels, so
+    // each popup has an unseen one.
+    for (QComboBox* box : name_)
+        labelFor(box);
+    for (QComboBox* box : priv_)
+        labelFor(box);
     name_[0]->setToolTip(tr("The user who will own what vynd installs here."));
     name_[1]->setToolTip(tr("The group of what vynd installs here."));
     for (int row = 0; row < 3; ++row)

@@ -51,6 +51,7 @@ class PermissionsTable : public QTableWidget {
 
   private:
     void fitHeight();
+    void labelFor(QComboBox* box);
     void nameChosen(int row, int position);
     void privChosen(int row, int position);
 
