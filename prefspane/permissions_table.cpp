@@ -10,12 +10,17 @@ namespace vynd {
 
 namespace {
 
-void setEntries(QComboBox* box, const QStringList& entries) {
+void setEntries(QComboBox* box, const QStringList& entries, int breakAt = -1) {
+    QStringList want = entries;
+    if (breakAt >= 0)
+        want.insert(breakAt, QString());
     QStringList now;
     for (int i = 0; i < box->count(); ++i) now << box->itemText(i);
-    if (now != entries) {
+    if (now != want) {
         box->clear();
         box->addItems(entries);
+        if (breakAt >= 0)
+            box->insertSeparator(breakAt);
     }
 }
 
@@ -57,6 +62,12 @@ PermissionsTable::PermissionsTable(QWidget* parent) : QTableWidget(3, 2, parent)
     name_[2]->setFocusPolicy(Qt::NoFocus);
     setAreaName(QString());
     fitHeight();
+}
+
+int PermissionsTable::breakAt(int row) const {
+    const size_t common = common_[row];
+    const size_t count = (row == 0 ? users_ : groups_)->size();
+    return common > 0 && common < count ? static_cast<int>(common) : -1;
 }
 
 void PermissionsTable::fitHeight() {
@@ -136,10 +147,13 @@ void PermissionsTable::refresh() {
         QSignalBlocker privBlock(priv_[row]);
         if (row < 2) {
             const auto& names = row == 0 ? users_ : groups_;
-            setEntries(name_[row], toStringList(*names));
+            const int at = breakAt(row);
+            setEntries(name_[row], toStringList(*names), at);
             ArrayStringIndexTransformer index(names);
             auto position = index.transformedValue(
                 store_->text(row == 0 ? keys_.owner : keys_.group).toStdString());
+            if (position && at >= 0 && *position >= at)
+                ++*position;
             name_[row]->setCurrentIndex(position.value_or(-1));
         } else {
             setEntries(name_[row], {tr("Everyone")});
@@ -155,6 +169,12 @@ void PermissionsTable::refresh() {
 void PermissionsTable::nameChosen(int row, int position) {
     if (!store_ || row > 1)
         return;
+    const int at = breakAt(row);
+    if (at >= 0 && position >= at) {
+        if (position == at)
+            return;  // the break itself
+        --position;
+    }
     ArrayStringIndexTransformer index(row == 0 ? users_ : groups_);
     if (auto name = index.reverseTransformedValue(position))
         store_->setValue(row == 0 ? keys_.owner : keys_.group, QString::fromStdString(*name));

@@ -32,6 +32,9 @@ class PermissionsTable : public QTableWidget {
 
     explicit PermissionsTable(QWidget* parent = nullptr);
 
+    // The owner and group popups break after this many names: those people
+    // use, ahead of the system's own accounts.
+    void setCommonNames(size_t users, size_t groups) { common_ = {users, groups}; }
     void configure(SettingsStore* store, Keys keys, std::shared_ptr<const Names> users,
                    std::shared_ptr<const Names> groups);
     void setAuthorized(bool authorized);
@@ -51,6 +54,9 @@ class PermissionsTable : public QTableWidget {
 
   private:
     void fitHeight();
+    // Where the break between common and other names stands in row's popup,
+    // or -1 when it has none.
+    [[nodiscard]] int breakAt(int row) const;
     void labelFor(QComboBox* box);
     void nameChosen(int row, int position);
     void privChosen(int row, int position);
@@ -60,6 +66,7 @@ class PermissionsTable : public QTableWidget {
     std::shared_ptr<const Names> users_ = std::make_shared<Names>();
     std::shared_ptr<const Names> groups_ = std::make_shared<Names>();
     bool authorized_ = false;
+    std::array<size_t, 2> common_{};
     std::array<QComboBox*, 3> name_{};
     std::array<QComboBox*, 3> priv_{};
     std::array<PermissionsValueTransformer, 3> privTransformers_{PermissionsValueTransformer(0),

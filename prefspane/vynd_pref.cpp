@@ -27,6 +27,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "account_order.h"
 #include "accounts.h"
 #include "lock_probe.h"
 #include "permissions_table.h"
@@ -457,8 +458,16 @@ void vyndPref::toggleEncryptPassword(int senderValue) {
 // --- Users and groups ---------------------------------------------------------
 
 void vyndPref::populateUsersAndGroups() {
-    *users_ = local_user_names();
-    *groups_ = local_group_names();
+    PeopleFirst users = users_people_first(local_user_names());
+    PeopleFirst groups = groups_people_first(local_group_names());
+    *users_ = std::move(users.names);
+    *groups_ = std::move(groups.names);
+    commonUsers_ = users.common;
+    commonGroups_ = groups.common;
+    for (PermissionsTable* table : tables_) {
+        table->setCommonNames(commonUsers_, commonGroups_);
+        table->refresh();
+    }
 }
 
 // --- Log view -----------------------------------------------------------------
@@ -659,6 +668,8 @@ void vyndPref::bindControls() {
     bindCheck(ui.susRestartCheck, "vynd_sus_restart");
     bindCheck(ui.susRepairCheck, "vynd_sus_repair");
 
+    for (PermissionsTable* table : {ui.appPermsTable, ui.userPermsTable, ui.libPermsTable})
+        table->setCommonNames(commonUsers_, commonGroups_);
     ui.appPermsTable->configure(
         &store_, {"vynd_app_owner", "vynd_app_group", "vynd_app_perms", "vynd_set_app_perm"},
         users_, groups_);

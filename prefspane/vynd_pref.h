@@ -161,6 +161,8 @@ class vyndPref : public QObject, public PreferencePane {
     std::shared_ptr<std::vector<std::string>> users_ = std::make_shared<std::vector<std::string>>();
     std::shared_ptr<std::vector<std::string>> groups_ =
         std::make_shared<std::vector<std::string>>();
+    size_t commonUsers_ = 0;
+    size_t commonGroups_ = 0;
 
     LogFollower log_{kPaneLogPath};
     QTimer logTimer_;

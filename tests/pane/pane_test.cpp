@@ -692,9 +692,14 @@ class PaneTest : public QObject {
     }
 
     void permissionTables() {
-        QCOMPARE(pane_->users(), (std::vector<std::string>{"root", "daemon", "admin"}));
-        QCOMPARE(pane_->groups(), (std::vector<std::string>{"root", "wheel", "staff"}));
+        // The accounts people use first, then a break, then the system's.
+        QCOMPARE(pane_->users(), (std::vector<std::string>{"admin", "root", "daemon"}));
+        QCOMPARE(pane_->groups(), (std::vector<std::string>{"wheel", "root", "staff"}));
         PermissionsTable* lib = table("libPermsTable");
+        QCOMPARE(lib->nameCell(0)->count(), 4);
+        QCOMPARE(lib->nameCell(0)->itemText(3), QString("daemon"));
+        QVERIFY(!(lib->nameCell(0)->model()->flags(lib->nameCell(0)->model()->index(2, 0)) &
+                  Qt::ItemIsEnabled));
         QCOMPARE(lib->rowCount(), PermissionsTable::numberOfRowsInTableView());
         QCOMPARE(lib->nameCell(0)->currentText(), QString("root"));
         QCOMPARE(lib->nameCell(1)->currentText(), QString("wheel"));
@@ -727,7 +732,10 @@ class PaneTest : public QObject {
         // The everyone row edits the third digit, keeping the group's.
         emit lib->privCell(2)->activated(0);
         QCOMPARE(pane_->store().text("vynd_lib_perms"), QString("020"));
-        emit lib->nameCell(0)->activated(2);
+        emit lib->nameCell(0)->activated(3);
+        QCOMPARE(pane_->store().text("vynd_lib_owner"), QString("daemon"));
+        QCOMPARE(lib->nameCell(0)->currentText(), QString("daemon"));
+        emit lib->nameCell(0)->activated(0);
         QCOMPARE(pane_->store().text("vynd_lib_owner"), QString("admin"));
         QCOMPARE(pane_->store().text("vynd_app_perms"), QString("011"));
 
