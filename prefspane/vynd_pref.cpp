@@ -116,6 +116,9 @@ void vyndPref::mainViewDidLoad() {
     ui_->logView->document()->setDefaultFont(mono);
     ui_->logView->setLineWrapMode(QPlainTextEdit::NoWrap);
     ui_->logView->setWordWrapMode(QTextOption::NoWrap);
+    // Read from the keyboard too: arrows and Page Down move through it.
+    ui_->logView->setTextInteractionFlags(Qt::TextSelectableByMouse |
+                                          Qt::TextSelectableByKeyboard);
     // The lines, plus the empty one after the last line end.
     ui_->logView->setMaximumBlockCount(LogFollower::kTailLines + 1);
     ui_->logTrimmedLabel->setText(
@@ -721,6 +724,14 @@ void vyndPref::bindControls() {
     // Whoever scrolls the log by hand decides where it stands.
     for (QScrollBar* bar : {ui.logView->verticalScrollBar(), ui.logView->horizontalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] { savedScroll_.reset(); });
+    // So does whoever moves through it with the keys.
+    ui.logView->installEventFilter(this);
+}
+
+bool vyndPref::eventFilter(QObject* watched, QEvent* event) {
+    if (ui_ && watched == ui_->logView && event->type() == QEvent::KeyPress)
+        savedScroll_.reset();
+    return QObject::eventFilter(watched, event);
 }
 
 void vyndPref::refreshSchedule() {

@@ -136,6 +136,9 @@ class vyndPref : public QObject, public PreferencePane {
     void scheduleChanged();
     void logTextChanged();
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void bindControls();
     void nameControls();

@@ -633,6 +633,16 @@ class PaneTest : public QObject {
         QSignalSpy ticks(pane_->findChild<QTimer*>("logTimer"), &QTimer::timeout);
         QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 2, 5000);
         QCOMPARE(bar->value(), reading);
+
+        // Moving with the keys right after a change is not undone by the tick.
+        appendTo(kPaneLogPath, "more\n");
+        QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("more\n"), 2500);
+        QTest::keyClick(log, Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(bar->value() != reading);
+        reading = bar->value();
+        ticks.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 1, 5000);
+        QCOMPARE(bar->value(), reading);
     }
 
     void largeLogShowsItsEnd() {
@@ -801,7 +811,7 @@ class PaneTest : public QObject {
                                "passwordEdit",    "setupShareButton", "susModeCombo",
                                "vyndOnCheck",     "scheduleCombo",    "downloadButton",
                                "appPathEdit",     "keepAppSyncedCheck", "pkgPathEdit",
-                               "openLogButton"};
+                               "logView",         "openLogButton"};
         QStringList names;
         for (QWidget* w : order) names << w->objectName();
         int last = -1;
