@@ -123,13 +123,13 @@ void vyndPref::mainViewDidLoad() {
     ui_->logView->setMaximumBlockCount(LogFollower::kTailLines + 1);
     ui_->logTrimmedLabel->setText(
         tr("Only the end of the log is shown here; Open Log shows all of it."));
+    ui_->logTrimmedLabel->hide();
 
     (void)VolumeIconView::attach(ui_->volumeIcon)
         ->setImage(
             mainView_->style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(512, 512).toImage());
     ui_->progress->setRange(0, 0);
     ui_->progress->hide();
-    ui_->logTrimmedLabel->hide();
 
     // The settings keep the height they need where there is room; the log
     // takes the rest.
@@ -514,16 +514,15 @@ void vyndPref::setLogPlainText(const QString& text) {
 }
 
 void vyndPref::showLogText(const QString& text, bool partial) {
-    // A log read anew is shown from its latest line, and followed from there.
-    saveScrollPosition();
-    savedScroll_->atEnd = true;
-    const ScrollPosition atEnd = *savedScroll_;
     logPartial_ = partial;
     if (ui_)
         ui_->logTrimmedLabel->setVisible(partial);
     setLogPlainText(text);
-    savedScroll_ = atEnd;
-    restoreScrollPosition();
+    // A log read anew is shown from its latest line, and followed from there.
+    if (ui_) {
+        savedScroll_ = ScrollPosition{0, 0, true};
+        restoreScrollPosition();
+    }
 }
 
 void vyndPref::appendLogText(const QString& piece) {
