@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
 
     {
         std::ofstream out(path, std::ios::binary | std::ios::app);
-        for (int i = 0; i < 1000; ++i) out << "2024/01/01 10:00:01 Info appended line " << i << "\n";
+        for (int i = 0; i < 1000; ++i)
+            out << "2024/01/01 10:00:01 Info appended line " << i << "\n";
     }
     start = std::chrono::steady_clock::now();
     vynd::LogFollower::Update next = follower.poll();

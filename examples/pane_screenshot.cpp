@@ -49,9 +49,8 @@ int main(int argc, char** argv) {
     box.bind("/tmp/.X11-unix", "/tmp/.X11-unix");
     for (const std::string& path : {host, plugin})
         box.bind(fs::path(path).parent_path().string(), fs::path(path).parent_path().string());
-    Sandbox::Running pane =
-        box.start({"/usr/bin/env", "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb", "HOME=/root",
-                   host, plugin, "-geometry", "1280x720+0+0"});
+    Sandbox::Running pane = box.start({"/usr/bin/env", "DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
+                                       "HOME=/root", host, plugin, "-geometry", "1280x720+0+0"});
     sleep(6);
     const std::string shot = "DISPLAY=" + display + " import -window root '" + output + "'";
     const int status = std::system(shot.c_str());

@@ -99,8 +99,8 @@ bool buildIconFile(const std::string& imagePath, const std::string& outputPath, 
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         close(fd);
-        return fail(err, "cannot read image " + imagePath + ": " +
-                             file.errorString().toStdString());
+        return fail(err,
+                    "cannot read image " + imagePath + ": " + file.errorString().toStdString());
     }
     if (outputPath.empty())
         return fail(err, "no output file named");

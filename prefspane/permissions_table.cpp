@@ -86,7 +86,8 @@ void PermissionsTable::changeEvent(QEvent* event) {
 
 void PermissionsTable::labelFor(QComboBox* box) {
     QLabel* label = nullptr;
-    for (QLabel* l : box->parentWidget()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+    for (QLabel* l :
+         box->parentWidget()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
         if (l->buddy() == box)
             label = l;
     if (!label) {
@@ -107,15 +108,15 @@ void PermissionsTable::setAreaName(const QString& area) {
     // Some screen readers name a popup by its value and take what it is for
     // from the label that points at it; the table shows no such labels, so
     // each popup has an unseen one.
-    for (QComboBox* box : name_)
-        labelFor(box);
-    for (QComboBox* box : priv_)
-        labelFor(box);
+    for (QComboBox* box : name_) labelFor(box);
+    for (QComboBox* box : priv_) labelFor(box);
     name_[0]->setToolTip(tr("The user who will own what vynd installs here."));
     name_[1]->setToolTip(tr("The group of what vynd installs here."));
     for (int row = 0; row < 3; ++row)
-        priv_[row]->setToolTip(tr("What %1 may do with it.").arg(
-            row == 0 ? tr("the owner") : row == 1 ? tr("the group's members") : tr("everyone else")));
+        priv_[row]->setToolTip(tr("What %1 may do with it.")
+                                   .arg(row == 0   ? tr("the owner")
+                                        : row == 1 ? tr("the group's members")
+                                                   : tr("everyone else")));
     setAccessibleName(tr("Owner, group and access") + in);
 }
 

@@ -117,8 +117,7 @@ void vyndPref::mainViewDidLoad() {
     ui_->logView->setLineWrapMode(QPlainTextEdit::NoWrap);
     ui_->logView->setWordWrapMode(QTextOption::NoWrap);
     // Read from the keyboard too: arrows and Page Down move through it.
-    ui_->logView->setTextInteractionFlags(Qt::TextSelectableByMouse |
-                                          Qt::TextSelectableByKeyboard);
+    ui_->logView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     // The lines, plus the empty one after the last line end.
     ui_->logView->setMaximumBlockCount(LogFollower::kTailLines + 1);
     ui_->logTrimmedLabel->setText(
@@ -783,9 +782,9 @@ void vyndPref::nameControls() {
             name.chop(1);
         label->buddy()->setAccessibleName(name);
     }
-    const std::pair<QWidget*, QString> areas[] = {
-        {ui.appPathEdit, tr("Applications")}, {ui.userPathEdit, tr("Users")},
-        {ui.libPathEdit, tr("Library")}};
+    const std::pair<QWidget*, QString> areas[] = {{ui.appPathEdit, tr("Applications")},
+                                                  {ui.userPathEdit, tr("Users")},
+                                                  {ui.libPathEdit, tr("Library")}};
     for (const auto& [edit, area] : areas)
         edit->setAccessibleName(tr("%1 folder on the share").arg(area));
     ui.appPermsTable->setAreaName(tr("Applications"));

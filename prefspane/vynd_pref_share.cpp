@@ -58,17 +58,13 @@ void vyndPref::setupShare() {
     showInTurn(this, mainView_ ? mainView_->window() : nullptr, alerts, 0);
 }
 
-}  // namespace vynd
-
-namespace vynd {
-
 void vyndPref::chooseVolumeIcon() {
     QStringList patterns;
     for (const QByteArray& format : QImageReader::supportedImageFormats())
         patterns << "*." + QString::fromLatin1(format);
-    const QString path = QFileDialog::getOpenFileName(
-        mainView_, tr("Choose the Volume Icon"), QString(),
-        tr("Images (%1)").arg(patterns.join(' ')));
+    const QString path =
+        QFileDialog::getOpenFileName(mainView_, tr("Choose the Volume Icon"), QString(),
+                                     tr("Images (%1)").arg(patterns.join(' ')));
     if (path.isEmpty())
         return;
     QImageReader reader(path);

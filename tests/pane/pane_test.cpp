@@ -14,9 +14,9 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
-#include <QScrollArea>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTabBar>
@@ -768,10 +768,9 @@ class PaneTest : public QObject {
             QTRY_COMPARE(window->size(), size.expandedTo(smallest));
             QCoreApplication::processEvents();
             QString fault = layoutFault(window);
-            QVERIFY2(fault.isEmpty(), qPrintable(QString("at %1x%2: %3")
-                                                     .arg(size.width())
-                                                     .arg(size.height())
-                                                     .arg(fault)));
+            QVERIFY2(fault.isEmpty(),
+                     qPrintable(
+                         QString("at %1x%2: %3").arg(size.width()).arg(size.height()).arg(fault)));
             // The log and its buttons are always there, whatever scrolls.
             for (const char* name : {"logView", "clearLogButton", "openLogButton", "lockButton"}) {
                 QWidget* w = find<QWidget>(name);
@@ -807,11 +806,11 @@ class PaneTest : public QObject {
         QCOMPARE(QApplication::focusWidget(), order.first());
         QCOMPARE(QSet<QWidget*>(order.begin(), order.end()).size(), order.size());
         PermissionsTable* app = table("appPermsTable");
-        QStringList reading = {"lockButton",      "hostEdit",        "usernameEdit",
-                               "passwordEdit",    "setupShareButton", "susModeCombo",
-                               "vyndOnCheck",     "scheduleCombo",    "downloadButton",
-                               "appPathEdit",     "keepAppSyncedCheck", "pkgPathEdit",
-                               "logView",         "openLogButton"};
+        QStringList reading = {"lockButton",   "hostEdit",           "usernameEdit",
+                               "passwordEdit", "setupShareButton",   "susModeCombo",
+                               "vyndOnCheck",  "scheduleCombo",      "downloadButton",
+                               "appPathEdit",  "keepAppSyncedCheck", "pkgPathEdit",
+                               "logView",      "openLogButton"};
         QStringList names;
         for (QWidget* w : order) names << w->objectName();
         int last = -1;
@@ -820,9 +819,8 @@ class PaneTest : public QObject {
             QVERIFY2(at > last, qPrintable(name + " out of reading order: " + names.join(' ')));
             last = at;
         }
-        for (QComboBox* cell :
-             {app->nameCell(0), app->privCell(0), app->nameCell(1), app->privCell(1),
-              app->privCell(2)})
+        for (QComboBox* cell : {app->nameCell(0), app->privCell(0), app->nameCell(1),
+                                app->privCell(1), app->privCell(2)})
             QVERIFY(order.contains(cell));
         // Out of the table both ways, not round inside it.
         app->privCell(2)->setFocus();
