@@ -4,6 +4,7 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QPixmap>
 #include <QUrl>
@@ -25,7 +26,8 @@ QImage imageFrom(const QMimeData* mime) {
             return image;
     }
     for (const QUrl& url : mime->urls()) {
-        if (!url.isLocalFile())
+        // Only files: reading a dropped FIFO or device would never end.
+        if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile())
             continue;
         QImage image(url.toLocalFile());
         if (!image.isNull())

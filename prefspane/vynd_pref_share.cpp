@@ -1,5 +1,6 @@
 // Share setup: preparing a new share's four folders and its volume.
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
@@ -67,6 +68,11 @@ void vyndPref::chooseVolumeIcon() {
                                      tr("Images (%1)").arg(patterns.join(' ')));
     if (path.isEmpty())
         return;
+    // Reading a FIFO or a device would hold the window up for good.
+    if (!QFileInfo(path).isFile()) {
+        runAlert(tr("Unable to use the image"), tr("%1 is not a regular file.").arg(path));
+        return;
+    }
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QImage image = reader.read();

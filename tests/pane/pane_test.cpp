@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -24,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <QUrl>
 
 #include <filesystem>
 #include <fstream>
@@ -913,6 +915,30 @@ class PaneTest : public QObject {
         const qreal ratio = icon->devicePixelRatioF();
         QCOMPARE(icon->pixmap().devicePixelRatio(), ratio);
         QCOMPARE(icon->pixmap().size(), (icon->minimumSize() * ratio));
+    }
+
+    void volumeIconTakesOnlyPictureFiles() {
+        unlock();
+        auto* icon = find<QLabel>("volumeIcon");
+        const QImage before = icon->pixmap().toImage();
+        auto drop = [icon](const QString& path) {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(path)});
+            QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                             Qt::NoModifier);
+            QCoreApplication::sendEvent(icon, &event);
+            return event.isAccepted();
+        };
+        // A FIFO dropped by mistake is refused at once, not read for ever.
+        const QString fifo = dir_->filePath("picture.png");
+        QCOMPARE(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        QVERIFY(!drop(fifo));
+        QCOMPARE(icon->pixmap().toImage(), before);
+        QImage red(64, 64, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(dir_->filePath("red.png")));
+        QVERIFY(drop(dir_->filePath("red.png")));
+        QCOMPARE(icon->pixmap().toImage().pixelColor(20, 20), QColor(Qt::red));
     }
 
     void hostDrivesThePaneLifeCycle() {
