@@ -13,8 +13,15 @@ namespace vynd {
 // Polled once a tick; never blocks. Bytes that are not UTF-8 are shown as
 // replacement characters, and a character split between two reads is
 // carried over, so the text never stops following the file.
+//
+// A log can grow to hundreds of megabytes; only its end is read, at most
+// kTailLines lines and kTailBytes bytes, whether at opening or when more
+// than that was appended since the last poll.
 class LogFollower {
   public:
+    static constexpr int kTailLines = 10000;
+    static constexpr long long kTailBytes = 4LL << 20;
+
     explicit LogFollower(std::string path) : path_(std::move(path)) {}
     ~LogFollower() { stop(); }
     LogFollower(const LogFollower&) = delete;
@@ -35,6 +42,8 @@ class LogFollower {
     struct Update {
         Change change = Change::None;
         QString text;
+        // Replaced with only the end of the file: earlier lines were left out.
+        bool partial = false;
     };
     [[nodiscard]] Update poll();
 
@@ -45,6 +54,8 @@ class LogFollower {
   private:
     void closeFile();
     QString readToEnd();
+    // Replaced by the last lines of the file, read from near its end.
+    Update readTail(long long size);
 
     std::string path_;
     FileWatch watch_;

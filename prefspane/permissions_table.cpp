@@ -1,19 +1,26 @@
 // One area's table of owner, group and everyone with their access popups.
 #include "permissions_table.h"
 
+#include <QEvent>
 #include <QHeaderView>
+#include <QLabel>
 #include <QSignalBlocker>
 
 namespace vynd {
 
 namespace {
 
-void setEntries(QComboBox* box, const QStringList& entries) {
+void setEntries(QComboBox* box, const QStringList& entries, int breakAt = -1) {
+    QStringList want = entries;
+    if (breakAt >= 0)
+        want.insert(breakAt, QString());
     QStringList now;
     for (int i = 0; i < box->count(); ++i) now << box->itemText(i);
-    if (now != entries) {
+    if (now != want) {
         box->clear();
         box->addItems(entries);
+        if (breakAt >= 0)
+            box->insertSeparator(breakAt);
     }
 }
 
@@ -36,6 +43,9 @@ PermissionsTable::PermissionsTable(QWidget* parent) : QTableWidget(3, 2, parent)
     verticalHeader()->hide();
     setSelectionMode(QAbstractItemView::NoSelection);
     setFocusPolicy(Qt::NoFocus);
+    // Tab goes from popup to popup and then on out of the table, as in any
+    // form; arrow keys stay with the popup that has the focus.
+    setTabKeyNavigation(false);
     for (int row = 0; row < 3; ++row) {
         name_[row] = new QComboBox(this);
         name_[row]->setObjectName(QString("name%1").arg(row));
@@ -48,10 +58,66 @@ PermissionsTable::PermissionsTable(QWidget* parent) : QTableWidget(3, 2, parent)
         connect(priv_[row], &QComboBox::activated, this,
                 [this, row](int position) { privChosen(row, position); });
     }
+    // The everyone row names nobody to choose; its access popup says it all.
+    name_[2]->setFocusPolicy(Qt::NoFocus);
+    setAreaName(QString());
+    fitHeight();
+}
+
+int PermissionsTable::breakAt(int row) const {
+    const size_t common = common_[row];
+    const size_t count = (row == 0 ? users_ : groups_)->size();
+    return common > 0 && common < count ? static_cast<int>(common) : -1;
+}
+
+void PermissionsTable::fitHeight() {
+    // Rows as tall as the popups in them, whatever the style and font.
     resizeRowsToContents();
-    int height = horizontalHeader()->height() + 2 * frameWidth();
+    int height = horizontalHeader()->sizeHint().height() + 2 * frameWidth();
     for (int row = 0; row < 3; ++row) height += rowHeight(row);
     setFixedHeight(height);
+}
+
+void PermissionsTable::changeEvent(QEvent* event) {
+    QTableWidget::changeEvent(event);
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)
+        fitHeight();
+}
+
+void PermissionsTable::labelFor(QComboBox* box) {
+    QLabel* label = nullptr;
+    for (QLabel* l :
+         box->parentWidget()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly))
+        if (l->buddy() == box)
+            label = l;
+    if (!label) {
+        label = new QLabel(box->parentWidget());
+        label->hide();
+        label->setBuddy(box);
+    }
+    label->setText(box->accessibleName());
+}
+
+void PermissionsTable::setAreaName(const QString& area) {
+    const QString in = area.isEmpty() ? QString() : tr(" in %1").arg(area);
+    const QString who[3] = {tr("Owner"), tr("Group"), tr("Everyone")};
+    for (int row = 0; row < 3; ++row) {
+        name_[row]->setAccessibleName(who[row] + in);
+        priv_[row]->setAccessibleName(tr("%1's access").arg(who[row]) + in);
+    }
+    // Some screen readers name a popup by its value and take what it is for
+    // from the label that points at it; the table shows no such labels, so
+    // each popup has an unseen one.
+    for (QComboBox* box : name_) labelFor(box);
+    for (QComboBox* box : priv_) labelFor(box);
+    name_[0]->setToolTip(tr("The user who will own what vynd installs here."));
+    name_[1]->setToolTip(tr("The group of what vynd installs here."));
+    for (int row = 0; row < 3; ++row)
+        priv_[row]->setToolTip(tr("What %1 may do with it.")
+                                   .arg(row == 0   ? tr("the owner")
+                                        : row == 1 ? tr("the group's members")
+                                                   : tr("everyone else")));
+    setAccessibleName(tr("Owner, group and access") + in);
 }
 
 void PermissionsTable::configure(SettingsStore* store, Keys keys,
@@ -82,10 +148,13 @@ void PermissionsTable::refresh() {
         QSignalBlocker privBlock(priv_[row]);
         if (row < 2) {
             const auto& names = row == 0 ? users_ : groups_;
-            setEntries(name_[row], toStringList(*names));
+            const int at = breakAt(row);
+            setEntries(name_[row], toStringList(*names), at);
             ArrayStringIndexTransformer index(names);
             auto position = index.transformedValue(
                 store_->text(row == 0 ? keys_.owner : keys_.group).toStdString());
+            if (position && at >= 0 && *position >= at)
+                ++*position;
             name_[row]->setCurrentIndex(position.value_or(-1));
         } else {
             setEntries(name_[row], {tr("Everyone")});
@@ -101,6 +170,12 @@ void PermissionsTable::refresh() {
 void PermissionsTable::nameChosen(int row, int position) {
     if (!store_ || row > 1)
         return;
+    const int at = breakAt(row);
+    if (at >= 0 && position >= at) {
+        if (position == at)
+            return;  // the break itself
+        --position;
+    }
     ArrayStringIndexTransformer index(row == 0 ? users_ : groups_);
     if (auto name = index.reverseTransformedValue(position))
         store_->setValue(row == 0 ? keys_.owner : keys_.group, QString::fromStdString(*name));

@@ -32,9 +32,14 @@ class PermissionsTable : public QTableWidget {
 
     explicit PermissionsTable(QWidget* parent = nullptr);
 
+    // The owner and group popups break after this many names: those people
+    // use, ahead of the system's own accounts.
+    void setCommonNames(size_t users, size_t groups) { common_ = {users, groups}; }
     void configure(SettingsStore* store, Keys keys, std::shared_ptr<const Names> users,
                    std::shared_ptr<const Names> groups);
     void setAuthorized(bool authorized);
+    // Names the popups after the area, for whoever cannot see the table.
+    void setAreaName(const QString& area);
     // Fills every popup from the store and the name lists.
     void refresh();
 
@@ -44,7 +49,15 @@ class PermissionsTable : public QTableWidget {
 
     static const QStringList& permissionEntries();
 
+  protected:
+    void changeEvent(QEvent* event) override;
+
   private:
+    void fitHeight();
+    // Where the break between common and other names stands in row's popup,
+    // or -1 when it has none.
+    [[nodiscard]] int breakAt(int row) const;
+    void labelFor(QComboBox* box);
     void nameChosen(int row, int position);
     void privChosen(int row, int position);
 
@@ -53,6 +66,7 @@ class PermissionsTable : public QTableWidget {
     std::shared_ptr<const Names> users_ = std::make_shared<Names>();
     std::shared_ptr<const Names> groups_ = std::make_shared<Names>();
     bool authorized_ = false;
+    std::array<size_t, 2> common_{};
     std::array<QComboBox*, 3> name_{};
     std::array<QComboBox*, 3> priv_{};
     std::array<PermissionsValueTransformer, 3> privTransformers_{PermissionsValueTransformer(0),

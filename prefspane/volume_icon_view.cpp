@@ -4,6 +4,7 @@
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QPixmap>
 #include <QUrl>
@@ -25,7 +26,8 @@ QImage imageFrom(const QMimeData* mime) {
             return image;
     }
     for (const QUrl& url : mime->urls()) {
-        if (!url.isLocalFile())
+        // Only files: reading a dropped FIFO or device would never end.
+        if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isFile())
             continue;
         QImage image(url.toLocalFile());
         if (!image.isNull())
@@ -56,15 +58,32 @@ bool VolumeIconView::setImage(const QImage& image) {
     if (image.isNull())
         return false;
     label_->setProperty(kImageProperty, image);
-    const QSize box = label_->minimumSize().isEmpty() ? QSize(48, 48) : label_->minimumSize();
-    label_->setPixmap(
-        QPixmap::fromImage(image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    render();
     return true;
+}
+
+void VolumeIconView::render() {
+    const QImage image = qvariant_cast<QImage>(label_->property(kImageProperty));
+    if (image.isNull())
+        return;
+    // Drawn in device pixels, so the picture stays sharp on a scaled screen.
+    const qreal ratio = label_->devicePixelRatioF();
+    const QSize box = label_->minimumSize().isEmpty() ? QSize(48, 48) : label_->minimumSize();
+    QPixmap pixmap = QPixmap::fromImage(
+        image.scaled(box * ratio, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    pixmap.setDevicePixelRatio(ratio);
+    label_->setPixmap(pixmap);
 }
 
 bool VolumeIconView::eventFilter(QObject* watched, QEvent* event) {
     if (watched != label_)
         return false;
+    // The window may have come up on, or moved to, a screen of another scale.
+    if (event->type() == QEvent::Show || event->type() == QEvent::ScreenChangeInternal) {
+        if (label_->pixmap().devicePixelRatio() != label_->devicePixelRatioF())
+            render();
+        return false;
+    }
     // A disabled well (the pane locked) takes nothing.
     if (event->type() == QEvent::DragEnter) {
         auto* drag = static_cast<QDragEnterEvent*>(event);

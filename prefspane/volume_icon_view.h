@@ -29,6 +29,7 @@ class VolumeIconView : public QObject {
 
   private:
     explicit VolumeIconView(QLabel* label);
+    void render();
 
     QLabel* label_;
 };

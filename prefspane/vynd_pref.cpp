@@ -19,12 +19,15 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTimeEdit>
 #include <QUrl>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
+#include "account_order.h"
 #include "accounts.h"
 #include "lock_probe.h"
 #include "permissions_table.h"
@@ -121,12 +124,26 @@ void vyndPref::mainViewDidLoad() {
     ui_->logView->document()->setDefaultFont(mono);
     ui_->logView->setLineWrapMode(QPlainTextEdit::NoWrap);
     ui_->logView->setWordWrapMode(QTextOption::NoWrap);
+    // Read from the keyboard too: arrows and Page Down move through it.
+    ui_->logView->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    // The lines, plus the empty one after the last line end.
+    ui_->logView->setMaximumBlockCount(LogFollower::kTailLines + 1);
+    ui_->logTrimmedLabel->setText(
+        tr("Only the end of the log is shown here; Open Log shows all of it."));
+    ui_->logTrimmedLabel->hide();
 
     (void)VolumeIconView::attach(ui_->volumeIcon)
         ->setImage(
             mainView_->style()->standardIcon(QStyle::SP_DriveNetIcon).pixmap(512, 512).toImage());
     ui_->progress->setRange(0, 0);
     ui_->progress->hide();
+
+    // The settings keep the height they need where there is room; the log
+    // takes the rest.
+    ui_->paneSplitter->setStretchFactor(0, 0);
+    ui_->paneSplitter->setStretchFactor(1, 1);
+    nameControls();
+    fitToPlatform();
 
     bindControls();
     setAuthorized(false);
@@ -199,8 +216,8 @@ void vyndPref::setAuthorized(bool flag) {
     authorized_ = managedPrefsExist() ? false : flag;
     setCanDownload(flag);
     if (ui_) {
-        ui_->lockButton->setText(flag ? tr("Click the lock to prevent further changes.")
-                                      : tr("Click the lock to make changes."));
+        ui_->lockButton->setText(flag ? tr("Click the &lock to prevent further changes.")
+                                      : tr("Click the &lock to make changes."));
         updateEnabled();
     }
     emit authorizedChanged(authorized_);
@@ -223,6 +240,17 @@ void vyndPref::setVyndOff(int off) {
         ui_->vyndOnCheck->setChecked(off == 0);
     }
     emit vyndOffChanged(off);
+}
+
+void vyndPref::setManagedPrefs(bool managed) {
+    managedPrefs_ = managed;
+    if (!ui_)
+        return;
+    ui_->managedBanner->setText(
+        tr("These settings are managed: they come from %1 and cannot be changed here. "
+           "vynd can still be run once the lock is open.")
+            .arg(kPaneManagedPrefsPath));
+    ui_->managedBanner->setVisible(managed);
 }
 
 void vyndPref::setCanDownload(bool can) {
@@ -251,11 +279,12 @@ void vyndPref::executeVynd(const char* option) {
     (void)start_privileged({kVyndPath, option});
 }
 
-void vyndPref::runAlert(const QString& title, const QString& message) {
+void vyndPref::runAlert(const QString& title, const QString& message, AlertStyle style) {
     QWidget* parent = mainView_ ? mainView_->window() : nullptr;
     auto* box = new QMessageBox(parent);
     box->setObjectName("alert");
-    box->setIcon(QMessageBox::Warning);
+    box->setIcon(style == AlertStyle::Information ? QMessageBox::Information
+                                                  : QMessageBox::Warning);
     box->setTextFormat(Qt::PlainText);
     box->setText(title);
     box->setInformativeText(message);
@@ -499,8 +528,16 @@ QVariant vyndPref::shareSetupSetting(const QString& key) const {
 // --- Users and groups ---------------------------------------------------------
 
 void vyndPref::populateUsersAndGroups() {
-    *users_ = local_user_names();
-    *groups_ = local_group_names();
+    PeopleFirst users = users_people_first(local_user_names());
+    PeopleFirst groups = groups_people_first(local_group_names());
+    *users_ = std::move(users.names);
+    *groups_ = std::move(groups.names);
+    commonUsers_ = users.common;
+    commonGroups_ = groups.common;
+    for (PermissionsTable* table : tables_) {
+        table->setCommonNames(commonUsers_, commonGroups_);
+        table->refresh();
+    }
 }
 
 // --- Log view -----------------------------------------------------------------
@@ -516,20 +553,23 @@ void vyndPref::unwatchLogFile() {
 void vyndPref::saveScrollPosition() {
     if (!ui_)
         return;
-    savedScroll_ = ScrollPosition{ui_->logView->horizontalScrollBar()->value(),
-                                  ui_->logView->verticalScrollBar()->value()};
+    const QScrollBar* vertical = ui_->logView->verticalScrollBar();
+    savedScroll_ = ScrollPosition{ui_->logView->horizontalScrollBar()->value(), vertical->value(),
+                                  vertical->value() >= vertical->maximum()};
 }
 
 void vyndPref::restoreScrollPosition() {
     if (!ui_ || !savedScroll_)
         return;
+    QScrollBar* vertical = ui_->logView->verticalScrollBar();
     ui_->logView->horizontalScrollBar()->setValue(savedScroll_->horizontal);
-    ui_->logView->verticalScrollBar()->setValue(savedScroll_->vertical);
+    vertical->setValue(savedScroll_->atEnd ? vertical->maximum() : savedScroll_->vertical);
 }
 
 void vyndPref::setLogText(const QString& text) {
     saveScrollPosition();
     logText_ = text;
+    logLines_ = static_cast<int>(text.count('\n'));
     if (ui_)
         ui_->logView->setPlainText(text);
     restoreScrollPosition();
@@ -540,15 +580,43 @@ void vyndPref::setLogPlainText(const QString& text) {
     setLogText(text);
 }
 
+void vyndPref::showLogText(const QString& text, bool partial) {
+    logPartial_ = partial;
+    if (ui_)
+        ui_->logTrimmedLabel->setVisible(partial);
+    setLogPlainText(text);
+    // A log read anew is shown from its latest line, and followed from there.
+    if (ui_) {
+        savedScroll_ = ScrollPosition{0, 0, true};
+        restoreScrollPosition();
+    }
+}
+
 void vyndPref::appendLogText(const QString& piece) {
     saveScrollPosition();
     logText_ += piece;
+    logLines_ += static_cast<int>(piece.count('\n'));
+    if (logLines_ > LogFollower::kTailLines) {
+        qsizetype cut = -1;
+        for (int drop = logLines_ - LogFollower::kTailLines; drop > 0; --drop)
+            cut = logText_.indexOf('\n', cut + 1);
+        logText_.remove(0, cut + 1);
+        logLines_ = LogFollower::kTailLines;
+        logPartial_ = true;
+    }
     if (ui_) {
+        ui_->logTrimmedLabel->setVisible(logPartial_);
+        QTextDocument* doc = ui_->logView->document();
+        const int before = doc->blockCount();
         // Insert at the end without touching the view's own cursor, so the
         // part of the log being read stays where it is.
-        QTextCursor end(ui_->logView->document());
+        QTextCursor end(doc);
         end.movePosition(QTextCursor::End);
         end.insertText(piece);
+        // Lines that fell off the top move what the reader sees up by as many.
+        const int removed = before + static_cast<int>(piece.count('\n')) - doc->blockCount();
+        if (savedScroll_ && !savedScroll_->atEnd && removed > 0)
+            savedScroll_->vertical = std::max(0, savedScroll_->vertical - removed);
     }
     restoreScrollPosition();
     emit logTextChanged();
@@ -560,13 +628,13 @@ void vyndPref::refreshLog() {
         case LogFollower::Change::None:
             break;
         case LogFollower::Change::Replaced:
-            setLogPlainText(u.text);
+            showLogText(u.text, u.partial);
             break;
         case LogFollower::Change::Appended:
             appendLogText(u.text);
             break;
         case LogFollower::Change::Emptied:
-            setLogPlainText(QString());
+            showLogText(QString(), false);
             break;
     }
 }
@@ -574,7 +642,7 @@ void vyndPref::refreshLog() {
 void vyndPref::clearLogFile() {
     if (authorization_)
         (void)run_privileged_first_line({kEmptyLogPath});
-    setLogPlainText(QString());
+    showLogText(QString(), false);
     log_.rewind();
 }
 
@@ -631,8 +699,9 @@ void vyndPref::bindControls() {
         refreshers_[k] = [this, combo, k] {
             QSignalBlocker block(combo);
             qlonglong v = store_.integer(k);
-            // Modes other than off and private use the computer's catalog.
-            combo->setCurrentIndex(v == 0 || v == 2 ? int(v) : 1);
+            // Every mode but off upgrades from the computer's own sources:
+            // a private catalog has no meaning for apt.
+            combo->setCurrentIndex(v == 0 ? 0 : 1);
         };
         connect(combo, &QComboBox::activated, this,
                 [this, k](int index) { store_.setValue(k, index); });
@@ -668,6 +737,8 @@ void vyndPref::bindControls() {
     bindCheck(ui.susRestartCheck, "vynd_sus_restart");
     bindCheck(ui.susRepairCheck, "vynd_sus_repair");
 
+    for (PermissionsTable* table : {ui.appPermsTable, ui.userPermsTable, ui.libPermsTable})
+        table->setCommonNames(commonUsers_, commonGroups_);
     ui.appPermsTable->configure(
         &store_, {"vynd_app_owner", "vynd_app_group", "vynd_app_perms", "vynd_set_app_perm"},
         users_, groups_);
@@ -703,6 +774,7 @@ void vyndPref::bindControls() {
     connect(ui.downloadButton, &QPushButton::clicked, this, &vyndPref::download);
     connect(ui.redownloadButton, &QPushButton::clicked, this, &vyndPref::redownload);
     connect(ui.setupShareButton, &QPushButton::clicked, this, &vyndPref::setupShare);
+    connect(ui.chooseIconButton, &QPushButton::clicked, this, &vyndPref::chooseVolumeIcon);
     connect(ui.clearLogButton, &QPushButton::clicked, this, &vyndPref::clearLogFile);
     connect(ui.openLogButton, &QPushButton::clicked, this, &vyndPref::openLogFile);
     connect(ui.helpButton, &QPushButton::clicked, this, &vyndPref::openHelpURL);
@@ -718,6 +790,14 @@ void vyndPref::bindControls() {
     // Whoever scrolls the log by hand decides where it stands.
     for (QScrollBar* bar : {ui.logView->verticalScrollBar(), ui.logView->horizontalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] { savedScroll_.reset(); });
+    // So does whoever moves through it with the keys.
+    ui.logView->installEventFilter(this);
+}
+
+bool vyndPref::eventFilter(QObject* watched, QEvent* event) {
+    if (ui_ && watched == ui_->logView && event->type() == QEvent::KeyPress)
+        savedScroll_.reset();
+    return QObject::eventFilter(watched, event);
 }
 
 void vyndPref::bindPassword() {
@@ -773,6 +853,41 @@ void vyndPref::updateEnabled() {
     ui_->redownloadButton->setEnabled(canDownload_);
     ui_->clearLogButton->setEnabled(canDownload_);
     ui_->setupShareButton->setEnabled(authorized_ && shareSetupAvailable());
+    ui_->chooseIconButton->setEnabled(authorized_);
+    ui_->volumeIcon->setEnabled(authorized_);
+}
+
+void vyndPref::nameControls() {
+    Ui::vyndPref& ui = *ui_;
+    // A screen reader names a field by its label, and a field without one
+    // by the group around it; say it outright.
+    for (QLabel* label : mainView_->findChildren<QLabel*>()) {
+        if (!label->buddy())
+            continue;
+        QString name = label->text().remove('&');
+        if (name.endsWith(':'))
+            name.chop(1);
+        label->buddy()->setAccessibleName(name);
+    }
+    const std::pair<QWidget*, QString> areas[] = {{ui.appPathEdit, tr("Applications")},
+                                                  {ui.userPathEdit, tr("Users")},
+                                                  {ui.libPathEdit, tr("Library")}};
+    for (const auto& [edit, area] : areas)
+        edit->setAccessibleName(tr("%1 folder on the share").arg(area));
+    ui.appPermsTable->setAreaName(tr("Applications"));
+    ui.userPermsTable->setAreaName(tr("Users"));
+    ui.libPermsTable->setAreaName(tr("Library"));
+    ui.volumeIcon->setAccessibleName(tr("Volume icon"));
+    ui.logView->setAccessibleName(tr("Log"));
+    ui.runningLabel->setAccessibleName(tr("Run status"));
+}
+
+void vyndPref::fitToPlatform() {
+    // Debian has no disk permission repair, and apt has no catalog to point
+    // at: the keys stay as they are, but the controls would promise nothing.
+    ui_->susRepairCheck->hide();
+    ui_->susFormLabel1->hide();
+    ui_->susServerEdit->hide();
 }
 
 }  // namespace vynd

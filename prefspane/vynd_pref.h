@@ -82,7 +82,7 @@ class vyndPref : public QObject, public PreferencePane {
     [[nodiscard]] int getVyndOff() const { return vyndOff_; }
     void setVyndOff(int off);
     [[nodiscard]] bool getManagedPrefs() const { return managedPrefs_; }
-    void setManagedPrefs(bool managed) { managedPrefs_ = managed; }
+    void setManagedPrefs(bool managed);
     [[nodiscard]] bool getCanDownload() const { return canDownload_; }
     void setCanDownload(bool can);
 
@@ -94,6 +94,7 @@ class vyndPref : public QObject, public PreferencePane {
     void openHelpURL();
     void openSupportURL();
     void setupShare();
+    void chooseVolumeIcon();
     [[nodiscard]] bool shareSetupAvailable() const;
     void toggleEncryptPassword(int senderValue);
     void clearLogFile();
@@ -104,7 +105,10 @@ class vyndPref : public QObject, public PreferencePane {
     // Privileged calls.
     [[nodiscard]] int executeLaunchCtl(const char* mode, const char* value = nullptr);
     void executeVynd(const char* option);
-    void runAlert(const QString& title, const QString& message);
+    // Failures are warnings; an outcome the user asked for is information.
+    enum class AlertStyle { Warning, Information };
+    void runAlert(const QString& title, const QString& message,
+                  AlertStyle style = AlertStyle::Warning);
 
     // Settings bridge and schedule.
     void loadGlobalPreferences();
@@ -141,13 +145,19 @@ class vyndPref : public QObject, public PreferencePane {
     void scheduleChanged();
     void logTextChanged();
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void bindControls();
+    void nameControls();
+    void fitToPlatform();
     void refreshControls();
     void refreshSchedule();
     void updateEnabled();
     void refreshLog();
     void appendLogText(const QString& piece);
+    void showLogText(const QString& text, bool partial);
     void saveScrollPosition();
     void restoreScrollPosition();
     [[nodiscard]] bool managedPrefsExist() const;
@@ -167,13 +177,18 @@ class vyndPref : public QObject, public PreferencePane {
     std::shared_ptr<std::vector<std::string>> users_ = std::make_shared<std::vector<std::string>>();
     std::shared_ptr<std::vector<std::string>> groups_ =
         std::make_shared<std::vector<std::string>>();
+    size_t commonUsers_ = 0;
+    size_t commonGroups_ = 0;
 
     LogFollower log_{kPaneLogPath};
     QTimer logTimer_;
     QString logText_;
+    int logLines_ = 0;         // line ends in logText_
+    bool logPartial_ = false;  // logText_ leaves out the start of the file
     struct ScrollPosition {
         int horizontal = 0;
         int vertical = 0;
+        bool atEnd = false;  // following what is appended
     };
     std::optional<ScrollPosition> savedScroll_;
 

@@ -1,4 +1,7 @@
 // Share setup: preparing a new share's four folders and its volume.
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImageReader>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
@@ -24,7 +27,10 @@ using Alerts = std::vector<std::pair<QString, QString>>;
 void showInTurn(vyndPref* pane, QWidget* window, std::shared_ptr<Alerts> alerts, size_t next) {
     if (next >= alerts->size())
         return;
-    pane->runAlert((*alerts)[next].first, (*alerts)[next].second);
+    const auto& [title, message] = (*alerts)[next];
+    pane->runAlert(title, message,
+                   title == kSetupDoneTitle ? vyndPref::AlertStyle::Information
+                                            : vyndPref::AlertStyle::Warning);
     if (!window)
         return showInTurn(pane, window, std::move(alerts), next + 1);
     const auto boxes = window->findChildren<QMessageBox*>("alert", Qt::FindDirectChildrenOnly);
@@ -51,6 +57,28 @@ void vyndPref::setupShare() {
                      [this] { saveGlobalPreferences(); });
     (void)setup.setupShare(VolumeIconView::image(ui_->volumeIcon));
     showInTurn(this, mainView_ ? mainView_->window() : nullptr, alerts, 0);
+}
+
+void vyndPref::chooseVolumeIcon() {
+    QStringList patterns;
+    for (const QByteArray& format : QImageReader::supportedImageFormats())
+        patterns << "*." + QString::fromLatin1(format);
+    const QString path =
+        QFileDialog::getOpenFileName(mainView_, tr("Choose the Volume Icon"), QString(),
+                                     tr("Images (%1)").arg(patterns.join(' ')));
+    if (path.isEmpty())
+        return;
+    // Reading a FIFO or a device would hold the window up for good.
+    if (!QFileInfo(path).isFile()) {
+        runAlert(tr("Unable to use the image"), tr("%1 is not a regular file.").arg(path));
+        return;
+    }
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    auto* well = ui_->volumeIcon->findChild<VolumeIconView*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!well || !well->setImage(image))
+        runAlert(tr("Unable to use the image"), reader.errorString());
 }
 
 }  // namespace vynd

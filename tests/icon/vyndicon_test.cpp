@@ -1,5 +1,7 @@
 // The vyndicon command: its exit status, its messages and the file it leaves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QImage>
@@ -74,6 +76,42 @@ TEST_F(Vyndicon, UnwritableOutputFails) {
         << output;
     EXPECT_EQ(run({path("picture.png"), ""}, &output), 1);
     EXPECT_NE(output.find("vyndicon: "), std::string::npos) << output;
+}
+
+TEST_F(Vyndicon, RefusesWhatIsNotAPictureFileAndNeverWritesOverTheInput) {
+    ASSERT_EQ(mkfifo(path("pipe").c_str(), 0600), 0);
+    std::string output;
+    EXPECT_EQ(run({path("pipe"), path("out.icns")}, &output), 1);
+    EXPECT_NE(output.find("cannot read image " + path("pipe") + ": not a regular file"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(run({dir.path().toStdString(), path("out.icns")}, &output), 1);
+    EXPECT_NE(output.find("not a regular file"), std::string::npos) << output;
+
+    writeImage("picture.png", "PNG");
+    const std::string picture = test::readFileBytes(path("picture.png"));
+    ASSERT_EQ(symlink(path("picture.png").c_str(), path("link.icns").c_str()), 0);
+    ASSERT_EQ(link(path("picture.png").c_str(), path("hard.icns").c_str()), 0);
+    for (const char* out : {"picture.png", "link.icns", "hard.icns"}) {
+        EXPECT_EQ(run({path("picture.png"), path(out)}, &output), 1) << out;
+        EXPECT_NE(output.find("will not write " + path(out) + " over the image"), std::string::npos)
+            << output;
+    }
+    EXPECT_EQ(test::readFileBytes(path("picture.png")), picture);
+}
+
+TEST_F(Vyndicon, ImageTooLargeToDecodeSaysSo) {
+    // Only the header of a grey map far beyond what Qt will allocate.
+    QFile huge(QString::fromStdString(path("huge.pgm")));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    huge.write("P5\n30000 30000\n255\n0000");
+    huge.close();
+    std::string output;
+    EXPECT_EQ(run({path("huge.pgm"), path("out.icns")}, &output), 1);
+    EXPECT_NE(output.find("30000x30000 pixels take 858 MB when decoded, more than the"),
+              std::string::npos)
+        << output;
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path("out.icns"))));
 }
 
 TEST_F(Vyndicon, WrongArgumentsPrintUsage) {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -11,13 +12,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
+#include <QUrl>
 
 #include <cstdlib>
 #include <filesystem>
@@ -82,6 +90,66 @@ plist_t jobAtTime(int hour, int minute) {
     plist_dict_set_item(cal, "Minute", plist_new_uint(minute));
     plist_dict_set_item(d, "StartCalendarInterval", cal);
     return d;
+}
+
+// The controls a person sees and uses, in the window.
+QList<QWidget*> visibleControls(QWidget* window) {
+    QList<QWidget*> out;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisible())
+            continue;
+        if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+            qobject_cast<QComboBox*>(w) || qobject_cast<QAbstractSpinBox*>(w) ||
+            qobject_cast<QPlainTextEdit*>(w) || qobject_cast<QTabBar*>(w) ||
+            (qobject_cast<QLabel*>(w) && !qobject_cast<QLabel*>(w)->text().isEmpty()))
+            out << w;
+    }
+    return out;
+}
+
+// The part of w that can be seen, in window coordinates: clipped by every
+// widget around it (the scroll areas above all).
+QRect shownRect(QWidget* w) {
+    QWidget* window = w->window();
+    QRect shown(w->mapTo(window, QPoint(0, 0)), w->size());
+    for (QWidget* p = w->parentWidget(); p && p != window; p = p->parentWidget())
+        shown &= QRect(p->mapTo(window, QPoint(0, 0)), p->size());
+    return shown & window->rect();
+}
+
+// Two controls drawn over each other, or a control squeezed below the size
+// it needs; empty when the layout is sound.
+QString layoutFault(QWidget* window) {
+    const QList<QWidget*> controls = visibleControls(window);
+    for (QWidget* w : controls) {
+        // A spin box's or popup's own editor is sized by it.
+        if (qobject_cast<QAbstractSpinBox*>(w->parentWidget()) ||
+            qobject_cast<QComboBox*>(w->parentWidget()))
+            continue;
+        // As the layouts take it: a minimum size set outright wins.
+        QSize need = w->minimumSizeHint();
+        if (w->minimumWidth() > 0)
+            need.setWidth(w->minimumWidth());
+        if (w->minimumHeight() > 0)
+            need.setHeight(w->minimumHeight());
+        if (w->width() < need.width() || w->height() < need.height())
+            return QString("%1 is %2x%3, needs %4x%5")
+                .arg(w->objectName())
+                .arg(w->width())
+                .arg(w->height())
+                .arg(need.width())
+                .arg(need.height());
+    }
+    for (int i = 0; i < controls.size(); ++i)
+        for (int j = i + 1; j < controls.size(); ++j) {
+            QWidget* a = controls[i];
+            QWidget* b = controls[j];
+            if (a->isAncestorOf(b) || b->isAncestorOf(a))
+                continue;
+            if (shownRect(a).intersects(shownRect(b)))
+                return QString("%1 overlaps %2").arg(a->objectName(), b->objectName());
+        }
+    return QString();
 }
 
 QMessageBox* lastAlert(QWidget* view) {
@@ -162,6 +230,7 @@ class PaneTest : public QObject {
 
     void lockedUnlockedAndManaged() {
         // Shown: locked, nothing editable, nothing runnable.
+        QVERIFY(!find<QLabel>("managedBanner")->isVisible());
         QVERIFY(!pane_->getAuthorized());
         QVERIFY(!pane_->getCanDownload());
         QVERIFY(!find<QLineEdit>("hostEdit")->isEnabled());
@@ -202,6 +271,8 @@ class PaneTest : public QObject {
         writePlist(kPaneManagedPrefsPath, plist_new_dict());
         openPane();
         clearCalls();
+        QVERIFY(find<QLabel>("managedBanner")->isVisible());
+        QVERIFY(find<QLabel>("managedBanner")->text().contains(kPaneManagedPrefsPath));
         unlock();
         QVERIFY(!pane_->getAuthorized());
         QVERIFY(pane_->getCanDownload());
@@ -627,18 +698,78 @@ class PaneTest : public QObject {
         for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i) + "\n";
         spit(kPaneLogPath, text);
         QPlainTextEdit* log = find<QPlainTextEdit>("logView");
-        QTRY_VERIFY_WITH_TIMEOUT(log->verticalScrollBar()->maximum() > 100, 2500);
-        // As a reader would: page down twice.
-        log->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        log->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-        int reading = log->verticalScrollBar()->value();
-        QVERIFY(reading > 0);
+        QScrollBar* bar = log->verticalScrollBar();
+        QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() > 100, 2500);
+        // Opened at the latest line, and following what is appended.
+        QCOMPARE(bar->value(), bar->maximum());
+        int before = bar->maximum();
+        appendTo(kPaneLogPath, "followed\n");
+        QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("followed\n"), 2500);
+        QCOMPARE(bar->maximum(), before + 1);
+        QCOMPARE(bar->value(), bar->maximum());
+
+        // As a reader would: back to the top, then page down twice.
+        bar->triggerAction(QAbstractSlider::SliderToMinimum);
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        int reading = bar->value();
+        QVERIFY(reading > 0 && reading < bar->maximum());
         appendTo(kPaneLogPath, "appended\n");
         QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("appended\n"), 2500);
         // A restore would come on a later tick: let two go by.
         QSignalSpy ticks(pane_->findChild<QTimer*>("logTimer"), &QTimer::timeout);
         QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 2, 5000);
-        QCOMPARE(log->verticalScrollBar()->value(), reading);
+        QCOMPARE(bar->value(), reading);
+
+        // Moving with the keys right after a change is not undone by the tick.
+        appendTo(kPaneLogPath, "more\n");
+        QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("more\n"), 2500);
+        QTest::keyClick(log, Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(bar->value() != reading);
+        reading = bar->value();
+        ticks.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.count() >= 1, 5000);
+        QCOMPARE(bar->value(), reading);
+    }
+
+    void largeLogShowsItsEnd() {
+        auto numbered = [](int from, int to) {
+            std::string text;
+            for (int i = from; i < to; ++i)
+                text += "2024/01/01 10:00:00 line " + std::to_string(i) + "\n";
+            return text;
+        };
+        QLabel* note = find<QLabel>("logTrimmedLabel");
+        QPlainTextEdit* log = find<QPlainTextEdit>("logView");
+        spit(kPaneLogPath, numbered(0, 25000));
+        QTRY_VERIFY_WITH_TIMEOUT(!pane_->getLogText().isEmpty(), 2500);
+        const int kept = LogFollower::kTailLines;
+        QVERIFY(pane_->getLogText().startsWith(
+            QString("2024/01/01 10:00:00 line %1\n").arg(25000 - kept)));
+        QCOMPARE(pane_->getLogText().count('\n'), kept);
+        QCOMPARE(log->document()->blockCount(), kept + 1);
+        QVERIFY(note->isVisible());
+
+        // Appended lines push the oldest out, in the view as in the text.
+        appendTo(kPaneLogPath, numbered(25000, 25010));
+        QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("line 25009\n"), 2500);
+        QVERIFY(pane_->getLogText().startsWith(
+            QString("2024/01/01 10:00:00 line %1\n").arg(25010 - kept)));
+        QCOMPARE(log->document()->blockCount(), kept + 1);
+        QVERIFY(log->toPlainText().startsWith(
+            QString("2024/01/01 10:00:00 line %1\n").arg(25010 - kept)));
+
+        // More appended at once than is ever read: only its end is read.
+        std::string burst(LogFollower::kTailBytes + 100, 'y');
+        appendTo(kPaneLogPath, burst + "\nlast\n");
+        // The burst's line is cut, so what is shown starts at the next one.
+        QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("last\n"), 2500);
+        QVERIFY(note->isVisible());
+
+        // A small log is shown whole, without the note.
+        spit(kPaneLogPath, "small\n");
+        QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("small\n"), 2500);
+        QVERIFY(!note->isVisible());
     }
 
     void clearAndOpenTheLog() {
@@ -658,9 +789,14 @@ class PaneTest : public QObject {
     }
 
     void permissionTables() {
-        QCOMPARE(pane_->users(), (std::vector<std::string>{"root", "daemon", "admin"}));
-        QCOMPARE(pane_->groups(), (std::vector<std::string>{"root", "wheel", "staff"}));
+        // The accounts people use first, then a break, then the system's.
+        QCOMPARE(pane_->users(), (std::vector<std::string>{"admin", "root", "daemon"}));
+        QCOMPARE(pane_->groups(), (std::vector<std::string>{"wheel", "root", "staff"}));
         PermissionsTable* lib = table("libPermsTable");
+        QCOMPARE(lib->nameCell(0)->count(), 4);
+        QCOMPARE(lib->nameCell(0)->itemText(3), QString("daemon"));
+        QVERIFY(!(lib->nameCell(0)->model()->flags(lib->nameCell(0)->model()->index(2, 0)) &
+                  Qt::ItemIsEnabled));
         QCOMPARE(lib->rowCount(), PermissionsTable::numberOfRowsInTableView());
         QCOMPARE(lib->nameCell(0)->currentText(), QString("root"));
         QCOMPARE(lib->nameCell(1)->currentText(), QString("wheel"));
@@ -693,7 +829,10 @@ class PaneTest : public QObject {
         // The everyone row edits the third digit, keeping the group's.
         emit lib->privCell(2)->activated(0);
         QCOMPARE(pane_->store().text("vynd_lib_perms"), QString("020"));
-        emit lib->nameCell(0)->activated(2);
+        emit lib->nameCell(0)->activated(3);
+        QCOMPARE(pane_->store().text("vynd_lib_owner"), QString("daemon"));
+        QCOMPARE(lib->nameCell(0)->currentText(), QString("daemon"));
+        emit lib->nameCell(0)->activated(0);
         QCOMPARE(pane_->store().text("vynd_lib_owner"), QString("admin"));
         QCOMPARE(pane_->store().text("vynd_app_perms"), QString("011"));
 
@@ -702,6 +841,192 @@ class PaneTest : public QObject {
         QCOMPARE(lib->nameCell(0)->currentIndex(), -1);
         pane_->lockClicked();
         QVERIFY(allEnabled(lib, false));
+    }
+
+    void paneFitsSmallScreens() {
+        // 1280x720 at scale 2 leaves 640x360 device-independent pixels.
+        QWidget* window = view_->window();
+        const QSize smallest = window->minimumSizeHint();
+        QVERIFY2(smallest.width() <= 640 && smallest.height() <= 360,
+                 qPrintable(QString("%1x%2").arg(smallest.width()).arg(smallest.height())));
+        auto* scroll = find<QScrollArea>("settingsScroll");
+        for (QSize size : {QSize(1280, 720), QSize(640, 360), smallest}) {
+            window->resize(size.expandedTo(smallest));
+            QTRY_COMPARE(window->size(), size.expandedTo(smallest));
+            QCoreApplication::processEvents();
+            QString fault = layoutFault(window);
+            QVERIFY2(fault.isEmpty(),
+                     qPrintable(
+                         QString("at %1x%2: %3").arg(size.width()).arg(size.height()).arg(fault)));
+            // The log and its buttons are always there, whatever scrolls.
+            for (const char* name : {"logView", "clearLogButton", "openLogButton", "lockButton"}) {
+                QWidget* w = find<QWidget>(name);
+                QVERIFY2(shownRect(w).size() == w->size(), name);
+            }
+            if (size == QSize(1280, 720)) {
+                // Everything at once where there is room, the log taking the rest.
+                QCOMPARE(scroll->verticalScrollBar()->maximum(), 0);
+                QCOMPARE(scroll->horizontalScrollBar()->maximum(), 0);
+                QVERIFY(find<QWidget>("logView")->height() > 150);
+            }
+        }
+    }
+
+    void keyboardReachesEveryControlInOrder() {
+        unlock();
+        pane_->store().setValue("vynd_set_app_perm", true);
+        QWidget* window = view_->window();
+        window->resize(1280, 720);
+        QApplication::setActiveWindow(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        find<QWidget>("lockButton")->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), find<QWidget>("lockButton"));
+
+        // Tab goes round every control once and comes back to the lock.
+        QList<QWidget*> order;
+        for (int i = 0; i < 200; ++i) {
+            order << QApplication::focusWidget();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (QApplication::focusWidget() == order.first())
+                break;
+        }
+        QCOMPARE(QApplication::focusWidget(), order.first());
+        QCOMPARE(QSet<QWidget*>(order.begin(), order.end()).size(), order.size());
+        PermissionsTable* app = table("appPermsTable");
+        QStringList reading = {"lockButton",   "hostEdit",           "usernameEdit",
+                               "passwordEdit", "setupShareButton",   "susModeCombo",
+                               "vyndOnCheck",  "scheduleCombo",      "downloadButton",
+                               "appPathEdit",  "keepAppSyncedCheck", "pkgPathEdit",
+                               "logView",      "openLogButton"};
+        QStringList names;
+        for (QWidget* w : order) names << w->objectName();
+        int last = -1;
+        for (const QString& name : reading) {
+            int at = names.indexOf(name);
+            QVERIFY2(at > last, qPrintable(name + " out of reading order: " + names.join(' ')));
+            last = at;
+        }
+        for (QComboBox* cell : {app->nameCell(0), app->privCell(0), app->nameCell(1),
+                                app->privCell(1), app->privCell(2)})
+            QVERIFY(order.contains(cell));
+        // Out of the table both ways, not round inside it.
+        app->privCell(2)->setFocus();
+        QTest::keyClick(app->privCell(2), Qt::Key_Tab);
+        QVERIFY(!app->isAncestorOf(QApplication::focusWidget()));
+        app->nameCell(0)->setFocus();
+        QTest::keyClick(app->nameCell(0), Qt::Key_Backtab, Qt::ShiftModifier);
+        QVERIFY(!app->isAncestorOf(QApplication::focusWidget()));
+
+        // Every label's letter takes the keyboard to its field.
+        for (QLabel* label : view_->findChildren<QLabel*>()) {
+            if (!label->text().contains('&'))
+                continue;
+            QVERIFY2(label->buddy(), qPrintable(label->objectName()));
+        }
+        QTest::keyClick(window, Qt::Key_H, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), find<QWidget>("hostEdit"));
+        QTest::keyClick(window, Qt::Key_B, Qt::AltModifier);
+        QCOMPARE(QApplication::focusWidget(), find<QWidget>("bandwidthSpin"));
+    }
+
+    void controlsSayWhatTheyAre() {
+        // What a screen reader says for the control: its name, or for a
+        // popup (named by its value here) the label that points at it.
+        auto name = [](QWidget* w) {
+            QAccessibleInterface* a = QAccessible::queryAccessibleInterface(w);
+            if (!a)
+                return QString();
+            if (qobject_cast<QComboBox*>(w)) {
+                const auto labels = a->relations(QAccessible::Label);
+                return labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
+            }
+            return a->text(QAccessible::Name);
+        };
+        QCOMPARE(name(find<QWidget>("hostEdit")), QString("Host URL"));
+        QCOMPARE(name(find<QWidget>("usernameEdit")), QString("User name"));
+        QCOMPARE(name(find<QWidget>("passwordEdit")), QString("Password"));
+        QCOMPARE(name(find<QWidget>("userPathEdit")), QString("Users folder on the share"));
+        QCOMPARE(name(table("libPermsTable")->privCell(1)), QString("Group's access in Library"));
+        QCOMPARE(name(table("appPermsTable")->nameCell(0)), QString("Owner in Applications"));
+        // Every control has a name of its own, on every page.
+        QSet<QString> seen;
+        for (QWidget* w : view_->findChildren<QWidget*>()) {
+            if (!(qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
+                  qobject_cast<QAbstractSpinBox*>(w) || qobject_cast<QAbstractButton*>(w)) ||
+                !w->isVisibleTo(view_) || qobject_cast<QTabWidget*>(w->parentWidget()))
+                continue;
+            // Spin boxes and combo boxes hold an editor of their own.
+            if (qobject_cast<QAbstractSpinBox*>(w->parentWidget()) ||
+                qobject_cast<QComboBox*>(w->parentWidget()))
+                continue;
+            const QString n = name(w);
+            QVERIFY2(!n.isEmpty(), qPrintable(w->objectName()));
+            QVERIFY2(!seen.contains(n) || w->objectName().startsWith("keep") ||
+                         w->objectName().startsWith("set"),
+                     qPrintable(n));
+            seen << n;
+        }
+        QVERIFY(find<QCheckBox>("keepLibSyncedCheck")->toolTip().contains("deleted"));
+        QVERIFY(!find<QPushButton>("redownloadButton")->toolTip().isEmpty());
+    }
+
+    void platformWordsAndAlertIcons() {
+        // Nothing that does nothing here; the update choices say what they do.
+        QVERIFY(!find<QCheckBox>("susRepairCheck")->isVisibleTo(view_));
+        QVERIFY(!find<QLineEdit>("susServerEdit")->isVisibleTo(view_));
+        QComboBox* sus = find<QComboBox>("susModeCombo");
+        QCOMPARE(sus->count(), 2);
+        QVERIFY(sus->itemText(1).contains("apt"));
+        pane_->store().setValue("vynd_sus_mode", 2);
+        QCOMPARE(sus->currentIndex(), 1);
+
+        unlock();
+        fs::create_directories("/tmp/new-share");
+        pane_->store().setValue("vynd_host", "file:///tmp/new-share");
+        pane_->setupShare();
+        QMessageBox* box = lastAlert(view_);
+        QVERIFY(box);
+        QCOMPARE(box->text(), QString("Setup successful"));
+        QCOMPARE(box->icon(), QMessageBox::Information);
+        box->close();
+        pane_->store().setValue("vynd_host", "smb:///no-host");
+        pane_->setupShare();
+        QTRY_COMPARE(lastAlert(view_)->text(), QString("Invalid host path"));
+        QCOMPARE(lastAlert(view_)->icon(), QMessageBox::Warning);
+    }
+
+    void volumeIconAtTheScreensScale() {
+        auto* icon = find<QLabel>("volumeIcon");
+        const qreal ratio = icon->devicePixelRatioF();
+        QCOMPARE(icon->pixmap().devicePixelRatio(), ratio);
+        QCOMPARE(icon->pixmap().size(), (icon->minimumSize() * ratio));
+    }
+
+    void volumeIconTakesOnlyPictureFiles() {
+        unlock();
+        auto* icon = find<QLabel>("volumeIcon");
+        const QImage before = icon->pixmap().toImage();
+        // As a drag does it: the drop comes only after an accepted entry.
+        auto drop = [icon](const QString& path) {
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(path)});
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QCoreApplication::sendEvent(icon, &enter);
+            QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                             Qt::NoModifier);
+            QCoreApplication::sendEvent(icon, &event);
+        };
+        // A FIFO dropped by mistake is refused at once, not read for ever.
+        const QString fifo = dir_->filePath("picture.png");
+        QCOMPARE(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+        drop(fifo);
+        QCOMPARE(icon->pixmap().toImage(), before);
+        QImage red(64, 64, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(dir_->filePath("red.png")));
+        drop(dir_->filePath("red.png"));
+        QCOMPARE(icon->pixmap().toImage().pixelColor(20, 20), QColor(Qt::red));
     }
 
     void hostDrivesThePaneLifeCycle() {

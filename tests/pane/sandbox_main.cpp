@@ -60,9 +60,11 @@ int main(int argc, char** argv) {
     box.setEtcFile("group", kGroup);
 
     std::vector<std::string> cmd = {"/usr/bin/env"};
-    // The sandbox starts with an empty environment; carry Qt's platform over.
-    if (const char* qpa = std::getenv("QT_QPA_PLATFORM"))
-        cmd.push_back(std::string("QT_QPA_PLATFORM=") + qpa);
+    // The sandbox starts with an empty environment; carry Qt's platform and
+    // scale over.
+    for (const char* name : {"QT_QPA_PLATFORM", "QT_SCALE_FACTOR"})
+        if (const char* value = std::getenv(name))
+            cmd.push_back(std::string(name) + "=" + value);
     cmd.push_back(binary);
     cmd.push_back(argv[2]);
     vynd::test::Sandbox::Options options;
