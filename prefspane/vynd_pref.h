@@ -98,6 +98,8 @@ class vyndPref : public QObject, public PreferencePane {
     // Privileged calls.
     [[nodiscard]] int executeLaunchCtl(const char* mode, const char* value = nullptr);
     void executeVynd(const char* option);
+    // Reaps the daemon runs started by executeVynd and shows a refused one.
+    void watchRuns();
     void runAlert(const QString& title, const QString& message);
 
     // Settings bridge and schedule.
@@ -158,6 +160,9 @@ class vyndPref : public QObject, public PreferencePane {
     LogFollower log_{kPaneLogPath};
     QTimer logTimer_;
     QString logText_;
+    // Runs of the daemon started here and not yet reaped.
+    std::vector<pid_t> runs_;
+    QTimer runWatch_;
     struct ScrollPosition {
         int horizontal = 0;
         int vertical = 0;

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "pane_loader.h"
 #include "permissions_table.h"
@@ -80,6 +81,23 @@ plist_t jobAtTime(int hour, int minute) {
     plist_dict_set_item(cal, "Minute", plist_new_uint(minute));
     plist_dict_set_item(d, "StartCalendarInterval", cal);
     return d;
+}
+
+// Whether a child of this process is still there, running or not yet reaped.
+bool hasChildren() {
+    std::string me = std::to_string(getpid());
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::string stat = slurp((entry.path() / "stat").string());
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string state, ppid;
+        fields >> state >> ppid;
+        if (ppid == me)
+            return true;
+    }
+    return false;
 }
 
 QMessageBox* lastAlert(QWidget* view) {
@@ -300,6 +318,34 @@ class PaneTest : public QObject {
         pane_->redownload();
         QTRY_COMPARE_WITH_TIMEOUT(lines(kVyndCalls).size(), 2, 3000);
         QCOMPARE(lines(kVyndCalls)[1], QString("-ci"));
+    }
+
+    void installNowShowsWhatStopsTheRun() {
+        unlock();
+        // The run is the pane's own child (pkexec serves no orphan) and is
+        // reaped while the window goes on.
+        pane_->download();
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists("/run/vynd.parent"), 3000);
+        QCOMPARE(slurp("/run/vynd.parent"), std::to_string(getpid()) + "\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!hasChildren(), 3000);
+        QVERIFY(!lastAlert(view_));
+        // A refusal by pkexec is shown; the run's own failures are the log's.
+        spit("/run/vynd.status", "126\n");
+        pane_->download();
+        QTRY_VERIFY_WITH_TIMEOUT(lastAlert(view_), 3000);
+        QCOMPARE(lastAlert(view_)->text(), QString("Error running vynd"));
+        QCOMPARE(informativeText(lastAlert(view_)), QString("Error: 126"));
+        delete lastAlert(view_);
+        spit("/run/vynd.status", "255\n");
+        pane_->download();
+        QTRY_VERIFY_WITH_TIMEOUT(!hasChildren(), 3000);
+        QTest::qWait(300);
+        QVERIFY(!lastAlert(view_));
+        // A daemon that cannot be started at all.
+        chmod(kVyndPath, 0644);
+        pane_->download();
+        QVERIFY(lastAlert(view_));
+        QCOMPARE(informativeText(lastAlert(view_)), QString("Error: -1"));
     }
 
     void loadAndSaveGoByThePrefix() {
