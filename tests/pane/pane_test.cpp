@@ -86,8 +86,12 @@ plist_t jobAtTime(int hour, int minute) {
 // Whether a child of this process is still there, running or not yet reaped.
 bool hasChildren() {
     std::string me = std::to_string(getpid());
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::string stat = slurp((entry.path() / "stat").string());
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string stat = slurp((it->path() / "stat").string());
         size_t close = stat.rfind(')');
         if (close == std::string::npos)
             continue;
