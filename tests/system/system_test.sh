@@ -56,10 +56,10 @@ grep -E '^[EW]: ' "$work/lintian.log" || true
 # --- The bookworm tree, cached ------------------------------------------------------------
 key=$(printf '%s\n' "${tree_packages[@]}" | sha256sum | cut -c1-12)
 tarball=$work/bookworm-$key.tar
-if [ ! -s "$tarball" ]; then
+if [ ! -f "$tarball" ] || [ ! -s "$tarball" ]; then
     say "making a minimal bookworm tree (cached in $tarball)"
-    rm -f "$work"/bookworm-*.tar
-    mmdebstrap --variant=minbase --skip=cleanup/apt/lists \
+    rm -rf "$work"/bookworm-*.tar "$tarball.part"
+    mmdebstrap --variant=minbase --format=tar --skip=cleanup/apt/lists \
         --include="$(IFS=,; echo "${tree_packages[*]}")" \
         bookworm "$tarball.part" http://deb.debian.org/debian >"$work/mmdebstrap.log" 2>&1 ||
         { tail -20 "$work/mmdebstrap.log"; die "mmdebstrap failed"; }
@@ -72,6 +72,11 @@ leader=
 
 cleanup() {
     set +e
+    if [ -n "$leader" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
+        # Kept for reading after a failure.
+        in_ct journalctl -b --no-pager >"$work/journal.log" 2>&1
+        cp "$root/var/log/vynd.log" "$work/vynd.log" 2>/dev/null
+    fi
     if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
         [ -n "$leader" ] && in_ct systemctl poweroff --no-block >/dev/null 2>&1
         for _ in $(seq 60); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.5; done
@@ -110,20 +115,19 @@ END
 # --- Booting -------------------------------------------------------------------------------
 say "booting the tree with systemd-nspawn"
 # Without a systemd on this machine nothing can register the container or make it a scope:
-# --register=no and --keep-unit keep nspawn from asking for either.
+# --register=no and --keep-unit keep nspawn from asking for either. Root of a real system
+# may lock memory, as sshfs does for the share's password; nspawn withholds that by default.
 nspawn_args=(-D "$root" --boot --machine="$machine" --register=no --keep-unit
-    --console=read-only --bind=/dev/fuse)
+    --console=read-only --bind=/dev/fuse --capability=CAP_IPC_LOCK)
 systemd-nspawn "${nspawn_args[@]}" >"$work/console.log" 2>&1 </dev/null &
 nspawn_pid=$!
 
-# The container's init: the process whose root is the tree and which is 1 in its own
-# namespace.
+# The container's init: nspawn's child that is 1 in its own namespace.
 find_leader() {
     local p
-    for p in /proc/[0-9]*; do
-        [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] || continue
-        [ "$(awk '/^NSpid:/ {print $NF}' "$p/status" 2>/dev/null)" = 1 ] || continue
-        basename "$p"
+    for p in $(pgrep -P "$nspawn_pid"); do
+        [ "$(awk '/^NSpid:/ {print $NF}' "/proc/$p/status" 2>/dev/null)" = 1 ] || continue
+        echo "$p"
         return 0
     done
     return 1
@@ -139,7 +143,7 @@ if [ -z "$leader" ]; then
 fi
 
 in_ct() {
-    nsenter --target "$leader" --mount --uts --ipc --net --pid --root --wd=/ \
+    nsenter --target "$leader" --mount --uts --ipc --net --pid --root --wd \
         env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"
 }
 as_admin() {
@@ -178,5 +182,6 @@ service_runs() { in_ct journalctl -b -u vynd.service -o cat --no-pager | grep -c
 
 source "$here/system_checks.sh"
 
+[ "$failures" = 0 ] || say "the container's journal and vynd.log are in $work"
 say "finished in $((SECONDS - started)) s with $failures failure(s)"
 [ "$failures" = 0 ]
