@@ -144,6 +144,8 @@ int job_unload() {
     return systemctl({"disable", "--now", "--quiet", kTimer});
 }
 
+namespace {
+
 // Writes a drop-in atomically, making its folder (and the folders above it,
 // which /run may lack) as needed.
 bool write_drop_in(const char* folder, const char* path, const std::string& text) {
@@ -160,6 +162,8 @@ bool write_drop_in(const char* folder, const char* path, const std::string& text
     }
     return true;
 }
+
+}  // namespace
 
 int job_load(const std::string& job_file, RandomDelay random_delay) {
     auto job = read_property_list_dictionary(job_file);
