@@ -173,3 +173,24 @@ check "... removing the job file, the timer's schedule, the log and its rule" \
         /var/log/vynd.log /var/log/vynd.log.1 /etc/logrotate.d/vynd; do
         [ ! -e "$1$f" ] || { echo "   $f is left"; exit 1; }; done' _ "$root"
 check "... and dpkg forgets it" bash -c '! in_ct dpkg-query -W vynd >/dev/null 2>&1'
+
+say "an upgrade from a package that still owned the job file as a conffile"
+old=$work/old
+rm -rf "$old"
+mkdir -p "$old"
+dpkg-deb -R "$deb" "$old/tree"
+sed -i 's/^Version: .*/Version: 0.0.9/' "$old/tree/DEBIAN/control"
+install -D -m 0644 "$old/tree/usr/share/vynd/com.quenderlyn.vynd.plist" "$old/tree$job"
+echo "$job" >>"$old/tree/DEBIAN/conffiles"
+(cd "$old/tree" && find . -type f ! -path './DEBIAN/*' -printf '%P\0' | sort -z |
+    xargs -0 md5sum >DEBIAN/md5sums)
+dpkg-deb --root-owner-group -b "$old/tree" "$root/root/vynd-old.deb" >/dev/null
+in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /root/vynd-old.deb </dev/null \
+    >"$work/apt-old.log" 2>&1
+ctl t 900 >/dev/null
+check "apt upgrades it non-interactively" \
+    in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/$(basename "$deb")" \
+    </dev/null >"$work/apt-from-old.log" 2>&1
+check "... keeping the administrator's schedule" plist_is $job StartInterval 900
+in_ct env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vynd </dev/null >/dev/null 2>&1
+check "... which purging removes" bash -c '[ ! -e "$1'$job'" ]' _ "$root"
