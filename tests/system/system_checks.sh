@@ -152,8 +152,7 @@ ctl t 7200 >/dev/null
 ctl 1 >/dev/null
 runs_before=$(service_finished)
 check "apt installs the upgrade non-interactively" \
-    in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /root/vynd-upgrade.deb \
-    </dev/null >"$work/apt-upgrade.log" 2>&1
+    logged "$work/apt-upgrade.log" in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /root/vynd-upgrade.deb
 check "... leaving the package installed" \
     bash -c '[ "$(in_ct dpkg-query -W -f="\${Status} \${Version}" vynd)" = "install ok installed 0.1.0+systest1" ]'
 check "... and the administrator's schedule" plist_is $job StartInterval 7200
@@ -162,12 +161,12 @@ check "... without starting a run" bash -c '[ "$(service_finished)" = "$1" ]' _ 
 
 say "remove and purge"
 check "apt removes the package" \
-    in_ct env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q vynd </dev/null >"$work/apt-remove.log" 2>&1
+    logged "$work/apt-remove.log" in_ct env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q vynd
 check "... stopping the timer" bash -c '! in_ct systemctl -q is-active vynd.timer'
 check "... and the programs" bash -c '[ ! -e "$1/Library/Application Support/Quenderlyn/vynd" ]' _ "$root"
 check "... keeping the job file and the log" bash -c '[ -f "$1'$job'" ] && [ -f "$1/var/log/vynd.log" ]' _ "$root"
 check "apt purges the package" \
-    in_ct env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vynd </dev/null >"$work/apt-purge.log" 2>&1
+    logged "$work/apt-purge.log" in_ct env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vynd
 check "... removing the job file, the timer's schedule, the log and its rule" \
     bash -c 'for f in "'$job'" /etc/systemd/system/vynd.timer.d /run/systemd/system/vynd.timer.d \
         /var/log/vynd.log /var/log/vynd.log.1 /etc/logrotate.d/vynd; do
@@ -189,8 +188,7 @@ in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q /root/vynd-old.de
     >"$work/apt-old.log" 2>&1
 ctl t 900 >/dev/null
 check "apt upgrades it non-interactively" \
-    in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/$(basename "$deb")" \
-    </dev/null >"$work/apt-from-old.log" 2>&1
+    logged "$work/apt-from-old.log" in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/$(basename "$deb")"
 check "... keeping the administrator's schedule" plist_is $job StartInterval 900
 in_ct env DEBIAN_FRONTEND=noninteractive apt-get purge -y -q vynd </dev/null >/dev/null 2>&1
 check "... which purging removes" bash -c '[ ! -e "$1'$job'" ]' _ "$root"

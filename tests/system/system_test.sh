@@ -30,6 +30,8 @@ check() {  # check WHAT COMMAND...: one line per check, the test goes on after a
         failures=$((failures + 1))
     fi
 }
+# logged LOG COMMAND...: the command's output goes to LOG, without a terminal to ask on.
+logged() { local log=$1; shift; "$@" >"$log" 2>&1 </dev/null; }
 die() { printf 'FAIL %s\n' "$*" >&2; exit 1; }
 
 for tool in mmdebstrap systemd-nspawn nsenter lintian dpkg-deb; do
@@ -167,9 +169,9 @@ esac
 say "installing the package"
 in_ct useradd -m -G sudo -s /bin/bash admin
 check "apt install ./vynd_*.deb" \
-    in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "/root/$(basename "$deb")" \
-    >"$work/apt-install.log" 2>&1
-tail -3 "$work/apt-install.log"
+    logged "$work/apt-install.log" in_ct env DEBIAN_FRONTEND=noninteractive \
+    sh -c 'cd /root && apt install -y ./vynd_*.deb' 
+tail -2 "$work/apt-install.log"
 
 ctl() { in_ct "/Library/Application Support/Quenderlyn/vyndctl" "$@"; }
 ctl_is() {  # ctl_is REPLY ARGS...
