@@ -3,13 +3,13 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <vector>
 
 #include "property_list.h"
@@ -31,9 +31,12 @@ const char kDropIn[] = "/etc/systemd/system/vynd.timer.d/schedule.conf";
 // A job run every few seconds must not wait long after boot either; any
 // other runs soon after boot, as a computer that was off has missed runs.
 const int64_t kLongestBootDelay = 300;
+const int64_t kDay = 24 * 60 * 60;
+const int64_t kLongestRandomDelay = 600;
+// Lasts until the next reboot, and sorts after kDropIn so that it overrides it.
+const char kRuntimeDropInDir[] = "/run/systemd/system/vynd.timer.d";
+const char kRuntimeDropIn[] = "/run/systemd/system/vynd.timer.d/since-load.conf";
 
-// The caller's standard output carries only its reply, so the service
-// manager's output goes to /dev/null.
 // The caller's output is its reply: failures are noted in the system log only.
 void note(const std::string& message) {
     syslog(LOG_NOTICE, "%s", message.c_str());
@@ -84,20 +87,24 @@ std::optional<std::string> on_calendar(plist_t entry) {
 
 }  // namespace
 
-std::optional<std::string> timer_schedule(plist_t job) {
+std::optional<TimerSchedule> timer_schedule(plist_t job, RandomDelay random_delay) {
     if (!job || plist_get_node_type(job) != PLIST_DICT)
         return std::nullopt;
-    // Empty assignments first: they drop the packaged unit's own schedule.
-    std::string out = "[Timer]\nOnBootSec=\nOnUnitActiveSec=\nOnCalendar=\n";
-    bool any = false;
+    // Empty assignments first: they drop the timers set before, the packaged
+    // unit's own or the boot file's.
+    const std::string resets = "[Timer]\nOnBootSec=\nOnUnitActiveSec=\nOnCalendar=\n";
+    std::string boot_runs, load_runs, calendar_runs;
+    int64_t period = kDay;
     if (plist_dict_get_item(job, "StartInterval")) {
         auto seconds = plist_dict_int(job, "StartInterval");
         // Zero would start the job again the moment it ends.
         if (!seconds || *seconds <= 0)
             return std::nullopt;
-        out += "OnBootSec=" + std::to_string(std::min(*seconds, kLongestBootDelay)) + "s\n";
-        out += "OnUnitActiveSec=" + std::to_string(*seconds) + "s\n";
-        any = true;
+        std::string every = "OnUnitActiveSec=" + std::to_string(*seconds) + "s\n";
+        boot_runs = "OnBootSec=" + std::to_string(std::min(*seconds, kLongestBootDelay)) + "s\n" +
+                    every;
+        load_runs = "OnActiveSec=" + std::to_string(*seconds) + "s\n" + every;
+        period = std::min(period, *seconds);
     }
     if (plist_t calendar = plist_dict_get_item(job, "StartCalendarInterval")) {
         std::vector<plist_t> entries;
@@ -111,13 +118,19 @@ std::optional<std::string> timer_schedule(plist_t job) {
             auto line = on_calendar(entry);
             if (!line)
                 return std::nullopt;
-            out += *line;
-            any = true;
+            calendar_runs += *line;
         }
     }
-    if (!any)
+    if (boot_runs.empty() && calendar_runs.empty())
         return std::nullopt;
-    return out;
+    int64_t delay = random_delay && *random_delay >= 0 ? *random_delay
+                                                       : std::min(period / 10, kLongestRandomDelay);
+    TimerSchedule schedule;
+    schedule.at_boot = resets + boot_runs + calendar_runs +
+                       "RandomizedDelaySec=" + std::to_string(delay) + "s\n";
+    if (!load_runs.empty())
+        schedule.since_load = resets + load_runs + calendar_runs;
+    return schedule;
 }
 
 int job_list() {
@@ -131,26 +144,48 @@ int job_unload() {
     return systemctl({"disable", "--now", "--quiet", kTimer});
 }
 
-int job_load(const std::string& job_file) {
+namespace {
+
+// Writes a drop-in atomically, making its folder (and the folders above it,
+// which /run may lack) as needed.
+bool write_drop_in(const char* folder, const char* path, const std::string& text) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        note(std::string("cannot create ") + folder + ": " + ec.message());
+        return false;
+    }
+    std::string err;
+    if (!write_file_atomically(path, text, &err, 0644)) {
+        note(err);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int job_load(const std::string& job_file, RandomDelay random_delay) {
     auto job = read_property_list_dictionary(job_file);
     if (!job) {
         note("cannot read the job file " + job_file);
         return 1;
     }
-    auto schedule = timer_schedule(job->get());
+    auto schedule = timer_schedule(job->get(), random_delay);
     if (!schedule) {
         note("the job file " + job_file + " holds no schedule the timer can keep");
         return 1;
     }
-    std::string text = "# Written by vyndctl from " + job_file +
-                       " when the job is loaded; edit the job file, not this file.\n" + *schedule;
-    std::string err;
-    if (mkdir(kDropInDir, 0755) != 0 && errno != EEXIST) {
-        note(std::string("cannot create ") + kDropInDir);
+    std::string banner = "# Written by vyndctl from " + job_file +
+                         " when the job is loaded; edit the job file, not this file.\n";
+    if (!write_drop_in(kDropInDir, kDropIn, banner + schedule->at_boot))
         return 1;
-    }
-    if (!write_file_atomically(kDropIn, text, &err, 0644)) {
-        note(err);
+    if (schedule->since_load.empty()) {
+        if (unlink(kRuntimeDropIn) != 0 && errno != ENOENT) {
+            note(std::string("cannot remove ") + kRuntimeDropIn);
+            return 1;
+        }
+    } else if (!write_drop_in(kRuntimeDropInDir, kRuntimeDropIn, banner + schedule->since_load)) {
         return 1;
     }
     if (int status = systemctl({"daemon-reload"}); status != 0)

@@ -1,6 +1,8 @@
 // Running a program as root: through pkexec (polkit), or directly when we already are root.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,9 +20,22 @@ namespace vynd {
 [[nodiscard]] std::optional<std::string> run_privileged_first_line(
     const std::vector<std::string>& argv, std::size_t max_line = 31);
 
-// Starts argv with root rights without waiting for it; the child is not
-// left behind as a zombie. False when it could not be started.
-[[nodiscard]] bool start_privileged(const std::vector<std::string>& argv);
+// Starts argv with root rights without waiting for it, as a child of this
+// process in a session of its own: pkexec serves only a caller whose parent
+// is still there. No value when it could not be started. The caller reaps
+// the child with `reap_privileged`.
+[[nodiscard]] std::optional<pid_t> start_privileged(const std::vector<std::string>& argv);
+
+// Reaps a child of `start_privileged` without waiting for it: no value while
+// it runs, then its exit status (128 plus the signal that ended it).
+[[nodiscard]] std::optional<int> reap_privileged(pid_t pid);
+
+// pkexec's own exit statuses: the administrator was not authorized or
+// dismissed the dialog (126), or authentication failed or pkexec refused to
+// run the program (127). The programs the pane runs never end with these.
+[[nodiscard]] inline bool privileged_start_refused(int status) {
+    return status == 126 || status == 127;
+}
 
 // Asks polkit whether this process may run the given action, letting the
 // authentication agent ask the administrator for a password. True when

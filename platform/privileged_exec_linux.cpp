@@ -26,12 +26,6 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
-void reap(pid_t pid) {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-}
-
 }  // namespace
 
 std::vector<std::string> privileged_argv(const std::vector<std::string>& argv) {
@@ -60,42 +54,40 @@ std::optional<std::string> run_privileged_first_line(const std::vector<std::stri
     return first;
 }
 
-bool start_privileged(const std::vector<std::string>& argv) {
+std::optional<pid_t> start_privileged(const std::vector<std::string>& argv) {
     std::vector<std::string> full = privileged_argv(argv);
     if (full.empty() || access(full[0].c_str(), X_OK) != 0)
-        return false;
-    // A middle child starts the program and leaves at once, so the program is
-    // adopted by init and reaped there; the caller never waits for it.
-    int ready[2];
-    if (pipe2(ready, O_CLOEXEC) != 0)
-        return false;
-    pid_t middle = fork();
-    if (middle < 0) {
-        close(ready[0]);
-        close(ready[1]);
-        return false;
+        return std::nullopt;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    // A session of its own: a run must not end with the terminal or the
+    // signals of the window that started it.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    pid_t pid = 0;
+    std::vector<char*> args = c_argv(full);
+    int rc = posix_spawn(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return std::nullopt;
+    return pid;
+}
+
+std::optional<int> reap_privileged(pid_t pid) {
+    int status = 0;
+    pid_t done;
+    while ((done = waitpid(pid, &status, WNOHANG)) < 0 && errno == EINTR) {
     }
-    if (middle == 0) {
-        close(ready[0]);
-        setsid();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        pid_t pid;
-        std::vector<char*> args = c_argv(full);
-        int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-        char ok = rc == 0 ? 1 : 0;
-        (void)!write(ready[1], &ok, 1);
-        _exit(0);
-    }
-    close(ready[1]);
-    char ok = 0;
-    ssize_t n;
-    while ((n = read(ready[0], &ok, 1)) < 0 && errno == EINTR) {
-    }
-    close(ready[0]);
-    reap(middle);
-    return n == 1 && ok == 1;
+    if (done == 0)
+        return std::nullopt;
+    if (done < 0)  // not our child, or reaped already
+        return -1;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
 bool obtain_authorization(const std::string& action_id) {

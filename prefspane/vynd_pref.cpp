@@ -85,6 +85,9 @@ vyndPref::vyndPref(QSettings* settings, QObject* parent)
     logTimer_.setObjectName("logTimer");
     logTimer_.setInterval(1000);
     connect(&logTimer_, &QTimer::timeout, this, &vyndPref::update);
+    // Also while the pane is not shown: a run outlives the pane's visits.
+    runWatch_.setInterval(250);
+    connect(&runWatch_, &QTimer::timeout, this, &vyndPref::watchRuns);
 }
 
 vyndPref::~vyndPref() {
@@ -276,7 +279,30 @@ int vyndPref::executeLaunchCtl(const char* mode, const char* value) {
 void vyndPref::executeVynd(const char* option) {
     if (!authorization_)
         return;
-    (void)start_privileged({kVyndPath, option});
+    std::optional<pid_t> pid = start_privileged({kVyndPath, option});
+    if (!pid) {
+        runAlert(tr("Error running vynd"), QString("Error: %1").arg(-1));
+        return;
+    }
+    runs_.push_back(*pid);
+    runWatch_.start();
+}
+
+void vyndPref::watchRuns() {
+    for (auto it = runs_.begin(); it != runs_.end();) {
+        std::optional<int> status = reap_privileged(*it);
+        if (!status) {
+            ++it;
+            continue;
+        }
+        it = runs_.erase(it);
+        // The run's own outcome is in the log; only pkexec refusing to start
+        // it is the pane's to tell.
+        if (privileged_start_refused(*status))
+            runAlert(tr("Error running vynd"), QString("Error: %1").arg(*status));
+    }
+    if (runs_.empty())
+        runWatch_.stop();
 }
 
 void vyndPref::runAlert(const QString& title, const QString& message, AlertStyle style) {

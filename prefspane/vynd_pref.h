@@ -105,6 +105,8 @@ class vyndPref : public QObject, public PreferencePane {
     // Privileged calls.
     [[nodiscard]] int executeLaunchCtl(const char* mode, const char* value = nullptr);
     void executeVynd(const char* option);
+    // Reaps the daemon runs started by executeVynd and shows a refused one.
+    void watchRuns();
     // Failures are warnings; an outcome the user asked for is information.
     enum class AlertStyle { Warning, Information };
     void runAlert(const QString& title, const QString& message,
@@ -185,6 +187,9 @@ class vyndPref : public QObject, public PreferencePane {
     QString logText_;
     int logLines_ = 0;         // line ends in logText_
     bool logPartial_ = false;  // logText_ leaves out the start of the file
+    // Runs of the daemon started here and not yet reaped.
+    std::vector<pid_t> runs_;
+    QTimer runWatch_;
     struct ScrollPosition {
         int horizontal = 0;
         int vertical = 0;

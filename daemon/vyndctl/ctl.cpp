@@ -11,6 +11,7 @@
 #include "ctl_log.h"
 #include "global_prefs.h"
 #include "job_control.h"
+#include "random_delay.h"
 #include "reply.h"
 #include "reschedule.h"
 
@@ -83,7 +84,7 @@ int vyndctl_main(int argc, char** argv) {
             reply = reply_value(job_unload());
             break;
         case '1':
-            reply = reply_value(job_load());
+            reply = reply_value(job_load(kJobFile, random_delay_setting()));
             break;
         case '?':
             reply = reply_value(job_list());
@@ -93,7 +94,7 @@ int vyndctl_main(int argc, char** argv) {
                 print_usage();
                 return 0;
             }
-            reply = reschedule(argv[2]);
+            reply = reschedule(argv[2], kJobFile, random_delay_setting());
             break;
         case 'p':
             reply = set_global_preferences(argc, argv, requester);

@@ -45,7 +45,15 @@ void set_schedule(plist_t job, const std::string& value) {
     }
 }
 
-int reschedule(const std::string& value, const std::string& job_file) {
+int reschedule(const std::string& value, const std::string& job_file, RandomDelay random_delay) {
+    // A value the timer cannot keep would stop the job here and fail every
+    // later load: it is refused before anything changes.
+    Plist probe(plist_new_dict());
+    set_schedule(probe.get(), value);
+    if (!timer_schedule(probe.get())) {
+        ctl_log("\"" + value + "\" is no schedule the timer can keep; the job is left as it was");
+        return 1;
+    }
     bool loaded = job_list() == 0;
     int reply = 255;
     if (loaded)
@@ -58,7 +66,7 @@ int reschedule(const std::string& value, const std::string& job_file) {
             ctl_log(err);
     }
     if (loaded)
-        reply = reply_value(job_load(job_file));
+        reply = reply_value(job_load(job_file, random_delay));
     return reply;
 }
 

@@ -1,5 +1,6 @@
 // vyndsettings: the settings host that shows the vynd preference pane.
 #include <QApplication>
+#include <QDir>
 #include <QMessageBox>
 #include <QSettings>
 
@@ -12,7 +13,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Quenderlyn");
     QApplication::setApplicationName("vyndsettings");
-    QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(VYND_PANE_PATH);
+    QString path = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                            : QDir::cleanPath(QCoreApplication::applicationDirPath() + "/" +
+                                              VYND_PANE_FROM_PROGRAM);
 
     QSettings settings;
     QString err;

@@ -19,6 +19,17 @@ std::string slurp(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+struct Output {
+    int status;
+    std::string text;  // standard output and error together
+};
+Output capture(const std::vector<std::string>& argv) {
+    Output out{0, ""};
+    out.status = vynd::run_process_lines(
+        argv, [&](std::string_view line) { out.text.append(line).append("\n"); }, true);
+    return out;
+}
+
 // Installs once into a staging root shared by the tests of this file.
 class Installed : public testing::Test {
   protected:
@@ -55,9 +66,11 @@ TEST_F(Installed, ProgramsInTheSupportFolder) {
     }
 }
 
+// The job file is the administrator's once it is in place: a staged tree
+// carries only the template it is made from.
 TEST_F(Installed, JobFileStartsTheDaemonAboutHourly) {
-    auto job =
-        vynd::read_property_list_dictionary(at("/Library/LaunchDaemons/com.quenderlyn.vynd.plist"));
+    EXPECT_FALSE(fs::exists(at("/Library/LaunchDaemons")));
+    auto job = vynd::read_property_list_dictionary(at("/usr/share/vynd/com.quenderlyn.vynd.plist"));
     ASSERT_TRUE(job);
     EXPECT_EQ(vynd::plist_dict_string(job->get(), "Label"), "com.quenderlyn.vynd");
     plist_t args = plist_dict_get_item(job->get(), "ProgramArguments");
@@ -100,9 +113,25 @@ TEST_F(Installed, PolkitPolicyCoversTheThreePrivilegedPrograms) {
     EXPECT_EQ(policy.find(">yes<"), std::string::npos) << "no action may go unauthenticated";
 }
 
-TEST_F(Installed, ManualPages) {
-    for (const char* page : {"vynd.8", "vyndctl.8"})
-        EXPECT_TRUE(fs::is_regular_file(at(std::string("/usr/share/man/man8/") + page))) << page;
+TEST_F(Installed, ManualPagesAndPackageDocuments) {
+    for (const char* page : {"man8/vynd.8.gz", "man8/vyndctl.8.gz", "man1/vyndsettings.1.gz",
+                             "man1/vyndicon.1.gz"})
+        EXPECT_TRUE(fs::is_regular_file(at(std::string("/usr/share/man/") + page))) << page;
+    for (const char* doc : {"/usr/share/doc/vynd/copyright", "/usr/share/doc/vynd/changelog.gz",
+                            "/usr/share/lintian/overrides/vynd"})
+        EXPECT_TRUE(fs::is_regular_file(at(doc))) << doc;
+    std::string rotate = slurp(at("/etc/logrotate.d/vynd"));
+    EXPECT_NE(rotate.find("/var/log/vynd.log {"), std::string::npos) << rotate;
+    EXPECT_NE(rotate.find("\tcopytruncate\n"), std::string::npos) << rotate;
+}
+
+// The settings host finds the pane from where it is installed, with no argument.
+TEST_F(Installed, SettingsHostFindsItsPane) {
+    // It runs until closed: still running after a few seconds means it found its pane.
+    Output r = capture({"/usr/bin/env", "QT_QPA_PLATFORM=offscreen", "/usr/bin/timeout", "3",
+                        at("/usr/bin/vyndsettings").string()});
+    EXPECT_EQ(r.status, 124) << "vyndsettings ended by itself:\n" << r.text;
+    EXPECT_EQ(r.text.find("vyndsettings:"), std::string::npos) << r.text;
 }
 
 TEST_F(Installed, NothingElseUnderTheMirroredAreas) {
@@ -112,9 +141,7 @@ TEST_F(Installed, NothingElseUnderTheMirroredAreas) {
     for (const auto& entry : fs::recursive_directory_iterator(at("/Library")))
         library.insert("/" + fs::relative(entry.path(), root_).string());
     for (const auto& path : library) {
-        bool ours = path == "/Library/LaunchDaemons" ||
-                    path == "/Library/LaunchDaemons/com.quenderlyn.vynd.plist" ||
-                    path == "/Library/Application Support" ||
+        bool ours = path == "/Library/Application Support" ||
                     path.rfind("/Library/Application Support/Quenderlyn", 0) == 0;
         EXPECT_TRUE(ours) << path;
     }
@@ -123,7 +150,7 @@ TEST_F(Installed, NothingElseUnderTheMirroredAreas) {
 }
 
 // The Debian package carries the same files and says what it needs.
-TEST(DebianPackage, DeclaresItsDependenciesAndKeepsTheJobFile) {
+TEST(DebianPackage, DeclaresItsDependenciesAndLeavesTheJobFileToItsScripts) {
     char tmpl[] = "/tmp/vynd-package-XXXXXX";
     ASSERT_TRUE(mkdtemp(tmpl));
     fs::path out = tmpl;
@@ -140,19 +167,28 @@ TEST(DebianPackage, DeclaresItsDependenciesAndKeepsTheJobFile) {
     ASSERT_EQ(vynd::run_process({"/usr/bin/dpkg-deb", "--control", deb.string(), control.string()}),
               0);
     std::string fields = slurp(control / "control");
-    for (const char* needed : {"rsync", "libplist3", "systemd", "pkexec"})
+    for (const char* needed : {"rsync, ", "libplist3", "systemd, ", "pkexec"})
         EXPECT_NE(fields.find(needed), std::string::npos) << needed << " in\n" << fields;
-    // Upgrades must not undo the schedule the administrator chose.
-    EXPECT_EQ(slurp(control / "conffiles"), "/Library/LaunchDaemons/com.quenderlyn.vynd.plist\n");
+    EXPECT_EQ(fields.find("policykit-1"), std::string::npos) << fields;
+    // vyndctl rewrites the job file, so it is no conffile (an upgrade would
+    // stop at a prompt): postinst makes it from the template when absent.
+    EXPECT_EQ(slurp(control / "conffiles"), "/etc/logrotate.d/vynd\n");
+    std::string postinst = slurp(control / "postinst");
+    EXPECT_NE(postinst.find("[ ! -e \"$job\" ]"), std::string::npos) << postinst;
+    EXPECT_NE(slurp(control / "postrm").find("rm -f /var/log/vynd.log"), std::string::npos);
     fs::path tree = out / "tree";
     ASSERT_EQ(vynd::run_process({"/usr/bin/dpkg-deb", "--extract", deb.string(), tree.string()}),
               0);
     for (const char* path :
          {"Library/Application Support/Quenderlyn/vynd",
-          "Library/Application Support/Quenderlyn/vyndctl",
-          "Library/LaunchDaemons/com.quenderlyn.vynd.plist", "usr/lib/systemd/system/vynd.timer",
+          "Library/Application Support/Quenderlyn/vyndctl", "usr/share/vynd/com.quenderlyn.vynd.plist",
+          "usr/lib/systemd/system/vynd.timer", "usr/lib/vynd/vyndPref.so",
           "usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"})
         EXPECT_TRUE(fs::exists(tree / path)) << path;
+    EXPECT_FALSE(fs::exists(tree / "Library/LaunchDaemons"));
+    // Stripped: no symbol table left in what root runs.
+    Output r = capture({"/usr/bin/file", (tree / "Library/Application Support/Quenderlyn/vynd").string()});
+    EXPECT_NE(r.text.find(", stripped"), std::string::npos) << r.text;
     std::error_code ignored;
     fs::remove_all(out, ignored);
 }

@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "pane_loader.h"
 #include "permissions_table.h"
@@ -150,6 +151,27 @@ QString layoutFault(QWidget* window) {
                 return QString("%1 overlaps %2").arg(a->objectName(), b->objectName());
         }
     return QString();
+}
+
+// Whether a child of this process is still there, running or not yet reaped.
+bool hasChildren() {
+    std::string me = std::to_string(getpid());
+    std::error_code ec;
+    for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string stat = slurp((it->path() / "stat").string());
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string state, ppid;
+        fields >> state >> ppid;
+        if (ppid == me)
+            return true;
+    }
+    return false;
 }
 
 QMessageBox* lastAlert(QWidget* view) {
@@ -377,6 +399,34 @@ class PaneTest : public QObject {
         pane_->redownload();
         QTRY_COMPARE_WITH_TIMEOUT(lines(kVyndCalls).size(), 2, 3000);
         QCOMPARE(lines(kVyndCalls)[1], QString("-ci"));
+    }
+
+    void installNowShowsWhatStopsTheRun() {
+        unlock();
+        // The run is the pane's own child (pkexec serves no orphan) and is
+        // reaped while the window goes on.
+        pane_->download();
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists("/run/vynd.parent"), 3000);
+        QCOMPARE(slurp("/run/vynd.parent"), std::to_string(getpid()) + "\n");
+        QTRY_VERIFY_WITH_TIMEOUT(!hasChildren(), 3000);
+        QVERIFY(!lastAlert(view_));
+        // A refusal by pkexec is shown; the run's own failures are the log's.
+        spit("/run/vynd.status", "126\n");
+        pane_->download();
+        QTRY_VERIFY_WITH_TIMEOUT(lastAlert(view_), 3000);
+        QCOMPARE(lastAlert(view_)->text(), QString("Error running vynd"));
+        QCOMPARE(informativeText(lastAlert(view_)), QString("Error: 126"));
+        delete lastAlert(view_);
+        spit("/run/vynd.status", "255\n");
+        pane_->download();
+        QTRY_VERIFY_WITH_TIMEOUT(!hasChildren(), 3000);
+        QTest::qWait(300);
+        QVERIFY(!lastAlert(view_));
+        // A daemon that cannot be started at all.
+        chmod(kVyndPath, 0644);
+        pane_->download();
+        QVERIFY(lastAlert(view_));
+        QCOMPARE(informativeText(lastAlert(view_)), QString("Error: -1"));
     }
 
     void loadAndSaveGoByThePrefix() {

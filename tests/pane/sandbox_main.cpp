@@ -20,9 +20,13 @@ if [ -f /run/vyndctl.reply ]; then cat /run/vyndctl.reply; else echo 0; fi
 exit 0
 )";
 
-const char kVyndStandIn[] = R"(#!/bin/sh
+// Records each call and who started it, and ends with the status a test has
+// put in /run/vynd.status (else 0).
+const char kVyndStandIn[] = R"sh(#!/bin/sh
 echo "$*" >>/run/vynd.calls
-)";
+echo "$PPID" >/run/vynd.parent
+exit "$(cat /run/vynd.status 2>/dev/null || echo 0)"
+)sh";
 
 const char kPasswd[] =
     "root:x:0:0:root:/root:/bin/sh\n"

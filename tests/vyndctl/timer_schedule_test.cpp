@@ -18,33 +18,55 @@ vynd::Plist job(const std::string& body) {
 
 const std::string kResets = "[Timer]\nOnBootSec=\nOnUnitActiveSec=\nOnCalendar=\n";
 
+std::string atBoot(const std::string& body, vynd::RandomDelay delay = {}) {
+    auto schedule = vynd::timer_schedule(job(body).get(), delay);
+    return schedule ? schedule->at_boot : "(none)";
+}
+std::string sinceLoad(const std::string& body) {
+    auto schedule = vynd::timer_schedule(job(body).get());
+    return schedule ? schedule->since_load : "(none)";
+}
+
+const std::string kHourly = "<key>StartInterval</key><integer>3600</integer>";
+const std::string kDaily =
+    "<key>StartCalendarInterval</key><dict><key>Hour</key><integer>7</integer><key>Minute</key>"
+    "<integer>5</integer></dict>";
+
 }  // namespace
 
-TEST(TimerSchedule, IntervalRunsAfterEachRunAndSoonAfterBoot) {
-    EXPECT_EQ(vynd::timer_schedule(job("<key>StartInterval</key><integer>3600</integer>").get()),
-              kResets + "OnBootSec=300s\nOnUnitActiveSec=3600s\n");
-    EXPECT_EQ(vynd::timer_schedule(job("<key>StartInterval</key><integer>57</integer>").get()),
-              kResets + "OnBootSec=57s\nOnUnitActiveSec=57s\n");
+TEST(TimerSchedule, IntervalRunsSoonAfterBootButOneIntervalAfterLoading) {
+    EXPECT_EQ(atBoot(kHourly), kResets + "OnBootSec=300s\nOnUnitActiveSec=3600s\n"
+                                         "RandomizedDelaySec=360s\n");
+    // Loaded long after boot, a boot delay would already be over.
+    EXPECT_EQ(sinceLoad(kHourly), kResets + "OnActiveSec=3600s\nOnUnitActiveSec=3600s\n");
+    EXPECT_EQ(atBoot("<key>StartInterval</key><integer>57</integer>"),
+              kResets + "OnBootSec=57s\nOnUnitActiveSec=57s\nRandomizedDelaySec=5s\n");
 }
 
 TEST(TimerSchedule, CalendarRunsDailyAtThatTime) {
-    EXPECT_EQ(vynd::timer_schedule(job("<key>StartCalendarInterval</key><dict><key>Hour</key>"
-                                       "<integer>7</integer><key>Minute</key><integer>5</integer>"
-                                       "</dict>")
-                                       .get()),
-              kResets + "OnCalendar=*-*-* 07:05:00\n");
+    EXPECT_EQ(atBoot(kDaily), kResets + "OnCalendar=*-*-* 07:05:00\nRandomizedDelaySec=600s\n");
+    EXPECT_EQ(sinceLoad(kDaily), "");
     // A key left out matches every value, as launchd reads it.
-    EXPECT_EQ(vynd::timer_schedule(job("<key>StartCalendarInterval</key><dict><key>Minute</key>"
-                                       "<integer>30</integer></dict>")
-                                       .get()),
-              kResets + "OnCalendar=*-*-* *:30:00\n");
-    EXPECT_EQ(vynd::timer_schedule(job("<key>StartCalendarInterval</key><array>"
-                                       "<dict><key>Hour</key><integer>1</integer><key>Minute</key>"
-                                       "<integer>0</integer></dict>"
-                                       "<dict><key>Hour</key><integer>13</integer><key>Minute</key>"
-                                       "<integer>0</integer></dict></array>")
-                                       .get()),
-              kResets + "OnCalendar=*-*-* 01:00:00\nOnCalendar=*-*-* 13:00:00\n");
+    EXPECT_EQ(atBoot("<key>StartCalendarInterval</key><dict><key>Minute</key>"
+                     "<integer>30</integer></dict>"),
+              kResets + "OnCalendar=*-*-* *:30:00\nRandomizedDelaySec=600s\n");
+    EXPECT_EQ(atBoot("<key>StartCalendarInterval</key><array>"
+                     "<dict><key>Hour</key><integer>1</integer><key>Minute</key>"
+                     "<integer>0</integer></dict>"
+                     "<dict><key>Hour</key><integer>13</integer><key>Minute</key>"
+                     "<integer>0</integer></dict></array>"),
+              kResets + "OnCalendar=*-*-* 01:00:00\nOnCalendar=*-*-* 13:00:00\n"
+                        "RandomizedDelaySec=600s\n");
+}
+
+TEST(TimerSchedule, RandomDelayIsATenthOfThePeriodAtMostTenMinutesUnlessSet) {
+    EXPECT_EQ(atBoot("<key>StartInterval</key><integer>9</integer>").substr(kResets.size()),
+              "OnBootSec=9s\nOnUnitActiveSec=9s\nRandomizedDelaySec=0s\n");
+    EXPECT_NE(atBoot("<key>StartInterval</key><integer>86400</integer>")
+                  .find("RandomizedDelaySec=600s\n"),
+              std::string::npos);
+    EXPECT_NE(atBoot(kHourly, 0).find("RandomizedDelaySec=0s\n"), std::string::npos);
+    EXPECT_NE(atBoot(kDaily, 1800).find("RandomizedDelaySec=1800s\n"), std::string::npos);
 }
 
 TEST(TimerSchedule, RefusesWhatTheTimerCannotKeep) {
@@ -58,7 +80,7 @@ TEST(TimerSchedule, RefusesWhatTheTimerCannotKeep) {
              "<key>StartCalendarInterval</key><dict><key>Hour</key><integer>-1</integer></dict>",
              "<key>StartCalendarInterval</key><string>10:30</string>",
          })
-        EXPECT_FALSE(vynd::timer_schedule(job(body).get())) << body;
+        EXPECT_FALSE(vynd::timer_schedule(job(body).get()).has_value()) << body;
 }
 
 TEST(SetSchedule, ReadsValuesAsAtoiDoesAndKeepsOneKey) {

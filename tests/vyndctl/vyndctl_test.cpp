@@ -26,6 +26,7 @@ const std::string kUsage =
 const std::string kJobFile = "/Library/LaunchDaemons/com.quenderlyn.vynd.plist";
 const std::string kPrefs = "/Library/Preferences/com.quenderlyn.vynd.plist";
 const std::string kDropIn = "/etc/systemd/system/vynd.timer.d/schedule.conf";
+const std::string kSinceLoad = "/run/systemd/system/vynd.timer.d/since-load.conf";
 
 const std::string kJob =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -97,6 +98,10 @@ class Vyndctl : public testing::Test {
         std::ifstream in(units_ + "/vynd.timer.d/schedule.conf");
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
+    // What holds from loading until the next reboot.
+    [[nodiscard]] std::string sinceLoad() const {
+        return box_.exists(kSinceLoad) ? box_.readFile(kSinceLoad) : "(none)";
+    }
 
     vynd::Plist job() const {
         auto dict = vynd::read_property_list_dictionary(box_.path(kJobFile));
@@ -166,9 +171,15 @@ TEST_F(Vyndctl, StartThenStopLeavesTheJobUnloadedAndDisabled) {
     EXPECT_EQ(box_.callLines(), (std::vector<std::string>{kReload, kEnable}));
     // The timer's schedule comes from the job file as installed.
     EXPECT_NE(dropIn().find("[Timer]\nOnBootSec=\nOnUnitActiveSec=\nOnCalendar=\n"
-                            "OnBootSec=300s\nOnUnitActiveSec=3600s\n"),
+                            "OnBootSec=300s\nOnUnitActiveSec=3600s\nRandomizedDelaySec=360s\n"),
               std::string::npos)
         << dropIn();
+    // Until the next reboot the first run is one interval away, not the
+    // boot delay that is long over.
+    EXPECT_NE(sinceLoad().find("[Timer]\nOnBootSec=\nOnUnitActiveSec=\nOnCalendar=\n"
+                               "OnActiveSec=3600s\nOnUnitActiveSec=3600s\n"),
+              std::string::npos)
+        << sinceLoad();
     EXPECT_EQ(reply({"0abc"}), 0);
     EXPECT_FALSE(loaded());
     EXPECT_TRUE(disabled());
@@ -205,6 +216,7 @@ TEST_F(Vyndctl, RescheduleWithoutAValueChangesNothing) {
 
 TEST_F(Vyndctl, RescheduleALoadedJobToADailyTime) {
     setLoaded();
+    box_.writeFile(kSinceLoad, "[Timer]\nOnBootSec=\nOnActiveSec=60s\n");
     box_.writeFile("/run/.enable-status", "5");
     EXPECT_EQ(reply({"t", "10:30"}), 5);
     EXPECT_EQ(box_.callLines(), (std::vector<std::string>{kIsActive, kDisable, kReload, kEnable}));
@@ -230,6 +242,8 @@ TEST_F(Vyndctl, RescheduleALoadedJobToADailyTime) {
     EXPECT_NE(dropIn().find("\nOnCalendar=\nOnCalendar=*-*-* 10:30:00\n"), std::string::npos)
         << dropIn();
     EXPECT_EQ(dropIn().find("OnUnitActiveSec=3"), std::string::npos);
+    // Nothing of the interval it had may override the daily time.
+    EXPECT_EQ(sinceLoad(), "(none)");
 }
 
 TEST_F(Vyndctl, RescheduleAnUnloadedJobLeavesItUnloaded) {
@@ -256,24 +270,55 @@ TEST_F(Vyndctl, RescheduleValuesAreReadLikeAtoi) {
         std::optional<Hm> calendar;
     };
     for (const auto& c : {Case{"7:", {}, Hm(7, 0)}, Case{":30", {}, Hm(0, 30)},
-                          Case{"1:2:3", 1, {}}, Case{"7", 7, {}}, Case{"25:99", {}, Hm(25, 99)},
-                          Case{"abc", 0, {}}, Case{"3600", 3600, {}}}) {
+                          Case{"1:2:3", 1, {}}, Case{"7", 7, {}}, Case{"23:59", {}, Hm(23, 59)},
+                          Case{"3600", 3600, {}}}) {
         EXPECT_EQ(reply({"t", c.value}), 255) << c.value;
         EXPECT_EQ(interval(), c.interval) << c.value;
         EXPECT_EQ(calendar(), c.calendar) << c.value;
     }
 }
 
-TEST_F(Vyndctl, RescheduleToATimeTheTimerCannotKeepLeavesItStopped) {
+TEST_F(Vyndctl, RescheduleToWhatTheTimerCannotKeepChangesNothing) {
     setLoaded();
     ASSERT_EQ(reply({"t", "10:30"}), 0);
+    std::string job_before = box_.readFile(kJobFile);
     std::string before = dropIn();
-    clearCalls();
+    for (const char* value : {"25:99", "24:00", "7:60", "-1:30", "abc", "0", "-60"}) {
+        clearCalls();
+        EXPECT_EQ(reply({"t", value}), 1) << value;
+        EXPECT_TRUE(box_.callLines().empty()) << value;
+        EXPECT_TRUE(loaded()) << value;
+        EXPECT_EQ(box_.readFile(kJobFile), job_before) << value;
+        EXPECT_EQ(dropIn(), before) << value;
+    }
+    // Nor is it kept for a job that is off, whose next start would fail on it.
+    ASSERT_EQ(reply({"0"}), 0);
     EXPECT_EQ(reply({"t", "25:99"}), 1);
-    EXPECT_EQ(calendar(), Hm(25, 99));
-    EXPECT_EQ(box_.callLines(), (std::vector<std::string>{kIsActive, kDisable}));
-    EXPECT_FALSE(loaded());
-    EXPECT_EQ(dropIn(), before);
+    EXPECT_EQ(box_.readFile(kJobFile), job_before);
+    EXPECT_EQ(reply({"1"}), 0);
+}
+
+TEST_F(Vyndctl, RandomDelayComesFromTheSettings) {
+    auto prefs = [](const std::string& value) {
+        return "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+               "<key>vynd_random_delay</key>" + value + "</dict></plist>";
+    };
+    box_.writeFile(kPrefs, prefs("<integer>42</integer>"));
+    EXPECT_EQ(reply({"1"}), 0);
+    EXPECT_NE(dropIn().find("\nRandomizedDelaySec=42s\n"), std::string::npos) << dropIn();
+    // Written with every new schedule; 0 turns the spread off.
+    box_.writeFile(kPrefs, prefs("<integer>0</integer>"));
+    EXPECT_EQ(reply({"t", "02:30"}), 0);
+    EXPECT_NE(dropIn().find("\nRandomizedDelaySec=0s\n"), std::string::npos) << dropIn();
+    // What is not a number of seconds leaves the default.
+    box_.writeFile(kPrefs, prefs("<string>soon</string>"));
+    EXPECT_EQ(reply({"t", "600"}), 0);
+    EXPECT_NE(dropIn().find("\nRandomizedDelaySec=60s\n"), std::string::npos) << dropIn();
+    // A managed file stands for the settings whole.
+    box_.writeFile("/Library/Managed Preferences/com.quenderlyn.vynd.plist",
+                   prefs("<integer>7</integer>"));
+    EXPECT_EQ(reply({"1"}), 0);
+    EXPECT_NE(dropIn().find("\nRandomizedDelaySec=7s\n"), std::string::npos) << dropIn();
 }
 
 TEST_F(Vyndctl, RescheduleWithoutAJobFileStillUnloadsAndLoads) {
