@@ -516,14 +516,9 @@ class PlainReader {
 
 std::optional<SyncJob> parse_xml_document(const char* data, size_t size,
                                           void (*on_dropped_key)(const std::string&)) {
-    std::vector<std::string> dropped;
-    if (auto job = PlainReader(data, size).read(&dropped)) {
-        if (on_dropped_key) {
-            for (const auto& key : dropped) on_dropped_key(key);
-        }
+    if (auto job = parse_plain_manifest({data, size}, on_dropped_key))
         return job;
-    }
-    return parse_xml(data, size, on_dropped_key);
+    return parse_general_manifest({data, size}, on_dropped_key);
 }
 
 // Element text as libxml2's writer escapes it, so manifests keep their form.
@@ -750,6 +745,21 @@ std::optional<int64_t> parse_plist_date(std::string_view text) {
     last_value = static_cast<int64_t>(timegm(&tm));
     last_text = s;
     return last_value;
+}
+
+std::optional<SyncJob> parse_plain_manifest(std::string_view xml,
+                                            void (*on_dropped_key)(const std::string&)) {
+    std::vector<std::string> dropped;
+    auto job = PlainReader(xml.data(), xml.size()).read(&dropped);
+    if (job && on_dropped_key) {
+        for (const auto& key : dropped) on_dropped_key(key);
+    }
+    return job;
+}
+
+std::optional<SyncJob> parse_general_manifest(std::string_view xml,
+                                              void (*on_dropped_key)(const std::string&)) {
+    return parse_xml(xml.data(), xml.size(), on_dropped_key);
 }
 
 std::optional<SyncJob> parse_manifest(const std::string& bytes,
