@@ -334,24 +334,30 @@ class PlainReader {
         return true;
     }
 
-    // The declaration (UTF-8 only) and a DOCTYPE without an internal subset.
+    // The declaration and the document type that property-list writers
+    // put there, blanks between their words as they may lay them out; any
+    // other prolog is the general reader's to judge.
     bool prolog() {
         if (literal("<?xml")) {
-            const char* close = static_cast<const char*>(memmem(p_, end_ - p_, "?>", 2));
-            if (!close)
+            if (!literal(" version=\"1.0\""))
                 return false;
-            std::string_view decl(p_, close - p_);
-            if (decl.find("encoding") != std::string_view::npos &&
-                decl.find("encoding=\"UTF-8\"") == std::string_view::npos)
+            (void)literal(" encoding=\"UTF-8\"");
+            if (!literal("?>"))
                 return false;
-            p_ = close + 2;
         }
         space();
         if (literal("<!DOCTYPE")) {
-            while (p_ < end_ && *p_ != '>' && *p_ != '[') ++p_;
-            if (p_ == end_ || *p_ != '>')
+            for (std::string_view word :
+                 {"plist", "PUBLIC", "\"-//Apple//DTD PLIST 1.0//EN\"",
+                  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\""}) {
+                const char* at = p_;
+                space();
+                if (p_ == at || !literal(word))
+                    return false;
+            }
+            space();
+            if (!literal(">"))
                 return false;
-            ++p_;
         }
         return true;
     }
