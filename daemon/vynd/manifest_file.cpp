@@ -89,6 +89,8 @@ class Reader {
         if (xmlChar* x = xmlTextReaderReadOuterXml(r_)) {
             out = as_c(x);
             xmlFree(x);
+        } else {
+            failed_ = true;  // the element is not whole: kept as nothing, it would be lost
         }
         skip();
         return out;

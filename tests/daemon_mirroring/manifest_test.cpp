@@ -145,6 +145,8 @@ TEST(ManifestFile, MalformedFilesGiveNoJob) {
           "<plist version=\"1.0\"><dict><key>id</key><string>x</string>", "bplist00garbage"}) {
         EXPECT_FALSE(parse_manifest(bad)) << bad;
     }
+    // Cut off inside the value of a key this program does not know.
+    EXPECT_FALSE(parse_manifest("<plist><dict><key>id</key><string>x</string><key>more</key><i>de"));
     // An external entity is never read in: the job holds nothing of the named file.
     auto job = parse_manifest(
         "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
