@@ -121,6 +121,23 @@ TEST(ApplyPrefs, ValuesOfUnexpectedKinds) {
     EXPECT_EQ(user_owner, "root");
 }
 
+// libplist's own getter ends the program on a zero byte in a string; such a
+// text is no setting.
+TEST(ApplyPrefs, TextsHoldingAZeroByteAreAbsent) {
+    using namespace std::string_literals;
+    auto d = parse_property_list(
+        "<plist version=\"1.0\"><dict><key>vynd_host</key><string>smb://a\0b/s</string>"
+        "<key>vynd_run_at_login</key><string>1\0</string>"
+        "<key>vynd_bandwidth</key><string>5\0</string>"
+        "<key>vynd_app_owner</key><string>\0</string></dict></plist>"s);
+    ASSERT_TRUE(d);
+    apply_prefs(d->get());
+    EXPECT_FALSE(hostname.has_value());
+    EXPECT_FALSE(run_at_login);
+    EXPECT_EQ(bandwidth, 0);
+    EXPECT_EQ(app_owner, "root");
+}
+
 TEST(PercentEscape, EscapesWhatMayNotStandInAUrl) {
     EXPECT_EQ(percent_escape_ascii("smb://server/my share"), "smb://server/my%20share");
     EXPECT_EQ(percent_escape_ascii("file:///a\"b<c>{d}|e\\f^g`h%i"),
