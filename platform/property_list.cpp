@@ -20,7 +20,14 @@ std::optional<Plist> parse_property_list(const std::string& bytes) {
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (!root)
         return std::nullopt;
-    return Plist(root);
+    Plist tree(root);
+    // libplist takes a zero byte into a key or string (raw in XML, or from a
+    // binary list) and then fails an assertion, ending the program, when
+    // one is read. Its XML form copies keys and strings byte for byte, so
+    // the zero byte shows there.
+    if (property_list_xml(root).find('\0') != std::string::npos)
+        return std::nullopt;
+    return tree;
 }
 
 std::optional<Plist> read_property_list(const std::string& path) {

@@ -121,21 +121,19 @@ TEST(ApplyPrefs, ValuesOfUnexpectedKinds) {
     EXPECT_EQ(user_owner, "root");
 }
 
-// libplist's own getter ends the program on a zero byte in a string; such a
-// text is no setting.
-TEST(ApplyPrefs, TextsHoldingAZeroByteAreAbsent) {
+// libplist ends the program when it hands out a key or string holding a zero
+// byte: such a file is no property list, and the settings are the defaults.
+TEST(PropertyList, AZeroByteInAKeyOrStringIsNoPropertyList) {
     using namespace std::string_literals;
-    auto d = parse_property_list(
+    EXPECT_FALSE(parse_property_list(
         "<plist version=\"1.0\"><dict><key>vynd_host</key><string>smb://a\0b/s</string>"
-        "<key>vynd_run_at_login</key><string>1\0</string>"
-        "<key>vynd_bandwidth</key><string>5\0</string>"
-        "<key>vynd_app_owner</key><string>\0</string></dict></plist>"s);
-    ASSERT_TRUE(d);
-    apply_prefs(d->get());
-    EXPECT_FALSE(hostname.has_value());
-    EXPECT_FALSE(run_at_login);
-    EXPECT_EQ(bandwidth, 0);
-    EXPECT_EQ(app_owner, "root");
+        "</dict></plist>"s));
+    // Binary: {"a\0b" in UTF-16: "x"}.
+    EXPECT_FALSE(parse_property_list("bplist00\xd1\x01\x02\x63\0a\0\0\0b\x51x\x08\x0b\x12"s +
+                                     std::string(6, '\0') + "\x01\x01"s + std::string(7, '\0') +
+                                     "\x03"s + std::string(15, '\0') + "\x14"s));
+    EXPECT_TRUE(parse_property_list("<plist version=\"1.0\"><dict><key>a</key><string>b</string>"
+                                    "</dict></plist>"));
 }
 
 TEST(PercentEscape, EscapesWhatMayNotStandInAUrl) {
