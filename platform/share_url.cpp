@@ -46,8 +46,8 @@ bool is_name_char(char c) {
 
 // A host name, an IPv4 address or a bracketed IPv6 address (a zone after
 // "%" allowed). The host goes into mount helpers' command lines, where a
-// leading "-" would be taken for an option and a "," in cifs options for
-// another option.
+// leading "-" would be taken for an option, and into the option lists they
+// build from it, where a "," or "=" would start another.
 bool is_host(const std::string& host) {
     if (host.empty())
         return true;
