@@ -1,27 +1,17 @@
 // Fuzz target: any image file handed to the icon builder (vyndicon, the
 // pane's volume icon), read, turned into every icon size and written.
-#include <stdlib.h>
-
 #include <cstdlib>
 #include <fstream>
 
 #include "icns_family.h"
 #include "icon_file_builder.h"
+#include "scratch_folder.h"
 
 namespace {
 
 void check(bool ok) {
     if (!ok)
         std::abort();
-}
-
-const std::string& scratch_folder() {
-    static const std::string path = [] {
-        char dir[] = "/dev/shm/vynd-fuzz-icon-XXXXXX";
-        check(mkdtemp(dir) != nullptr);
-        return std::string(dir);
-    }();
-    return path;
 }
 
 }  // namespace

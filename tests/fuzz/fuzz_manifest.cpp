@@ -2,16 +2,14 @@
 // libxml2's reader gives for every document it accepts; a job written and
 // read back, by either reader, must come back as it was.
 #include <fuzzer/FuzzedDataProvider.h>
-#include <stdlib.h>
-#include <unistd.h>
+#include <plist/plist.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 
-#include <plist/plist.h>
-
 #include "manifest_file.h"
+#include "scratch_folder.h"
 
 using vynd::FileEntry;
 using vynd::SyncJob;
@@ -194,12 +192,7 @@ void check_read_back(const SyncJob& before, const Reading& reading) {
 }
 
 const std::string& scratch_file() {
-    static const std::string path = [] {
-        char dir[] = "/dev/shm/vynd-fuzz-manifest-XXXXXX";
-        if (!mkdtemp(dir))
-            fail("no scratch folder");
-        return std::string(dir) + "/m.plist";
-    }();
+    static const std::string path = scratch_folder() + "/m.plist";
     return path;
 }
 
