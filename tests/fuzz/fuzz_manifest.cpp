@@ -35,12 +35,10 @@ Reading read_with(Parse parse, std::string_view xml) {
 }
 
 Reading read_plain(std::string_view xml) {
-    return read_with([](std::string_view x, auto cb) { return vynd::parse_plain_manifest(x, cb); },
-                     xml);
+    return read_with(vynd::parse_plain_manifest, xml);
 }
 Reading read_general(std::string_view xml) {
-    return read_with(
-        [](std::string_view x, auto cb) { return vynd::parse_general_manifest(x, cb); }, xml);
+    return read_with(vynd::parse_general_manifest, xml);
 }
 
 bool same_entry(const FileEntry& a, const FileEntry& b) {
