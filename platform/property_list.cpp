@@ -20,7 +20,14 @@ std::optional<Plist> parse_property_list(const std::string& bytes) {
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
     if (!root)
         return std::nullopt;
-    return Plist(root);
+    Plist tree(root);
+    // libplist takes a zero byte into a key or string (raw in XML, or from a
+    // binary list) and then fails an assertion, ending the program, when
+    // one is read. Its XML form copies keys and strings byte for byte, so
+    // the zero byte shows there.
+    if (property_list_xml(root).find('\0') != std::string::npos)
+        return std::nullopt;
+    return tree;
 }
 
 std::optional<Plist> read_property_list(const std::string& path) {
@@ -97,15 +104,22 @@ bool write_property_list_atomically(const std::string& path, plist_t node, std::
     return write_file_atomically(path, xml, err, mode);
 }
 
-std::optional<std::string> plist_dict_string(plist_t dict, const char* key) {
-    plist_t node = dict ? plist_dict_get_item(dict, key) : nullptr;
+std::optional<std::string> plist_string(plist_t node) {
     if (!node || plist_get_node_type(node) != PLIST_STRING)
         return std::nullopt;
-    char* value = nullptr;
-    plist_get_string_val(node, &value);
-    std::string out = value ? value : "";
-    free(value);
+    // libplist's copying getter asserts, ending the program, on a zero byte.
+    uint64_t length = 0;
+    const char* value = plist_get_string_ptr(node, &length);
+    if (!value)
+        return std::string();
+    std::string out(value, length);
+    if (out.find('\0') != std::string::npos)
+        return std::nullopt;
     return out;
+}
+
+std::optional<std::string> plist_dict_string(plist_t dict, const char* key) {
+    return plist_string(dict ? plist_dict_get_item(dict, key) : nullptr);
 }
 
 std::optional<bool> plist_dict_bool(plist_t dict, const char* key) {

@@ -38,6 +38,10 @@ using Plist = std::unique_ptr<void, PlistDeleter>;
 [[nodiscard]] bool write_file_atomically(const std::string& path, const std::string& bytes,
                                          std::string* err = nullptr, unsigned mode = 0644);
 
+// The text of a string node; no value for another kind of node or for a
+// string holding a zero byte, which no text setting can be.
+[[nodiscard]] std::optional<std::string> plist_string(plist_t node);
+
 // Typed reads of one dictionary entry; no value when the key is missing or
 // holds another kind.
 [[nodiscard]] std::optional<std::string> plist_dict_string(plist_t dict, const char* key);

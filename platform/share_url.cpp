@@ -1,6 +1,7 @@
 // Share URL texts: escaping the administrator's host text and taking the URL apart.
 #include "share_url.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string_view>
@@ -22,6 +23,8 @@ int hex_value(char c) {
 std::optional<std::string> percent_decode(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '\0')
+            return std::nullopt;
         if (s[i] != '%') {
             out += s[i];
             continue;
@@ -35,6 +38,31 @@ std::optional<std::string> percent_decode(const std::string& s) {
         i += 2;
     }
     return out;
+}
+
+bool is_name_char(char c) {
+    return isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+}
+
+// A host name, an IPv4 address or a bracketed IPv6 address (a zone after
+// "%" allowed). The host goes into mount helpers' command lines, where a
+// leading "-" would be taken for an option, and into the option lists they
+// build from it, where a "," or "=" would start another.
+bool is_host(const std::string& host) {
+    if (host.empty())
+        return true;
+    if (host.front() == '[') {
+        if (host.size() < 4 || host.back() != ']' || host[1] == '-' || host[1] == '.')
+            return false;
+        for (size_t i = 1; i + 1 < host.size(); ++i) {
+            if (!is_name_char(host[i]) && host[i] != ':' && host[i] != '%')
+                return false;
+        }
+        return true;
+    }
+    if (host.front() == '-' || host.front() == '.')
+        return false;
+    return std::all_of(host.begin(), host.end(), is_name_char);
 }
 
 }  // namespace
@@ -99,10 +127,12 @@ std::optional<ShareUrl> parse_share_url(const std::string& escaped) {
                 if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos)
                     return std::nullopt;
                 url.port = std::stoi(port);
+                if (*url.port > 65535)
+                    return std::nullopt;
             }
         }
         auto host = percent_decode(auth);
-        if (!host)
+        if (!host || !is_host(*host))
             return std::nullopt;
         url.host = *host;
     }

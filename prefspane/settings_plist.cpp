@@ -10,6 +10,8 @@
 
 #include <cstdlib>
 
+#include "property_list.h"
+
 namespace vynd {
 
 namespace {
@@ -40,11 +42,10 @@ QVariant variantFromPlist(plist_t node) {
             return d;
         }
         case PLIST_STRING: {
-            char* s = nullptr;
-            plist_get_string_val(node, &s);
-            QString text = QString::fromUtf8(s ? s : "");
-            std::free(s);
-            return text;
+            std::optional<std::string> text = plist_string(node);
+            if (!text)
+                return {};
+            return QString::fromStdString(*text);
         }
         case PLIST_DATA: {
             char* d = nullptr;

@@ -485,8 +485,10 @@ std::optional<QTime> vyndPref::dayStartTime() const {
         minute = plist_dict_int(calendar, "Minute").value_or(0);
     }
     // Out-of-range values (no range is checked on write) roll over as a
-    // calendar would: 25:99 is 02:39 the next day.
-    int total = static_cast<int>(((hour * 60 + minute) % 1440 + 1440) % 1440);
+    // calendar would: 25:99 is 02:39 the next day. Reduced first, so that
+    // values of any size cannot overflow.
+    int64_t total = ((hour % 24) * 60 + minute % 1440) % 1440;
+    total = (total + 1440) % 1440;
     return QTime(total / 60, total % 60);
 }
 

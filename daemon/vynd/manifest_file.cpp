@@ -108,6 +108,8 @@ class Reader {
         if (xmlChar* x = xmlTextReaderReadOuterXml(r_)) {
             out = as_c(x);
             xmlFree(x);
+        } else {
+            failed_ = true;  // the element is not whole: kept as nothing, it would be lost
         }
         skip();
         return out;
@@ -354,24 +356,30 @@ class PlainReader {
         return true;
     }
 
-    // The declaration (UTF-8 only) and a DOCTYPE without an internal subset.
+    // The declaration and the document type that property-list writers
+    // put there, blanks between their words as they may lay them out; any
+    // other prolog is the general reader's to judge.
     bool prolog() {
         if (literal("<?xml")) {
-            const char* close = static_cast<const char*>(memmem(p_, end_ - p_, "?>", 2));
-            if (!close)
+            if (!literal(" version=\"1.0\""))
                 return false;
-            std::string_view decl(p_, close - p_);
-            if (decl.find("encoding") != std::string_view::npos &&
-                decl.find("encoding=\"UTF-8\"") == std::string_view::npos)
+            (void)literal(" encoding=\"UTF-8\"");
+            if (!literal("?>"))
                 return false;
-            p_ = close + 2;
         }
         space();
         if (literal("<!DOCTYPE")) {
-            while (p_ < end_ && *p_ != '>' && *p_ != '[') ++p_;
-            if (p_ == end_ || *p_ != '>')
+            for (std::string_view word :
+                 {"plist", "PUBLIC", "\"-//Apple//DTD PLIST 1.0//EN\"",
+                  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\""}) {
+                const char* at = p_;
+                space();
+                if (p_ == at || !literal(word))
+                    return false;
+            }
+            space();
+            if (!literal(">"))
                 return false;
-            ++p_;
         }
         return true;
     }
@@ -538,14 +546,9 @@ class PlainReader {
 
 std::optional<SyncJob> parse_xml_document(const char* data, size_t size,
                                           void (*on_dropped_key)(const std::string&)) {
-    std::vector<std::string> dropped;
-    if (auto job = PlainReader(data, size).read(&dropped)) {
-        if (on_dropped_key) {
-            for (const auto& key : dropped) on_dropped_key(key);
-        }
+    if (auto job = parse_plain_manifest({data, size}, on_dropped_key))
         return job;
-    }
-    return parse_xml(data, size, on_dropped_key);
+    return parse_general_manifest({data, size}, on_dropped_key);
 }
 
 // Element text as libxml2's writer escapes it, so manifests keep their form.
@@ -769,6 +772,21 @@ std::optional<int64_t> parse_plist_date(std::string_view text) {
     last_value = static_cast<int64_t>(timegm(&tm));
     last_text = s;
     return last_value;
+}
+
+std::optional<SyncJob> parse_plain_manifest(std::string_view xml,
+                                            void (*on_dropped_key)(const std::string&)) {
+    std::vector<std::string> dropped;
+    auto job = PlainReader(xml.data(), xml.size()).read(&dropped);
+    if (job && on_dropped_key) {
+        for (const auto& key : dropped) on_dropped_key(key);
+    }
+    return job;
+}
+
+std::optional<SyncJob> parse_general_manifest(std::string_view xml,
+                                              void (*on_dropped_key)(const std::string&)) {
+    return parse_xml(xml.data(), xml.size(), on_dropped_key);
 }
 
 std::optional<SyncJob> parse_manifest(const std::string& bytes,

@@ -21,6 +21,14 @@ namespace vynd {
 [[nodiscard]] std::optional<SyncJob> parse_manifest(
     const std::string& bytes, void (*on_dropped_key)(const std::string& key) = nullptr);
 
+// The two XML readers parse_manifest uses: the fast one for the plain form
+// this program writes, which declines (no value) whatever it does not
+// handle, and libxml2's, which reads any property-list document.
+[[nodiscard]] std::optional<SyncJob> parse_plain_manifest(
+    std::string_view xml, void (*on_dropped_key)(const std::string& key) = nullptr);
+[[nodiscard]] std::optional<SyncJob> parse_general_manifest(
+    std::string_view xml, void (*on_dropped_key)(const std::string& key) = nullptr);
+
 // Writes the job as an XML property list: a temporary file beside the path,
 // flushed to the disk and renamed over it.
 [[nodiscard]] bool write_manifest_file(const std::string& path, const SyncJob& job,

@@ -90,8 +90,12 @@ std::optional<int> int_value(plist_t dict, const char* key) {
             plist_get_bool_val(node, &v);
             return v ? 1 : 0;
         }
-        case PLIST_STRING:
-            return clamp_int(leading_integer(*plist_dict_string(dict, key)));
+        case PLIST_STRING: {
+            std::optional<std::string> text = plist_dict_string(dict, key);
+            if (!text)
+                return std::nullopt;
+            return clamp_int(leading_integer(*text));
+        }
         default:
             return std::nullopt;
     }
@@ -105,7 +109,10 @@ std::optional<bool> bool_value(plist_t dict, const char* key) {
         case PLIST_BOOLEAN:
             return plist_dict_bool(dict, key);
         case PLIST_STRING: {
-            std::string text = *plist_dict_string(dict, key);
+            std::optional<std::string> stored = plist_dict_string(dict, key);
+            if (!stored)
+                return std::nullopt;
+            const std::string& text = *stored;
             size_t i = text.find_first_not_of(" \t\n\r\f\v");
             if (i != std::string::npos &&
                 std::string_view("YyTt").find(text[i]) != std::string::npos)

@@ -27,21 +27,25 @@ plist_t integer(int value) {
     return plist_new_uint(static_cast<uint64_t>(static_cast<int64_t>(value)));
 }
 
+// A binary job file may hold a key twice; libplist removes one at a time.
+void remove_every(plist_t dict, const char* key) {
+    while (plist_dict_get_item(dict, key))
+        plist_dict_remove_item(dict, key);
+}
+
 }  // namespace
 
 void set_schedule(plist_t job, const std::string& value) {
     auto parts = split_at_colons(value);
+    remove_every(job, "StartInterval");
+    remove_every(job, "StartCalendarInterval");
     if (parts.size() == 2) {
         plist_t calendar = plist_new_dict();
         plist_dict_set_item(calendar, "Hour", integer(std::atoi(parts[0].c_str())));
         plist_dict_set_item(calendar, "Minute", integer(std::atoi(parts[1].c_str())));
         plist_dict_set_item(job, "StartCalendarInterval", calendar);
-        if (plist_dict_get_item(job, "StartInterval"))
-            plist_dict_remove_item(job, "StartInterval");
     } else {
         plist_dict_set_item(job, "StartInterval", integer(std::atoi(value.c_str())));
-        if (plist_dict_get_item(job, "StartCalendarInterval"))
-            plist_dict_remove_item(job, "StartCalendarInterval");
     }
 }
 

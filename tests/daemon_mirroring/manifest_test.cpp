@@ -151,6 +151,8 @@ TEST(ManifestFile, MalformedFilesGiveNoJob) {
           "<plist version=\"1.0\"><dict><key>id</key><string>x</string>", "bplist00garbage"}) {
         EXPECT_FALSE(parse_manifest(bad)) << bad;
     }
+    // Cut off inside the value of a key this program does not know.
+    EXPECT_FALSE(parse_manifest("<plist><dict><key>id</key><string>x</string><key>more</key><i>de"));
     // An external entity is never read in: the job holds nothing of the named file.
     auto job = parse_manifest(
         "<?xml version=\"1.0\"?><!DOCTYPE x [<!ENTITY e SYSTEM \"file:///etc/passwd\">]>"
@@ -269,6 +271,30 @@ TEST(ManifestFile, BothReadersReadTheSameJob) {
 
 // Text checks look at eight bytes at a time: a bad byte is caught wherever
 // it stands, and good text of any length passes.
+// The quick reader takes only the prolog that property-list writers write;
+// a damaged declaration or document type is no manifest at all.
+TEST(ManifestFile, APrologOutOfShapeIsNoManifest) {
+    TempDir dir;
+    std::string err;
+    ASSERT_TRUE(write_manifest_file(dir / "m.plist", sample_job(), &err)) << err;
+    const std::string written = slurp(dir / "m.plist");
+    EXPECT_TRUE(parse_plain_manifest(written));
+    std::string one_line = written;
+    one_line.replace(one_line.find("\nPUBLIC"), 1, " ");
+    EXPECT_TRUE(parse_plain_manifest(one_line));
+
+    for (auto [good, bad] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"encoding", "encngoid"},
+             {"version=\"1.0\"", "version=\"1.0\" encoding=\"UTF-8\""},
+             {" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\"", ""},
+             {"PUBLIC", "PUBLI"}}) {
+        std::string doc = written;
+        doc.replace(doc.find(good), std::string_view(good).size(), bad);
+        EXPECT_FALSE(parse_plain_manifest(doc)) << bad;
+        EXPECT_FALSE(parse_manifest(doc)) << bad;
+    }
+}
+
 TEST(ManifestFile, StorableTextIsCheckedAtEveryPosition) {
     for (size_t len = 0; len < 40; ++len) {
         std::string good(len, 'a');

@@ -36,6 +36,19 @@ TEST(ShareUrl, NoHostAndBrokenEscapes) {
     EXPECT_EQ(url->host, "");
     EXPECT_FALSE(parse_share_url("smb://h/a%2"));
     EXPECT_FALSE(parse_share_url("smb://h/a%00b"));
+    EXPECT_FALSE(parse_share_url(std::string("/srv/a\0b", 8)));
+}
+
+// The host reaches mount helpers' command lines, where a leading "-" is an
+// option and a "," starts another cifs option.
+TEST(ShareUrl, HostsThatAreNoHostNamesAreRefused) {
+    for (const char* bad :
+         {"sftp://-oProxyCommand=touch%20x/share", "smb://a%2Cuid=0/share", "nfs://a%20b/x",
+          "smb://[fe80::1/x", "smb://srv:65536/share"})
+        EXPECT_FALSE(parse_share_url(bad)) << bad;
+    for (const char* good : {"smb://file_server-2.example.com/s", "sftp://[fe80::1%25eth0]:22/home",
+                             "nfs://10.0.0.1:65535/x"})
+        EXPECT_TRUE(parse_share_url(good)) << good;
 }
 
 TEST(ShareUrl, MountPointNeverLeavesVolumes) {

@@ -578,6 +578,13 @@ class PaneTest : public QObject {
         writePlist(kJobFilePath, jobAtTime(7, 5));
         QCOMPARE(pane_->getSchedule(), 2);
         QCOMPARE(pane_->dayStartTime(), std::optional<QTime>(QTime(7, 5)));
+        // An hour of any size rolls over without overflowing: 2^62 hours is 16 o'clock.
+        plist_t huge = jobAtTime(0, 30);
+        plist_dict_set_item(plist_dict_get_item(huge, "StartCalendarInterval"), "Hour",
+                            plist_new_uint(uint64_t(1) << 62));
+        writePlist(kJobFilePath, huge);
+        QCOMPARE(pane_->dayStartTime(), std::optional<QTime>(QTime(16, 30)));
+        writePlist(kJobFilePath, jobAtTime(7, 5));
         pane_->loadGlobalPreferences();
         QCOMPARE(find<QComboBox>("scheduleCombo")->currentIndex(), 2);
         spit(kJobFilePath, "not a property list");

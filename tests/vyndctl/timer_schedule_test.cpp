@@ -104,3 +104,22 @@ TEST(SetSchedule, ReadsValuesAsAtoiDoesAndKeepsOneKey) {
         EXPECT_EQ(vynd::plist_dict_string(dict.get(), "Label"), "com.quenderlyn.vynd");
     }
 }
+
+// A binary job file can hold a key twice: none of the old schedule may stay.
+TEST(SetSchedule, LeavesOneScheduleKeyWhenTheFileHeldOneTwice) {
+    using namespace std::string_literals;
+    // {"StartInterval": 60, "StartInterval": 90, "StartCalendarInterval": {},
+    //  "StartCalendarInterval": {}}
+    std::string body = "bplist00\xd4\x01\x01\x02\x02\x03\x04\x05\x05"s +
+                       "\x5dStartInterval\x5f\x10\x15StartCalendarInterval\x10\x3c\x10\x5a\xd0"s;
+    std::string offsets = "\x08\x11\x1f\x37\x39\x3b"s;
+    std::string trailer = std::string(6, '\0') + "\x01\x01"s + std::string(7, '\0') + "\x06"s +
+                          std::string(15, '\0') + std::string(1, char(body.size()));
+    auto file = vynd::parse_property_list(body + offsets + trailer);
+    ASSERT_TRUE(file);
+    for (const char* value : {"10:30", "60"}) {
+        vynd::Plist dict(plist_copy(file->get()));
+        vynd::set_schedule(dict.get(), value);
+        EXPECT_EQ(plist_dict_get_size(dict.get()), 1u) << value;
+    }
+}

@@ -1,0 +1,36 @@
+// Fuzz target: any image file handed to the icon builder (vyndicon, the
+// pane's volume icon), read, turned into every icon size and written.
+#include <cstdlib>
+#include <fstream>
+
+#include "icns_family.h"
+#include "icon_file_builder.h"
+#include "scratch_folder.h"
+
+namespace {
+
+void check(bool ok) {
+    if (!ok)
+        std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string image = scratch_folder() + "/image";
+    const std::string icon = scratch_folder() + "/icon.icns";
+    std::ofstream(image, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    std::remove(icon.c_str());
+
+    std::string err;
+    if (!vynd::buildIconFile(image, icon, &err)) {
+        check(!err.empty());
+        return 0;
+    }
+    // What it wrote is a whole family whose large icon reads back.
+    auto family = vynd::IcnsFamily::iconFamilyWithContentsOfFile(QString::fromStdString(icon));
+    check(family.has_value());
+    check(family->bitmapImageRepWithAlphaForIconFamilyElement(vynd::kLarge32BitData).has_value());
+    return 0;
+}

@@ -1,0 +1,52 @@
+// Fuzz target: the share URL text of the settings, escaped and taken apart
+// as the daemon does before it mounts.
+#include <cstdlib>
+#include <string>
+
+#include "share_url.h"
+
+namespace {
+
+void check(bool ok) {
+    if (!ok)
+        std::abort();
+}
+
+bool is_host_name_char(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+           c == '-' || c == '.' || c == '_' || c == '[' || c == ']' || c == ':' || c == '%';
+}
+
+void check_url(const vynd::ShareUrl& url) {
+    // The host reaches the mount helpers' command lines: it must never read
+    // as an option, and holds nothing but the characters of a host name or
+    // an address.
+    check(url.host.empty() || url.host.front() != '-');
+    for (char c : url.host) check(is_host_name_char(c));
+    check(!url.port || (*url.port >= 0 && *url.port <= 65535));
+    check(url.path.find('\0') == std::string::npos);
+    const std::string mount_point = vynd::share_mount_point(url);
+    check(mount_point.starts_with("/Volumes/"));
+    const std::string name = mount_point.substr(9);
+    check(!name.empty() && name != "." && name != ".." &&
+          name.find('/') == std::string::npos);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    bool ascii = true;
+    for (unsigned char c : text) ascii = ascii && c < 0x80;
+
+    const auto escaped = vynd::percent_escape_ascii(text);
+    check(escaped.has_value() == ascii);
+    if (escaped) {
+        for (unsigned char c : *escaped) check(c > ' ' && c < 0x7f && c != '"' && c != '\\');
+        if (auto url = vynd::parse_share_url(*escaped))
+            check_url(*url);
+    }
+    if (auto url = vynd::parse_share_url(text))
+        check_url(*url);
+    return 0;
+}
