@@ -14,6 +14,8 @@
 #include <system_error>
 #include <thread>
 
+#include "path_components.h"
+
 namespace vynd {
 
 namespace {
@@ -42,24 +44,23 @@ int open_dir_beneath(int root, const std::string& rel) {
         return static_cast<int>(fd);
     // Older kernels: one component at a time, never following a link.
     int cur = fcntl(root, F_DUPFD_CLOEXEC, 0);
-    size_t start = 0;
-    while (cur >= 0 && start <= rel.size()) {
-        size_t slash = rel.find('/', start);
-        std::string part = rel.substr(start, slash == std::string::npos ? slash : slash - start);
+    if (cur < 0)
+        return -1;
+    for_each_component(rel, [&](std::string_view part) {
         if (part.empty() || part == "." || part == "..") {
             close(cur);
             errno = EINVAL;
-            return -1;
+            cur = -1;
+            return false;
         }
-        int next = openat(cur, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        std::string name(part);
+        int next = openat(cur, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         int saved = errno;
         close(cur);
         errno = saved;
         cur = next;
-        if (slash == std::string::npos)
-            break;
-        start = slash + 1;
-    }
+        return cur >= 0;
+    });
     return cur;
 }
 
@@ -170,14 +171,10 @@ void visit_sorted(int root, const std::string_view* first, const std::string_vie
         std::string_view rel = *it;
         while (!rel.empty() && rel.back() == '/') rel.remove_suffix(1);
         parts.clear();
-        for (size_t start = 0;;) {
-            size_t slash = rel.find('/', start);
-            parts.push_back(
-                rel.substr(start, slash == std::string_view::npos ? slash : slash - start));
-            if (slash == std::string_view::npos)
-                break;
-            start = slash + 1;
-        }
+        for_each_component(rel, [&](std::string_view part) {
+            parts.push_back(part);
+            return true;
+        });
         std::string_view name = parts.back();
         parts.pop_back();
         size_t common = 0;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "leftover_files.h"
+#include "path_components.h"
 #include "rsync_output.h"
 
 namespace vynd {
@@ -700,17 +701,10 @@ bool is_safe_relative_path(std::string_view path) {
     std::string_view rest = path;
     if (rest.back() == '/')
         rest.remove_suffix(1);
-    for (;;) {
-        size_t slash = rest.find('/');
-        std::string_view part = rest.substr(0, slash);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        if (part.find('\0') != std::string_view::npos)
-            return false;
-        if (slash == std::string_view::npos)
-            return true;
-        rest.remove_prefix(slash + 1);
-    }
+    return for_each_component(rest, [](std::string_view part) {
+        return !part.empty() && part != "." && part != ".." &&
+               part.find('\0') == std::string_view::npos;
+    });
 }
 
 bool is_storable_text(std::string_view text) {
