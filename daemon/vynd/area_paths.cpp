@@ -244,12 +244,16 @@ void visit_in_area(const std::string& destination, std::vector<std::string_view>
     close(root);
 }
 
-bool change_item(int parent_fd, const char* name, const struct stat& before, int new_mode,
-                 uid_t uid, gid_t gid) {
+bool change_item(int parent_fd, const char* name, const struct stat& before,
+                 std::optional<mode_t> new_mode, std::optional<uid_t> uid,
+                 std::optional<gid_t> gid) {
+    // chown's own way of saying "leave it".
+    uid_t chown_uid = uid.value_or(static_cast<uid_t>(-1));
+    gid_t chown_gid = gid.value_or(static_cast<gid_t>(-1));
     if (S_ISLNK(before.st_mode)) {
-        if (uid == static_cast<uid_t>(-1) && gid == static_cast<gid_t>(-1))
+        if (!uid && !gid)
             return true;
-        return fchownat(parent_fd, name, uid, gid, AT_SYMLINK_NOFOLLOW) == 0;
+        return fchownat(parent_fd, name, chown_uid, chown_gid, AT_SYMLINK_NOFOLLOW) == 0;
     }
     // Pin the item itself, so that a swap for a link between the look and
     // the change cannot redirect the change.
@@ -260,19 +264,19 @@ bool change_item(int parent_fd, const char* name, const struct stat& before, int
     // A file with a second link may be someone else's file linked in here.
     bool ok = fstat(fd, &now) == 0 && !S_ISLNK(now.st_mode) && now.st_ino == before.st_ino &&
               now.st_dev == before.st_dev && !(S_ISREG(now.st_mode) && now.st_nlink > 1);
-    if (ok && (uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)))
-        ok = fchownat(fd, "", uid, gid, AT_EMPTY_PATH) == 0;
-    if (ok && new_mode >= 0) {
+    if (ok && (uid || gid))
+        ok = fchownat(fd, "", chown_uid, chown_gid, AT_EMPTY_PATH) == 0;
+    if (ok && new_mode) {
         long rc = -1;
         errno = ENOSYS;
 #ifdef SYS_fchmodat2
-        rc = syscall(SYS_fchmodat2, fd, "", new_mode, AT_EMPTY_PATH);
+        rc = syscall(SYS_fchmodat2, fd, "", *new_mode, AT_EMPTY_PATH);
 #endif
         if (rc != 0 && (errno == ENOSYS || errno == EINVAL)) {
             // The descriptor's own entry in /proc names the pinned item.
             char proc_path[64];
             snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
-            rc = chmod(proc_path, static_cast<mode_t>(new_mode));
+            rc = chmod(proc_path, *new_mode);
         }
         ok = rc == 0;
     }
