@@ -154,17 +154,53 @@ int open_folder_below(const std::string& root, const std::string& path) {
 
 namespace {
 
-// Visits a sorted run of relative paths, keeping the folders from the
-// destination down to the last item's parent open.
+// The open folders from the destination down to the last item's parent, so
+// that a sorted run of paths opens each folder once.
+class OpenFolders {
+  public:
+    explicit OpenFolders(int root) : root_(root) {}
+    ~OpenFolders() { close_below(0); }
+    OpenFolders(const OpenFolders&) = delete;
+    OpenFolders& operator=(const OpenFolders&) = delete;
+
+    // The folder at the components below the destination, opened from the
+    // deepest one still open that they share; -1 when one of them is not a
+    // folder reached without following a link.
+    int reach(const std::vector<std::string_view>& parts) {
+        size_t common = 0;
+        while (common < open_.size() && common < parts.size() &&
+               open_[common].first == parts[common])
+            ++common;
+        close_below(common);
+        for (size_t i = common; i < parts.size(); ++i) {
+            std::string part(parts[i]);
+            if (part.empty() || part == "." || part == "..")
+                return -1;
+            int fd = openat(deepest(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0)
+                return -1;
+            open_.emplace_back(std::move(part), fd);
+        }
+        return deepest();
+    }
+
+  private:
+    int deepest() const { return open_.empty() ? root_ : open_.back().second; }
+    void close_below(size_t depth) {
+        while (open_.size() > depth) {
+            close(open_.back().second);
+            open_.pop_back();
+        }
+    }
+
+    int root_;
+    std::vector<std::pair<std::string, int>> open_;
+};
+
+// Visits a sorted run of relative paths.
 void visit_sorted(int root, const std::string_view* first, const std::string_view* last,
                   const std::function<void(int, const char*, const struct stat&)>& visit) {
-    std::vector<std::pair<std::string, int>> stack;
-    auto pop_to = [&](size_t depth) {
-        while (stack.size() > depth) {
-            close(stack.back().second);
-            stack.pop_back();
-        }
-    };
+    OpenFolders folders(root);
     std::vector<std::string_view> parts;
     std::string item;
     for (const std::string_view* it = first; it != last; ++it) {
@@ -177,36 +213,15 @@ void visit_sorted(int root, const std::string_view* first, const std::string_vie
         });
         std::string_view name = parts.back();
         parts.pop_back();
-        size_t common = 0;
-        while (common < stack.size() && common < parts.size() &&
-               stack[common].first == parts[common])
-            ++common;
-        pop_to(common);
-        bool reached = true;
-        for (size_t i = common; i < parts.size(); ++i) {
-            std::string part(parts[i]);
-            int base = stack.empty() ? root : stack.back().second;
-            if (part.empty() || part == "." || part == "..") {
-                reached = false;
-                break;
-            }
-            int fd = openat(base, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0) {
-                reached = false;
-                break;
-            }
-            stack.emplace_back(std::move(part), fd);
-        }
-        if (!reached || name.empty() || name == "." || name == "..")
+        int parent = folders.reach(parts);
+        if (parent < 0 || name.empty() || name == "." || name == "..")
             continue;
         item.assign(name);
-        int parent = stack.empty() ? root : stack.back().second;
         struct stat st;
         if (fstatat(parent, item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         visit(parent, item.c_str(), st);
     }
-    pop_to(0);
 }
 
 // Below this many items one walker is as quick as several.
