@@ -602,7 +602,8 @@ void append_element(std::string& out, std::string_view indent, const char* name,
     out += ">\n";
 }
 
-void append_string(std::string& out, std::string_view key, const std::optional<std::string>& value) {
+void append_string(std::string& out, std::string_view key,
+                   const std::optional<std::string>& value) {
     if (!value || !is_storable_text(*value))
         return;
     append_element(out, "\t\t", "key", key);
