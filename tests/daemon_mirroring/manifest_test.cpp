@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "files.h"
 #include "manifest_file.h"
 #include "mount.h"
 #include "prefs.h"
@@ -14,6 +15,8 @@
 #include "temp_dir.h"
 
 using namespace vynd;
+using vynd::test::read_file;
+using vynd::test::TempDir;
 
 namespace {
 
@@ -33,11 +36,6 @@ SyncJob sample_job() {
     job.files()["new\nline"].date = 5;
     job.files()["Caf\xc3\xa9.app/"];
     return job;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace
@@ -179,7 +177,7 @@ TEST(ManifestFile, NamesThatXmlCannotHoldAreKeptEscaped) {
     TempDir dir;
     std::string err;
     ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err));
-    std::string text = slurp(dir / "m.plist");
+    std::string text = read_file(dir / "m.plist");
     EXPECT_NE(text.find("<key>latin\\#351</key>"), std::string::npos) << text;
     EXPECT_NE(text.find("<key>Caf\xc3\xa9.app/</key>"), std::string::npos) << text;
     auto back = read_manifest_file(dir / "m.plist");
@@ -190,7 +188,6 @@ TEST(ManifestFile, NamesThatXmlCannotHoldAreKeptEscaped) {
     // libplist, another reader, reads the file too.
     EXPECT_TRUE(read_property_list_dictionary(dir / "m.plist"));
 }
-
 
 // The stored form is pinned: keys in order, paths in byte order, tabs,
 // escapes and dates as property-list writers lay them out.
@@ -204,7 +201,7 @@ TEST(ManifestFile, IsWrittenInTheUsualPropertyListLayout) {
     TempDir dir;
     std::string err;
     ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err)) << err;
-    EXPECT_EQ(slurp(dir / "m.plist"),
+    EXPECT_EQ(read_file(dir / "m.plist"),
               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
               "<!DOCTYPE plist\n"
               "PUBLIC \"-//Apple//DTD PLIST 1.0//EN\"\n"
@@ -244,7 +241,7 @@ TEST(ManifestFile, BothReadersReadTheSameJob) {
     TempDir dir;
     std::string err;
     ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err)) << err;
-    std::string plain = slurp(dir / "m.plist");
+    std::string plain = read_file(dir / "m.plist");
     std::string general = plain;
     general.insert(general.find("<plist"), "<!-- edited by hand -->\n");
     auto a = parse_manifest(plain);
