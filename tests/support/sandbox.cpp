@@ -326,6 +326,14 @@ std::vector<std::string> Sandbox::logMessages() const {
     return out;
 }
 
+std::string Sandbox::lastLoggedWith(const std::string& text) const {
+    auto messages = logMessages();
+    auto found = std::find_if(messages.rbegin(), messages.rend(), [&](const std::string& m) {
+        return m.find(text) != std::string::npos;
+    });
+    return found == messages.rend() ? "" : *found;
+}
+
 bool Sandbox::logged(const std::string& message) const {
     auto messages = logMessages();
     return std::find(messages.begin(), messages.end(), message) != messages.end();

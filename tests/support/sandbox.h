@@ -105,6 +105,8 @@ class Sandbox {
     [[nodiscard]] std::vector<std::string> logMessages() const;
     // Whether one of its lines has exactly this message.
     [[nodiscard]] bool logged(const std::string& message) const;
+    // The last of its messages that holds the text; "" when none does.
+    [[nodiscard]] std::string lastLoggedWith(const std::string& text) const;
 
     // Host path of the root, for diagnostics.
     [[nodiscard]] const std::string& root() const { return root_; }
