@@ -2,6 +2,7 @@
 #include "process.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
+#include <initializer_list>
 
 extern char** environ;
 
@@ -73,6 +76,66 @@ void keep_only_standard_descriptors(posix_spawn_file_actions_t* actions, int len
     posix_spawn_file_actions_addclosefrom_np(actions, first_closed);
 }
 
+// Starts argv[0] with our descriptor `from` of each redirect as the child's
+// `to`, and nothing else of ours but the lent descriptor. The child's pid,
+// or -1 when it could not be started.
+struct Redirect {
+    int from;
+    int to;
+};
+pid_t spawn_child(const std::vector<std::string>& argv, std::initializer_list<Redirect> redirects,
+                  const std::vector<std::string>& extra_env = {}, int lent = -1) {
+    if (argv.empty())
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const Redirect& r : redirects) posix_spawn_file_actions_adddup2(&actions, r.from, r.to);
+    keep_only_standard_descriptors(&actions, lent);
+    auto args = c_argv(argv);
+    auto env = child_environment(extra_env);
+    pid_t pid = 0;
+    hold_if_stopping();
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    started(pid);
+    return pid;
+}
+
+// Writes all of `data` to a pipe whose reader may have gone. SIGPIPE is held
+// back for this thread while writing, and one it raised is taken, so that a
+// child that stops reading ends neither this process nor its caller's
+// handling of SIGPIPE elsewhere.
+void write_all_to_pipe(int fd, std::string_view data) {
+    sigset_t pipe_signal;
+    sigset_t old_mask;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
+    sigset_t pending;
+    sigpending(&pending);
+    bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+    bool broken = false;
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            broken = n < 0 && errno == EPIPE;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (broken && !was_pending) {
+        static const struct timespec kNoWait {};
+        while (sigtimedwait(&pipe_signal, nullptr, &kNoWait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+}
+
 int wait_for(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
@@ -93,20 +156,8 @@ int wait_for(pid_t pid) {
 }  // namespace
 
 int run_process(const std::vector<std::string>& argv) {
-    if (argv.empty())
-        return -1;
-    auto args = c_argv(argv);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    keep_only_standard_descriptors(&actions);
-    pid_t pid = 0;
-    hold_if_stopping();
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return -1;
-    started(pid);
-    return wait_for(pid);
+    pid_t pid = spawn_child(argv, {});
+    return pid < 0 ? -1 : wait_for(pid);
 }
 
 int run_process_lines(const std::vector<std::string>& argv,
@@ -118,24 +169,15 @@ int run_process_lines(const std::vector<std::string>& argv,
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    if (merge_stderr)
-        posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    keep_only_standard_descriptors(&actions, lent_descriptor);
-    auto args = c_argv(argv);
-    auto env = child_environment(extra_env);
-    pid_t pid = 0;
-    hold_if_stopping();
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = merge_stderr ? spawn_child(argv, {{fds[1], STDOUT_FILENO}, {fds[1], STDERR_FILENO}},
+                                           extra_env, lent_descriptor)
+                             : spawn_child(argv, {{fds[1], STDOUT_FILENO}}, extra_env,
+                                           lent_descriptor);
     close(fds[1]);
-    if (rc != 0) {
+    if (pid < 0) {
         close(fds[0]);
         return -1;
     }
-    started(pid);
     // Room for the lines written while the reader waits between batches.
     (void)fcntl(fds[0], F_SETPIPE_SZ, kPipeSize);
     std::string pending;
@@ -154,9 +196,10 @@ int run_process_lines(const std::vector<std::string>& argv,
         pending.erase(0, start);
         if (on_batch)
             on_batch();
-        // Short reads, one after another, mean a child that writes a line
-        // at a time: let its lines gather instead of waking for each. A child
-        // that says little is read at once.
+        // After the first kEagerReads short reads (they are counted over the
+        // whole run, never reset) the child is taken for one that writes a
+        // line at a time, and its lines are let gather instead of waking for
+        // each. A child that says little is read at once.
         if (static_cast<size_t>(n) < buf.size() / 2 && ++short_reads > kEagerReads)
             usleep(kBatchWaitMicroseconds);
     }
@@ -168,34 +211,18 @@ int run_process_lines(const std::vector<std::string>& argv,
 
 int run_process_with_input(const std::vector<std::string>& argv, const std::string& input,
                            const std::vector<std::string>& extra_env) {
-    if (argv.empty()) return -1;
+    if (argv.empty())
+        return -1;
     int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
-    keep_only_standard_descriptors(&actions);
-    auto args = c_argv(argv);
-    auto env = child_environment(extra_env);
-    pid_t pid = 0;
-    hold_if_stopping();
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
-    posix_spawn_file_actions_destroy(&actions);
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return -1;
+    pid_t pid = spawn_child(argv, {{fds[0], STDIN_FILENO}}, extra_env);
     close(fds[0]);
-    if (rc != 0) {
+    if (pid < 0) {
         close(fds[1]);
         return -1;
     }
-    started(pid);
-    // A child that stops reading must not end the daemon through SIGPIPE.
-    signal(SIGPIPE, SIG_IGN);
-    size_t done = 0;
-    while (done < input.size()) {
-        ssize_t n = write(fds[1], input.data() + done, input.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
+    write_all_to_pipe(fds[1], input);
     close(fds[1]);
     return wait_for(pid);
 }

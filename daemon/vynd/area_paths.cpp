@@ -14,6 +14,8 @@
 #include <system_error>
 #include <thread>
 
+#include "path_components.h"
+
 namespace vynd {
 
 namespace {
@@ -42,24 +44,23 @@ int open_dir_beneath(int root, const std::string& rel) {
         return static_cast<int>(fd);
     // Older kernels: one component at a time, never following a link.
     int cur = fcntl(root, F_DUPFD_CLOEXEC, 0);
-    size_t start = 0;
-    while (cur >= 0 && start <= rel.size()) {
-        size_t slash = rel.find('/', start);
-        std::string part = rel.substr(start, slash == std::string::npos ? slash : slash - start);
+    if (cur < 0)
+        return -1;
+    for_each_component(rel, [&](std::string_view part) {
         if (part.empty() || part == "." || part == "..") {
             close(cur);
             errno = EINVAL;
-            return -1;
+            cur = -1;
+            return false;
         }
-        int next = openat(cur, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        std::string name(part);
+        int next = openat(cur, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         int saved = errno;
         close(cur);
         errno = saved;
         cur = next;
-        if (slash == std::string::npos)
-            break;
-        start = slash + 1;
-    }
+        return cur >= 0;
+    });
     return cur;
 }
 
@@ -153,63 +154,74 @@ int open_folder_below(const std::string& root, const std::string& path) {
 
 namespace {
 
-// Visits a sorted run of relative paths, keeping the folders from the
-// destination down to the last item's parent open.
+// The open folders from the destination down to the last item's parent, so
+// that a sorted run of paths opens each folder once.
+class OpenFolders {
+  public:
+    explicit OpenFolders(int root) : root_(root) {}
+    ~OpenFolders() { close_below(0); }
+    OpenFolders(const OpenFolders&) = delete;
+    OpenFolders& operator=(const OpenFolders&) = delete;
+
+    // The folder at the components below the destination, opened from the
+    // deepest one still open that they share; -1 when one of them is not a
+    // folder reached without following a link.
+    int reach(const std::vector<std::string_view>& parts) {
+        size_t common = 0;
+        while (common < open_.size() && common < parts.size() &&
+               open_[common].first == parts[common])
+            ++common;
+        close_below(common);
+        for (size_t i = common; i < parts.size(); ++i) {
+            std::string part(parts[i]);
+            if (part.empty() || part == "." || part == "..")
+                return -1;
+            int fd = openat(deepest(), part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0)
+                return -1;
+            open_.emplace_back(std::move(part), fd);
+        }
+        return deepest();
+    }
+
+  private:
+    int deepest() const { return open_.empty() ? root_ : open_.back().second; }
+    void close_below(size_t depth) {
+        while (open_.size() > depth) {
+            close(open_.back().second);
+            open_.pop_back();
+        }
+    }
+
+    int root_;
+    std::vector<std::pair<std::string, int>> open_;
+};
+
+// Visits a sorted run of relative paths.
 void visit_sorted(int root, const std::string_view* first, const std::string_view* last,
                   const std::function<void(int, const char*, const struct stat&)>& visit) {
-    std::vector<std::pair<std::string, int>> stack;
-    auto pop_to = [&](size_t depth) {
-        while (stack.size() > depth) {
-            close(stack.back().second);
-            stack.pop_back();
-        }
-    };
+    OpenFolders folders(root);
     std::vector<std::string_view> parts;
     std::string item;
     for (const std::string_view* it = first; it != last; ++it) {
         std::string_view rel = *it;
         while (!rel.empty() && rel.back() == '/') rel.remove_suffix(1);
         parts.clear();
-        for (size_t start = 0;;) {
-            size_t slash = rel.find('/', start);
-            parts.push_back(
-                rel.substr(start, slash == std::string_view::npos ? slash : slash - start));
-            if (slash == std::string_view::npos)
-                break;
-            start = slash + 1;
-        }
+        for_each_component(rel, [&](std::string_view part) {
+            parts.push_back(part);
+            return true;
+        });
         std::string_view name = parts.back();
         parts.pop_back();
-        size_t common = 0;
-        while (common < stack.size() && common < parts.size() &&
-               stack[common].first == parts[common])
-            ++common;
-        pop_to(common);
-        bool reached = true;
-        for (size_t i = common; i < parts.size(); ++i) {
-            std::string part(parts[i]);
-            int base = stack.empty() ? root : stack.back().second;
-            if (part.empty() || part == "." || part == "..") {
-                reached = false;
-                break;
-            }
-            int fd = openat(base, part.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0) {
-                reached = false;
-                break;
-            }
-            stack.emplace_back(std::move(part), fd);
-        }
-        if (!reached || name.empty() || name == "." || name == "..")
+        int parent = folders.reach(parts);
+        if (parent < 0 || name.empty() || name == "." || name == "..")
             continue;
         item.assign(name);
-        int parent = stack.empty() ? root : stack.back().second;
         struct stat st;
         if (fstatat(parent, item.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         visit(parent, item.c_str(), st);
     }
-    pop_to(0);
 }
 
 // Below this many items one walker is as quick as several.
@@ -247,12 +259,16 @@ void visit_in_area(const std::string& destination, std::vector<std::string_view>
     close(root);
 }
 
-bool change_item(int parent_fd, const char* name, const struct stat& before, int new_mode,
-                 uid_t uid, gid_t gid) {
+bool change_item(int parent_fd, const char* name, const struct stat& before,
+                 std::optional<mode_t> new_mode, std::optional<uid_t> uid,
+                 std::optional<gid_t> gid) {
+    // chown's own way of saying "leave it".
+    uid_t chown_uid = uid.value_or(static_cast<uid_t>(-1));
+    gid_t chown_gid = gid.value_or(static_cast<gid_t>(-1));
     if (S_ISLNK(before.st_mode)) {
-        if (uid == static_cast<uid_t>(-1) && gid == static_cast<gid_t>(-1))
+        if (!uid && !gid)
             return true;
-        return fchownat(parent_fd, name, uid, gid, AT_SYMLINK_NOFOLLOW) == 0;
+        return fchownat(parent_fd, name, chown_uid, chown_gid, AT_SYMLINK_NOFOLLOW) == 0;
     }
     // Pin the item itself, so that a swap for a link between the look and
     // the change cannot redirect the change.
@@ -263,19 +279,19 @@ bool change_item(int parent_fd, const char* name, const struct stat& before, int
     // A file with a second link may be someone else's file linked in here.
     bool ok = fstat(fd, &now) == 0 && !S_ISLNK(now.st_mode) && now.st_ino == before.st_ino &&
               now.st_dev == before.st_dev && !(S_ISREG(now.st_mode) && now.st_nlink > 1);
-    if (ok && (uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)))
-        ok = fchownat(fd, "", uid, gid, AT_EMPTY_PATH) == 0;
-    if (ok && new_mode >= 0) {
+    if (ok && (uid || gid))
+        ok = fchownat(fd, "", chown_uid, chown_gid, AT_EMPTY_PATH) == 0;
+    if (ok && new_mode) {
         long rc = -1;
         errno = ENOSYS;
 #ifdef SYS_fchmodat2
-        rc = syscall(SYS_fchmodat2, fd, "", new_mode, AT_EMPTY_PATH);
+        rc = syscall(SYS_fchmodat2, fd, "", *new_mode, AT_EMPTY_PATH);
 #endif
         if (rc != 0 && (errno == ENOSYS || errno == EINVAL)) {
             // The descriptor's own entry in /proc names the pinned item.
             char proc_path[64];
             snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
-            rc = chmod(proc_path, static_cast<mode_t>(new_mode));
+            rc = chmod(proc_path, *new_mode);
         }
         ok = rc == 0;
     }

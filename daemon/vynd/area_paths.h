@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,8 +46,10 @@ void visit_in_area(
 
 // Changes mode and owner of the item named in the parent folder without
 // following it: a link's owner is changed on the link itself and a link
-// never gets a mode. -1 for uid or gid leaves it. False when a change failed.
+// never gets a mode. What is not given is left as it is. False when a change
+// failed.
 [[nodiscard]] bool change_item(int parent_fd, const char* name, const struct stat& before,
-                               int new_mode, uid_t uid, gid_t gid);
+                               std::optional<mode_t> new_mode, std::optional<uid_t> uid,
+                               std::optional<gid_t> gid);
 
 }  // namespace vynd

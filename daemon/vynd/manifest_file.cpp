@@ -1,5 +1,7 @@
 // The stored form of a sync job: an XML property list read and written as a
-// stream, so that manifests of many thousand paths cost little.
+// stream, so that manifests of many thousand paths cost little. The shortcuts
+// marked "bench_mirror" are measured by that benchmark (bench/mirror_bench.cpp),
+// whose areas of 100,000 files give manifests of as many paths.
 #include "manifest_file.h"
 
 #include <fcntl.h>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "leftover_files.h"
+#include "path_components.h"
 #include "rsync_output.h"
 
 namespace vynd {
@@ -38,6 +41,37 @@ bool needs_escape(std::string_view path) {
         plain = plain && b >= 0x20 && b < 0x80 && b != '\\';
     }
     return !plain && (!is_storable_text(path) || decode_rsync_escapes(path) != path);
+}
+
+// A key of the stored job and the field that holds it: a string or a flag.
+// "files" has neither; it is read and written apart.
+struct JobKey {
+    std::string_view name;
+    std::optional<std::string> SyncJob::*text = nullptr;
+    std::optional<bool> SyncJob::*flag = nullptr;
+};
+
+// Every key of a job, in the sorted order property-list writers store them.
+constexpr JobKey kJobKeys[] = {
+    {"autoRestart", nullptr, &SyncJob::autoRestart},
+    {"dstPath", &SyncJob::dstPath},
+    {"files"},
+    {"group", &SyncJob::group},
+    {"id", &SyncJob::id},
+    {"keepSynced", nullptr, &SyncJob::keepSynced},
+    {"owner", &SyncJob::owner},
+    {"perms", &SyncJob::perms},
+    {"setPerm", nullptr, &SyncJob::setPerm},
+    {"srcPath", &SyncJob::srcPath},
+};
+
+// The key of one value by its name; nullptr for "files" and unknown keys.
+const JobKey* value_key(std::string_view name) {
+    for (const JobKey& key : kJobKeys) {
+        if (key.name == name)
+            return key.text || key.flag ? &key : nullptr;
+    }
+    return nullptr;
 }
 
 const char* as_c(const xmlChar* s) {
@@ -235,30 +269,17 @@ std::optional<SyncJob> read_job(Reader& r, void (*on_dropped_key)(const std::str
         if (!key || !r.next_tag() || !r.is_start())
             return std::nullopt;
         const std::string& k = *key;
-        if (k == "id") {
-            job.id = read_string(r);
-        } else if (k == "srcPath") {
-            job.srcPath = read_string(r);
-        } else if (k == "dstPath") {
-            job.dstPath = read_string(r);
-        } else if (k == "perms") {
-            job.perms = read_string(r);
-        } else if (k == "owner") {
-            job.owner = read_string(r);
-        } else if (k == "group") {
-            job.group = read_string(r);
-        } else if (k == "setPerm") {
-            job.setPerm = read_bool(r);
-        } else if (k == "keepSynced") {
-            job.keepSynced = read_bool(r);
-        } else if (k == "autoRestart") {
-            job.autoRestart = read_bool(r);
-        } else if (k == "files") {
+        if (k == "files") {
             FileMap files;
             if (!read_files(r, files, on_dropped_key))
                 return std::nullopt;
             if (r.name() == "dict")
                 job.files_ = std::move(files);
+        } else if (const JobKey* known = value_key(k)) {
+            if (known->text)
+                job.*known->text = read_string(r);
+            else
+                job.*known->flag = read_bool(r);
         } else {
             job.other_keys_xml.emplace_back(k, r.outer_xml_and_skip());
         }
@@ -281,7 +302,7 @@ std::optional<SyncJob> parse_xml(const char* data, size_t size,
 // without attributes or comments, text with the predefined and numeric
 // character references. Anything else it declines, and the document is read
 // again by the general reader above, so it never decides what a manifest
-// means on its own; it only makes the common case cheap.
+// means on its own; it only makes the common case cheap (bench_mirror).
 class PlainReader {
   public:
     PlainReader(const char* data, size_t size) : p_(data), end_(data + size) {}
@@ -305,29 +326,18 @@ class PlainReader {
                 job.files_ = std::move(files);
                 continue;
             }
-            std::optional<std::string>* text = key == "id"        ? &job.id
-                                               : key == "srcPath" ? &job.srcPath
-                                               : key == "dstPath" ? &job.dstPath
-                                               : key == "perms"   ? &job.perms
-                                               : key == "owner"   ? &job.owner
-                                               : key == "group"   ? &job.group
-                                                                  : nullptr;
-            std::optional<bool>* flag = key == "setPerm"       ? &job.setPerm
-                                        : key == "keepSynced"  ? &job.keepSynced
-                                        : key == "autoRestart" ? &job.autoRestart
-                                                               : nullptr;
-            if (text) {
+            const JobKey* known = value_key(key);
+            if (!known)
+                return std::nullopt;
+            if (known->text) {
                 std::string value;
                 if (!element_text("string", value))
                     return std::nullopt;
-                *text = std::move(value);
-            } else if (flag) {
-                if (open_tag("true") && empty_)
-                    *flag = true;
-                else if (open_tag("false") && empty_)
-                    *flag = false;
-                else
-                    return std::nullopt;
+                job.*known->text = std::move(value);
+            } else if (open_tag("true") && empty_) {
+                job.*known->flag = true;
+            } else if (open_tag("false") && empty_) {
+                job.*known->flag = false;
             } else {
                 return std::nullopt;
             }
@@ -347,7 +357,7 @@ class PlainReader {
     bool literal(std::string_view s) {
         if (static_cast<size_t>(end_ - p_) < s.size())
             return false;
-        // Tags are short: a plain loop beats a call to memcmp.
+        // Tags are short: a plain loop beats a call to memcmp (bench_mirror).
         for (size_t i = 0; i < s.size(); ++i) {
             if (p_[i] != s[i])
                 return false;
@@ -533,8 +543,9 @@ class PlainReader {
                 dropped->push_back(path);
                 continue;
             }
-            // Stored in order: each entry goes at the end (escaped names
-            // may sort elsewhere; the hint is then merely not used).
+            // Stored in order, so each entry goes at the end, without a search
+            // (bench_mirror); escaped names may sort elsewhere, and the hint is
+            // then merely not used.
             files.insert_or_assign(files.end(), std::move(path), std::move(entry));
         }
     }
@@ -594,18 +605,59 @@ void append_element(std::string& out, std::string_view indent, const char* name,
     out += ">\n";
 }
 
-void append_string(std::string& out, const char* key, const std::optional<std::string>& value) {
+void append_string(std::string& out, std::string_view key,
+                   const std::optional<std::string>& value) {
     if (!value || !is_storable_text(*value))
         return;
     append_element(out, "\t\t", "key", key);
     append_element(out, "\t\t", "string", *value);
 }
 
-void append_bool(std::string& out, const char* key, const std::optional<bool>& value) {
+void append_bool(std::string& out, std::string_view key, const std::optional<bool>& value) {
     if (!value)
         return;
     append_element(out, "\t\t", "key", key);
     out += *value ? "\t\t<true/>\n" : "\t\t<false/>\n";
+}
+
+// The "files" dictionary, one entry per installed path.
+void append_files(std::string& out, const FileMap& files) {
+    size_t bytes = 0;
+    bool any = !files.empty();
+    for (const auto& [path, entry] : files)
+        bytes += path.size() + entry.other_keys_xml.size() + 100;
+    out.reserve(out.size() + bytes + 1024);
+    append_element(out, "\t\t", "key", "files");
+    out += any ? "\t\t<dict>\n" : "\t\t<dict/>\n";
+    // The entries of one run share a handful of seconds, so each date is
+    // formatted once (bench_mirror).
+    std::optional<int64_t> last_date;
+    std::string date_text;
+    for (const auto& [path, entry] : files) {
+        // Every name is kept: one that XML cannot carry in its escaped form.
+        append_element(out, "\t\t\t", "key", needs_escape(path) ? escape_name(path) : path);
+        if (!entry.date && entry.other_keys_xml.empty()) {
+            out += "\t\t\t<dict/>\n";
+            continue;
+        }
+        out += "\t\t\t<dict>";
+        if (entry.date) {
+            if (entry.date != last_date) {
+                last_date = entry.date;
+                date_text = format_plist_date(*entry.date);
+            }
+            out += "\n\t\t\t\t<key>date</key>\n";
+            append_element(out, "\t\t\t\t", "date", date_text);
+        }
+        if (entry.other_keys_xml.empty()) {
+            out += "\t\t\t</dict>\n";
+        } else {
+            out += entry.other_keys_xml;
+            out += "</dict>\n";
+        }
+    }
+    if (any)
+        out += "\t\t</dict>\n";
 }
 
 // The whole document, indented with tabs as libxml2's writer lays it out.
@@ -619,53 +671,14 @@ std::string job_xml(const SyncJob& job) {
         "       \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
         "<plist version=\"1.0\">\n"
         "\t<dict>\n";
-    // Keys in sorted order, as property-list writers do.
-    append_bool(out, "autoRestart", job.autoRestart);
-    append_string(out, "dstPath", job.dstPath);
-    if (job.files_) {
-        size_t bytes = 0;
-        bool any = !job.files_->empty();
-        for (const auto& [path, entry] : *job.files_)
-            bytes += path.size() + entry.other_keys_xml.size() + 100;
-        out.reserve(out.size() + bytes + 1024);
-        append_element(out, "\t\t", "key", "files");
-        out += any ? "\t\t<dict>\n" : "\t\t<dict/>\n";
-        // The entries of one run share a handful of seconds.
-        std::optional<int64_t> last_date;
-        std::string date_text;
-        for (const auto& [path, entry] : *job.files_) {
-            // Every name is kept: one that XML cannot carry in its escaped form.
-            append_element(out, "\t\t\t", "key", needs_escape(path) ? escape_name(path) : path);
-            if (!entry.date && entry.other_keys_xml.empty()) {
-                out += "\t\t\t<dict/>\n";
-                continue;
-            }
-            out += "\t\t\t<dict>";
-            if (entry.date) {
-                if (entry.date != last_date) {
-                    last_date = entry.date;
-                    date_text = format_plist_date(*entry.date);
-                }
-                out += "\n\t\t\t\t<key>date</key>\n";
-                append_element(out, "\t\t\t\t", "date", date_text);
-            }
-            if (entry.other_keys_xml.empty()) {
-                out += "\t\t\t</dict>\n";
-            } else {
-                out += entry.other_keys_xml;
-                out += "</dict>\n";
-            }
-        }
-        if (any)
-            out += "\t\t</dict>\n";
+    for (const JobKey& key : kJobKeys) {
+        if (key.text)
+            append_string(out, key.name, job.*key.text);
+        else if (key.flag)
+            append_bool(out, key.name, job.*key.flag);
+        else if (job.files_)
+            append_files(out, *job.files_);
     }
-    append_string(out, "group", job.group);
-    append_string(out, "id", job.id);
-    append_bool(out, "keepSynced", job.keepSynced);
-    append_string(out, "owner", job.owner);
-    append_string(out, "perms", job.perms);
-    append_bool(out, "setPerm", job.setPerm);
-    append_string(out, "srcPath", job.srcPath);
     bool after_raw = false;
     for (const auto& [key, xml] : job.other_keys_xml) {
         if (!is_storable_text(key))
@@ -692,24 +705,17 @@ bool is_safe_relative_path(std::string_view path) {
     std::string_view rest = path;
     if (rest.back() == '/')
         rest.remove_suffix(1);
-    for (;;) {
-        size_t slash = rest.find('/');
-        std::string_view part = rest.substr(0, slash);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        if (part.find('\0') != std::string_view::npos)
-            return false;
-        if (slash == std::string_view::npos)
-            return true;
-        rest.remove_prefix(slash + 1);
-    }
+    return for_each_component(rest, [](std::string_view part) {
+        return !part.empty() && part != "." && part != ".." &&
+               part.find('\0') == std::string_view::npos;
+    });
 }
 
 bool is_storable_text(std::string_view text) {
     const auto* s = reinterpret_cast<const unsigned char*>(text.data());
     size_t n = text.size();
     for (size_t i = 0; i < n;) {
-        // Printable ASCII, the common case, eight bytes at a time.
+        // Printable ASCII, the common case, eight bytes at a time (bench_mirror).
         if (n - i >= 8) {
             uint64_t w;
             memcpy(&w, s + i, sizeof w);
@@ -754,6 +760,7 @@ std::string format_plist_date(int64_t seconds) {
 }
 
 std::optional<int64_t> parse_plist_date(std::string_view text) {
+    // Dates repeat from entry to entry, so the last one is kept (bench_mirror).
     static thread_local std::string last_text;
     static thread_local int64_t last_value = 0;
     if (!last_text.empty() && text == last_text)

@@ -202,25 +202,24 @@ void SyncJob::setPermissionsAndOwnership() {
             [&](int parent, const char* name, const struct stat& st) {
                 if (hard_linked(st, linked))
                     return;
-                int new_mode = -1;
+                std::optional<mode_t> new_mode;
                 if (mode && !S_ISLNK(st.st_mode)) {
                     mode_t m = apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode));
                     if (m != (st.st_mode & 07777))
-                        new_mode = static_cast<int>(m);
+                        new_mode = m;
                 }
-                uid_t uid = static_cast<uid_t>(-1);
-                gid_t gid = static_cast<gid_t>(-1);
+                std::optional<uid_t> uid;
+                std::optional<gid_t> gid;
                 if (own && own->uid != static_cast<uid_t>(-1) && own->uid != st.st_uid)
                     uid = own->uid;
                 if (own && own->gid != static_cast<gid_t>(-1) && own->gid != st.st_gid)
                     gid = own->gid;
-                if (new_mode < 0 && uid == static_cast<uid_t>(-1) && gid == static_cast<gid_t>(-1))
+                if (!new_mode && !uid && !gid)
                     return;
                 // chown clears set-ID bits, so a mode is set again after it.
-                if (uid != static_cast<uid_t>(-1) || gid != static_cast<gid_t>(-1)) {
+                if (uid || gid) {
                     if (mode && !S_ISLNK(st.st_mode))
-                        new_mode = static_cast<int>(
-                            apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode)));
+                        new_mode = apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode));
                 }
                 (void)change_item(parent, name, st, new_mode, uid, gid);
             });
@@ -248,7 +247,7 @@ void SyncJob::setUsersPermissions() {
                       [&](int parent, const char* name, const struct stat& st) {
                           if (st.st_uid == uid || hard_linked(st, linked))
                               return;
-                          (void)change_item(parent, name, st, -1, uid, static_cast<gid_t>(-1));
+                          (void)change_item(parent, name, st, std::nullopt, uid, std::nullopt);
                       });
     }
     log_hard_linked(linked, dstPath.value_or(""));

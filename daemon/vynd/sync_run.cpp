@@ -119,7 +119,9 @@ void SyncJob::deleteFilesRemovedFromSource() {
         if (!entry.listed)
             gone.push_back(path);
     }
-    // Deepest first, so a folder's files go before the folder is looked at.
+    // In reverse byte order a folder's content comes before the folder
+    // ("a/b" sorts after "a/"), so a folder is looked at only once its
+    // content that left the share is deleted.
     std::sort(gone.begin(), gone.end(), std::greater<>());
     for (const auto& path : gone) {
         if (!remove_in_area(dstPath.value_or(""), path, true))
@@ -143,9 +145,11 @@ void SyncJob::install() {
     }
     std::string options = rsyncWithOptions();
     vynd_log("Debug", "%s -> %s starting...", src.c_str(), dst.c_str());
-    std::string command = options + " \"" + src + "/\" \"" + dst + "/\"";
+    // The command as the log shows it; rsync itself is given the argument
+    // vector below, never this text.
+    std::string logged_command = options + " \"" + src + "/\" \"" + dst + "/\"";
     excludeManifest();
-    vynd_log("Debug", "%s", command.c_str());
+    vynd_log("Debug", "%s", logged_command.c_str());
     std::vector<std::string> argv = rsyncArguments();
     if (pinned >= 0)
         argv.push_back("/proc/self/fd/" + std::to_string(kLentDescriptor) + "/");

@@ -5,23 +5,9 @@
 #include <vector>
 
 #include "bytes.h"
+#include "temp_dir.h"
 
 namespace vynd::test {
-
-// A private folder removed with its contents at destruction.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    [[nodiscard]] const std::string& path() const { return path_; }
-    // Writes bytes to a file in the folder and returns its path.
-    std::string write(const std::string& name, ByteView bytes) const;
-
-  private:
-    std::string path_;
-};
 
 struct ToolResult {
     int status = -1;  // exit status, or -1 when the program did not exit normally

@@ -17,12 +17,9 @@
 
 namespace fs = std::filesystem;
 using namespace vynd;
+using vynd::test::TempDir;
 
 namespace {
-
-void touch(const std::string& path) {
-    std::ofstream(path) << "x";
-}
 
 bool exists_nofollow(const std::string& path) {
     struct stat st;
@@ -153,13 +150,13 @@ TEST(Rmpath, RemovesFilesAndTreesAndReportsWhatIsLeft) {
     EXPECT_FALSE(rmpath(t / "empty", true));
     EXPECT_TRUE(fs::is_directory(t / "empty"));
 
-    touch(t / "file");
+    t.write("file");
     EXPECT_TRUE(rmpath(t / "file", true));
     EXPECT_FALSE(exists_nofollow(t / "file"));
 
     fs::create_directories(t / "tree/a/b/c");
-    touch(t / "tree/a/b/c/f");
-    touch(t / "tree/.hidden");
+    t.write("tree/a/b/c/f");
+    t.write("tree/.hidden");
     EXPECT_TRUE(rmpath(t / "tree", false));
     EXPECT_FALSE(exists_nofollow(t / "tree"));
 }
@@ -167,7 +164,7 @@ TEST(Rmpath, RemovesFilesAndTreesAndReportsWhatIsLeft) {
 TEST(Rmpath, NeverFollowsSymbolicLinks) {
     TempDir t;
     fs::create_directories(t / "outside/keep");
-    touch(t / "outside/keep/precious");
+    t.write("outside/keep/precious");
 
     // A link to a folder is removed itself, with keep listable folders too.
     fs::create_directory_symlink(t / "outside", t / "link");

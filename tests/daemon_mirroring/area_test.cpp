@@ -16,6 +16,7 @@
 #include "temp_dir.h"
 
 using namespace vynd;
+using vynd::test::TempDir;
 
 namespace {
 

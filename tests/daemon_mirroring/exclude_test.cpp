@@ -10,6 +10,7 @@
 #include "temp_dir.h"
 
 using namespace vynd;
+using vynd::test::TempDir;
 
 TEST(ExcludePattern, AnchorsAndEscapes) {
     EXPECT_EQ(exclude_pattern("Foo.app/"), "/Foo.app/");

@@ -67,12 +67,6 @@ class LocalBoundary : public ::testing::Test {
         struct stat st;
         return stat(box.path(path).c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
     }
-    bool logged(const std::string& message) const {
-        for (const auto& line : box.logLines())
-            if (log_message(line) == message)
-                return true;
-        return false;
-    }
 };
 
 TEST_F(LocalBoundary, VyndctlPublishesOnlyWhatTheUserMayReadAndOnlySettings) {
@@ -102,7 +96,7 @@ TEST_F(LocalBoundary, ThePasswordIsInNoFileOrProcessAUserCanRead) {
     EXPECT_NE(peek.status, 0);
 
     EXPECT_EQ(box.vynd({"-i"}).status, 255);
-    EXPECT_TRUE(logged("Unable to mount share."));
+    EXPECT_TRUE(box.logged("Unable to mount share."));
     EXPECT_EQ(box.readFile("/tmp/cred"), "username=admin\npassword=Pa55-w0rd\n");
     EXPECT_EQ(box.readFile("/tmp/seen").find(kSecret), std::string::npos)
         << box.readFile("/tmp/seen");
@@ -138,7 +132,8 @@ TEST_F(LocalBoundary, AnEncipheredPasswordKeepsItsFormAndWebSharesWarnOverPlainH
     userFile("/tmp/h.plist", userSettings("dav://files/dav", nullptr, false));
     saveAsUser("/tmp/h.plist");
     EXPECT_EQ(box.vynd({"-i"}).status, 255);
-    EXPECT_TRUE(logged("Warning: the credentials for dav://files go over plain http, unencrypted"));
+    EXPECT_TRUE(
+        box.logged("Warning: the credentials for dav://files go over plain http, unencrypted"));
     EXPECT_EQ(box.readFile("/tmp/cred"), "/Volumes/dav admin Pa55-w0rd\n");
     std::string args = box.readFile("/tmp/helper-args");
     EXPECT_NE(args.find(",uid=0,gid=0,file_mode=0600,dir_mode=0700\n"), std::string::npos) << args;
@@ -164,7 +159,7 @@ TEST_F(LocalBoundary, AForeignMountAtTheSharesPlaceIsLeftAlone) {
                           "' -i; s=$?; cat /Volumes/Deploy/file; exit $s"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "someone else's");
-    EXPECT_TRUE(logged("Unable to mount share."));
+    EXPECT_TRUE(box.logged("Unable to mount share."));
     EXPECT_TRUE(box.callLines().empty());
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "prefs_builder.h"
 #include "property_list.h"
 #include "sandbox.h"
 
@@ -14,26 +15,10 @@ using vynd::test::Sandbox;
 
 namespace {
 
-class Settings {
+// Settings for the share these tests mirror from.
+class Settings : public vynd::test::PrefsBuilder {
   public:
-    Settings() : dict_(plist_new_dict()) { text("vynd_host", "file:///Volumes/Deploy"); }
-    ~Settings() { plist_free(dict_); }
-    Settings& text(const char* key, const std::string& value) {
-        plist_dict_set_item(dict_, key, plist_new_string(value.c_str()));
-        return *this;
-    }
-    Settings& flag(const char* key, bool value) {
-        plist_dict_set_item(dict_, key, plist_new_bool(value));
-        return *this;
-    }
-    Settings& number(const char* key, int value) {
-        plist_dict_set_item(dict_, key, plist_new_uint(static_cast<uint64_t>(value)));
-        return *this;
-    }
-    plist_t get() const { return dict_; }
-
-  private:
-    plist_t dict_;
+    Settings() { text("vynd_host", "file:///Volumes/Deploy"); }
 };
 
 class Mirroring : public ::testing::Test {
@@ -52,19 +37,10 @@ class Mirroring : public ::testing::Test {
         EXPECT_EQ(r.status, 0) << r.err << "\n" << log_text();
         return r;
     }
-    std::vector<std::string> messages() const {
-        std::vector<std::string> out;
-        for (const auto& line : box.logLines()) out.push_back(log_message(line));
-        return out;
-    }
     std::string log_text() const {
         std::string out;
         for (const auto& l : box.logLines()) out += l + "\n";
         return out;
-    }
-    bool logged(const std::string& message) const {
-        auto m = messages();
-        return std::find(m.begin(), m.end(), message) != m.end();
     }
     // Log lines copied from rsync for the name (after the itemize field).
     int change_lines_for(const std::string& printed_name) const {
@@ -127,8 +103,8 @@ TEST_F(Mirroring, FirstRunNoChangeRunAndDeletionsWhenKeptInStep) {
     unshare("Applications/Old.app");
     box.writeFile("/Applications/Local.app/mine", "local");  // never installed
     run();
-    EXPECT_TRUE(logged("*deleted Foo.app/Contents/Info.plist"));
-    EXPECT_TRUE(logged("*deleted Old.app/Contents/Resources/a.txt"));
+    EXPECT_TRUE(box.logged("*deleted Foo.app/Contents/Info.plist"));
+    EXPECT_TRUE(box.logged("*deleted Old.app/Contents/Resources/a.txt"));
     EXPECT_FALSE(box.exists("/Applications/Foo.app/Contents/Info.plist"));
     EXPECT_FALSE(box.exists("/Applications/Old.app/Contents/Resources/a.txt"));
     // The removed folder keeps its subfolders and their entries.
@@ -187,14 +163,18 @@ TEST_F(Mirroring, SiteExcludeFileTestModeAndTheLoggedCommand) {
     run({"-ti"});
     // Excluded by the site file: no longer listed, so deleted.
     EXPECT_FALSE(box.exists("/var/db/vynd/Users/Shared/skip.me"));
-    EXPECT_TRUE(logged("*deleted Shared/skip.me"));
+    EXPECT_TRUE(box.logged("*deleted Shared/skip.me"));
     EXPECT_TRUE(box.exists("/var/db/vynd/Users/Shared/a.txt"));
-    EXPECT_TRUE(
-        logged("rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Users\" --bwlimit=100 "
-               "--exclude-from=\"/Library/Application Support/Quenderlyn/exclude-Users\"  -pgo "
-               "--delay-updates \"/Volumes/Deploy/Users/\" \"/var/db/vynd/Users/\""))
+    // The Users command logged last names the site's exclude file and the
+    // bandwidth.
+    std::string command = box.lastLoggedWith(" \"/Volumes/Deploy/Users/\" \"/var/db/vynd/Users/\"");
+    EXPECT_EQ(command.rfind("rsync ", 0), 0u) << log_text();
+    EXPECT_NE(command.find(" --bwlimit=100 "), std::string::npos) << log_text();
+    EXPECT_NE(
+        command.find(" --exclude-from=\"/Library/Application Support/Quenderlyn/exclude-Users\" "),
+        std::string::npos)
         << log_text();
-    EXPECT_TRUE(logged("/Volumes/Deploy/Library -> /var/db/vynd/Library starting..."));
+    EXPECT_TRUE(box.logged("/Volumes/Deploy/Library -> /var/db/vynd/Library starting..."));
 }
 
 TEST_F(Mirroring, FailedRsyncDeletesNothing) {
@@ -209,7 +189,7 @@ TEST_F(Mirroring, FailedRsyncDeletesNothing) {
     EXPECT_TRUE(box.exists("/Applications/Foo.app/Contents/Info.plist"));
     EXPECT_TRUE(in_manifest("Applications", "Foo.app/Contents/Info.plist"));
     bool said_why = false;
-    for (const auto& m : messages())
+    for (const auto& m : box.logMessages())
         said_why |= m.find("nothing deleted in /Applications") != std::string::npos;
     EXPECT_TRUE(said_why) << log_text();
 }
@@ -257,8 +237,9 @@ TEST_F(Mirroring, HostileManifestCannotReachOutside) {
     share("Applications/Foo.app/x");
     run();
     EXPECT_EQ(box.readFile("/var/victim/file"), "keep");
-    EXPECT_TRUE(logged("Ignoring manifest entry ../var/victim/file: it leads outside its area"));
-    EXPECT_TRUE(logged("*deleted Gone.app/"));
+    EXPECT_TRUE(
+        box.logged("Ignoring manifest entry ../var/victim/file: it leads outside its area"));
+    EXPECT_TRUE(box.logged("*deleted Gone.app/"));
     EXPECT_FALSE(in_manifest("Applications", "../var/victim/file"));
 
     // A manifest that is not a property list at all gives an empty job.
@@ -293,7 +274,7 @@ TEST_F(Mirroring, OddNamesAreRecordedExcludedAndDeletedUnderTheirRealNames) {
     unshare("Library/star*");
     run();
     EXPECT_FALSE(box.exists("/Library/new\nline"));
-    EXPECT_TRUE(logged("*deleted new\\#012line"));
+    EXPECT_TRUE(box.logged("*deleted new\\#012line"));
     EXPECT_FALSE(box.exists("/Library/star*"));
     EXPECT_TRUE(box.exists("/Library/what?"));
 }
@@ -311,7 +292,7 @@ TEST_F(Mirroring, NetworkSharesUseTheHelperWithoutCredentialsOnTheCommandLine) {
     box.writePrefs(s.get());
     auto r = box.vynd({"-i"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_TRUE(logged("Unable to mount share."));
+    EXPECT_TRUE(box.logged("Unable to mount share."));
     auto calls = box.calls();
     ASSERT_FALSE(calls.empty());
     const auto& argv = calls.back();
@@ -379,15 +360,15 @@ TEST_F(Mirroring, DesignedMountFailures) {
     s.text("vynd_host", "afp:/share");
     box.writePrefs(s.get());
     EXPECT_EQ(box.vynd({"-i"}).status, 255);
-    EXPECT_TRUE(logged("Invalid host path"));
+    EXPECT_TRUE(box.logged("Invalid host path"));
     s.text("vynd_host", "smb://serv\xc3\xa9r/share");
     box.writePrefs(s.get());
     EXPECT_EQ(box.vynd({"-i"}).status, 255);
     EXPECT_TRUE(
-        logged("host string is nil! Either string is nil or URL encoding failed "
-               "smb://serv\xc3\xa9r/share"));
+        box.logged("host string is nil! Either string is nil or URL encoding failed "
+                   "smb://serv\xc3\xa9r/share"));
     s.text("vynd_host", "afp://server/share");
     box.writePrefs(s.get());
     EXPECT_EQ(box.vynd({"-i"}).status, 255);
-    EXPECT_TRUE(logged("Unable to mount share."));
+    EXPECT_TRUE(box.logged("Unable to mount share."));
 }

@@ -90,17 +90,6 @@ class PackagesTest : public testing::Test {
         return std::find(calls.begin(), calls.end(), "/bin/systemctl reboot") != calls.end();
     }
 
-    std::vector<std::string> messages() const {
-        std::vector<std::string> out;
-        for (const auto& line : box.logLines()) out.push_back(log_message(line));
-        return out;
-    }
-
-    bool logged(const std::string& message) const {
-        auto m = messages();
-        return std::find(m.begin(), m.end(), message) != m.end();
-    }
-
     Sandbox box;
 };
 
@@ -114,9 +103,9 @@ TEST_F(PackagesTest, NewPackageIsInstalledOnceRecordedAndItsDownloadRemoved) {
     EXPECT_EQ(recorded(), std::vector<std::string>{"tool.deb"});
     EXPECT_FALSE(box.exists(kDownloads + "/tool.deb"));
 
-    EXPECT_TRUE(logged("Installing Packages..."));
-    EXPECT_TRUE(logged(kInstaller + " -pkg \"" + kDownloads + "/tool.deb\"  -target /"));
-    EXPECT_TRUE(logged("Package installs finished"));
+    EXPECT_TRUE(box.logged("Installing Packages..."));
+    EXPECT_TRUE(box.logged(kInstaller + " -pkg \"" + kDownloads + "/tool.deb\"  -target /"));
+    EXPECT_TRUE(box.logged("Package installs finished"));
     // The installer's output is copied without a time in front.
     auto lines = box.logLines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "installer: Package name is tool.deb"),
@@ -150,7 +139,7 @@ TEST_F(PackagesTest, HiddenFilesAreTriedAsPackagesAndRefused) {
     EXPECT_TRUE(dpkgInstalls().empty());
     EXPECT_TRUE(recorded().empty());
     EXPECT_TRUE(box.exists(kDownloads + "/.DS_Store"));
-    EXPECT_TRUE(logged(kInstaller + " -pkg \"" + kDownloads + "/.DS_Store\"  -target /"));
+    EXPECT_TRUE(box.logged(kInstaller + " -pkg \"" + kDownloads + "/.DS_Store\"  -target /"));
     // The refusal is in the log, for the administrator.
     auto lines = box.logLines();
     EXPECT_NE(std::find_if(lines.begin(), lines.end(),
@@ -167,7 +156,7 @@ TEST_F(PackagesTest, FailedDownloadIsNotInstalled) {
     ASSERT_EQ(box.vynd({"-i"}).status, 0);
     EXPECT_TRUE(dpkgInstalls().empty());
     EXPECT_TRUE(recorded().empty());
-    EXPECT_TRUE(logged("Download of package tool.deb failed"));
+    EXPECT_TRUE(box.logged("Download of package tool.deb failed"));
 
     // Once the download works it is installed.
     fs::remove_all(box.path(kDownloads + "/tool.deb"));
@@ -209,7 +198,7 @@ TEST_F(PackagesTest, RestartOnlyWhenAutoRestartIsOnAndAPackageAsks) {
     auto calls = box.callLines();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "/bin/systemctl reboot"), 1);
     // The restart comes after the run has finished.
-    EXPECT_EQ(messages().back(), "vynd finished");
+    EXPECT_EQ(box.logMessages().back(), "vynd finished");
 }
 
 TEST_F(PackagesTest, RestartFallsBackToReboot) {
@@ -233,12 +222,12 @@ TEST_F(PackagesTest, InstallNotificationsGoToLoggedInUsers) {
     EXPECT_EQ(n, (std::vector<std::string>{"vynd\tvynd: vynd-test\tPackage bad.deb not installed",
                                            "vynd\tvynd: vynd-test\tPackage tool.deb installed"}));
     // They are notifications only, not log lines.
-    EXPECT_FALSE(logged("Package tool.deb installed"));
+    EXPECT_FALSE(box.logged("Package tool.deb installed"));
 }
 
 TEST_F(PackagesTest, CleanAloneInstallsNothing) {
     addPackage("tool.deb");
     ASSERT_EQ(box.vynd({"-c"}).status, 0);
     EXPECT_TRUE(dpkgInstalls().empty());
-    EXPECT_FALSE(logged("Installing Packages..."));
+    EXPECT_FALSE(box.logged("Installing Packages..."));
 }

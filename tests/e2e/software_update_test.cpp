@@ -54,12 +54,6 @@ class SoftwareUpdateTest : public testing::Test {
     }
 
     std::string log() const { return box.readFile("/var/log/vynd.log"); }
-    bool logged(const std::string& message) const {
-        for (const auto& line : box.logLines())
-            if (log_message(line) == message)
-                return true;
-        return false;
-    }
 
     Sandbox box;
 };
@@ -82,8 +76,8 @@ TEST_F(SoftwareUpdateTest, NoNewSoftware) {
     EXPECT_NE(log().find(" Checking for software updates...\nThis doesn't work when run from "
                          "preferences pane apparently\n"),
               std::string::npos);
-    EXPECT_TRUE(logged("No software updates available"));
-    EXPECT_FALSE(logged("Starting software update"));
+    EXPECT_TRUE(box.logged("No software updates available"));
+    EXPECT_FALSE(box.logged("Starting software update"));
     EXPECT_EQ(aptCalls(), (std::vector<std::string>{"-q", "-s"}));
     EXPECT_FALSE(called("/bin/systemctl reboot"));
 }
@@ -93,8 +87,8 @@ TEST_F(SoftwareUpdateTest, UpdatesInstalledThenRestart) {
     PrefsBuilder p;
     box.writePrefs(p.share().number("vynd_sus_mode", 1).flag("vynd_sus_restart", true).get());
     ASSERT_EQ(box.vynd({"-i"}).status, 0);
-    EXPECT_TRUE(logged("Starting software update"));
-    EXPECT_TRUE(logged("Software update finished"));
+    EXPECT_TRUE(box.logged("Starting software update"));
+    EXPECT_TRUE(box.logged("Software update finished"));
     EXPECT_TRUE(
         called("/usr/bin/apt-get -y -q -o Dpkg::Options::=--force-confdef -o "
                "Dpkg::Options::=--force-confold dist-upgrade"));
@@ -108,7 +102,7 @@ TEST_F(SoftwareUpdateTest, FailedInstallOrNoRestartSettingMeansNoRestart) {
     PrefsBuilder p;
     box.writePrefs(p.share().number("vynd_sus_mode", 1).flag("vynd_sus_restart", true).get());
     ASSERT_EQ(box.vynd({"-i"}).status, 0);
-    EXPECT_TRUE(logged("Software update finished"));
+    EXPECT_TRUE(box.logged("Software update finished"));
     EXPECT_FALSE(called("/bin/systemctl reboot"));
 
     box.writeFile("/run/apt-status", "0");
@@ -161,7 +155,7 @@ TEST_F(SoftwareUpdateTest, CatalogUntouchedWithoutUpdatesOrWithoutServer) {
     box.writePrefs(q.share().number("vynd_sus_mode", 2).text("vynd_sus_server", "").get());
     ASSERT_EQ(box.vynd({"-i"}).status, 0);
     EXPECT_EQ(box.readFile(kUpdateFile), original);
-    EXPECT_TRUE(logged("Starting software update"));
+    EXPECT_TRUE(box.logged("Starting software update"));
 }
 
 TEST_F(SoftwareUpdateTest, RepairRunsAloneAndCleanRunsNeither) {
@@ -176,7 +170,7 @@ TEST_F(SoftwareUpdateTest, RepairRunsAloneAndCleanRunsNeither) {
     box.writePrefs(q.share().flag("vynd_sus_repair", true).get());
     ASSERT_EQ(box.vynd({"-i"}).status, 0);
     EXPECT_TRUE(aptCalls().empty());
-    EXPECT_TRUE(logged("Repairing disk permissions"));
+    EXPECT_TRUE(box.logged("Repairing disk permissions"));
     EXPECT_TRUE(called("/usr/sbin/diskutil repairPermissions /"));
 }
 

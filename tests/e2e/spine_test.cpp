@@ -45,12 +45,6 @@ void use_share(Sandbox& box, Prefs& p) {
     box.writePrefs(p.share().get());
 }
 
-std::vector<std::string> messages(const Sandbox& box) {
-    std::vector<std::string> out;
-    for (const auto& line : box.logLines()) out.push_back(log_message(line));
-    return out;
-}
-
 }  // namespace
 
 TEST(Usage, PrintedWhenNothingIsToBeDone) {
@@ -170,7 +164,7 @@ TEST(Run, CleanRecreatesTheDatabaseAndLogsTheRun) {
     ASSERT_FALSE(lines.empty());
     std::regex format(R"(^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} .*$)");
     for (const auto& line : lines) EXPECT_TRUE(std::regex_match(line, format)) << line;
-    auto m = messages(box);
+    auto m = box.logMessages();
     EXPECT_EQ(m.front(), "vynd started");
     EXPECT_NE(std::find(m.begin(), m.end(), "Clearing database..."), m.end());
     EXPECT_NE(std::find(m.begin(), m.end(), "Database cleared"), m.end());
@@ -225,7 +219,7 @@ TEST(Run, AUserHoldingThePublicLockStopsNoRun) {
     EXPECT_EQ(box.vynd({"-i"}).status, 0);
     kill(holder.pid, SIGKILL);
     (void)box.wait(holder);
-    auto m = messages(box);
+    auto m = box.logMessages();
     EXPECT_NE(std::find(m.begin(), m.end(),
                         "Warning: /var/run/vynd.lock is held by another process; this run goes "
                         "on, but the settings pane may not show it"),
@@ -271,7 +265,7 @@ TEST(Run, FatalLineIsTheLastAndEndsWith255) {
     box.writeFile("/var/db/vynd", "not a folder");
     auto r = box.vynd({"-i"});
     EXPECT_EQ(r.status, 255);
-    auto m = messages(box);
+    auto m = box.logMessages();
     ASSERT_GE(m.size(), 2u);
     EXPECT_EQ(m.front(), "vynd started");
     EXPECT_EQ(m.back(), "Problem creating directory /var/db/vynd/Applications");
@@ -301,7 +295,7 @@ TEST(Run, RestrictedToTimesWithoutLoggedInUsers) {
     // With nobody logged in it runs; with the setting off it runs anyway.
     box.setLoggedInUsers({});
     EXPECT_EQ(box.vynd({"-c"}).status, 0);
-    EXPECT_EQ(messages(box).front(), "vynd started");
+    EXPECT_EQ(box.logMessages().front(), "vynd started");
     box.setLoggedInUsers({{"root", "ttys003"}});
     p.flag("vynd_run_at_login", false);
     box.writePrefs(p.get());
@@ -309,5 +303,5 @@ TEST(Run, RestrictedToTimesWithoutLoggedInUsers) {
     EXPECT_EQ(box.vynd({"-c"}).status, 0);
     // No notification service here: notifications are skipped without delay.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-    EXPECT_EQ(messages(box).back(), "vynd finished");
+    EXPECT_EQ(box.logMessages().back(), "vynd finished");
 }

@@ -377,7 +377,7 @@ TEST(CustomIcons, ReportFailureWithoutTouchingTheFile) {
     EXPECT_FALSE(IcnsFamily::removeCustomIconFromDirectory(dir.path()));
     EXPECT_FALSE(family->addResourceType(kLarge8BitData, -16455));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
-    EXPECT_EQ(test::readFileBytes(file.toStdString()), "content");
+    EXPECT_EQ(test::read_file(file.toStdString()), "content");
 }
 
 TEST(Clipboard, FamilyGoesThroughUnderBothTypes) {

@@ -197,7 +197,7 @@ TEST_F(IndependentReaders, PillowDecodesEveryColourElementToThePixelsWePutIn) {
         GTEST_SKIP() << "/usr/bin/python3 with Pillow (python3-pil) is not installed";
     for (const SizeTypes& s : kSizes) {
         const QByteArray got = QByteArray::fromStdString(
-            test::readFileBytes(path("pillow_" + std::to_string(s.size) + ".rgba")));
+            test::read_file(path("pillow_" + std::to_string(s.size) + ".rgba")));
         EXPECT_EQ(
             countDifferences(got, known.rgba[s.size], s.size, "Pillow " + fourCharString(s.colour)),
             0);
@@ -226,7 +226,7 @@ TEST_F(IndependentReaders, ThumbnailFamilyReadsTheSameEverywhere) {
     if (readWithPillow(file, &output)) {
         for (const SizeTypes& s : kSizes) {
             const QByteArray got = QByteArray::fromStdString(
-                test::readFileBytes(path("pillow_" + std::to_string(s.size) + ".rgba")));
+                test::read_file(path("pillow_" + std::to_string(s.size) + ".rgba")));
             EXPECT_EQ(countDifferences(got, ours[s.size], s.size, "Pillow"), 0);
         }
     } else {
@@ -260,7 +260,7 @@ TEST_F(IndependentReaders, ReadersAgreeOnPackingOfUncompressedLength) {
     std::string output;
     if (readWithPillow(file, &output)) {
         EXPECT_EQ(
-            countDifferences(QByteArray::fromStdString(test::readFileBytes(path("pillow_16.rgba"))),
+            countDifferences(QByteArray::fromStdString(test::read_file(path("pillow_16.rgba"))),
                              want, 16, "Pillow"),
             0);
     } else {

@@ -7,9 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
+
+#include "run_program.h"
 
 namespace vynd::test {
 
@@ -38,35 +38,10 @@ const std::vector<std::string>& MessageCapture::messages() const {
 }
 
 int runProgram(const std::vector<std::string>& argv, std::string* output) {
-    if (argv.empty())
-        return -1;
-    char outputPath[] = "/tmp/icon-test-output.XXXXXX";
-    const int fd = mkstemp(outputPath);
-    if (fd < 0)
-        return -1;
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fd, STDOUT_FILENO);
-        dup2(fd, STDERR_FILENO);
-        const int devnull = open("/dev/null", O_RDONLY);
-        if (devnull >= 0)
-            dup2(devnull, STDIN_FILENO);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(fd);
-    int status = -1;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        status = -1;
+    ProgramResult r = run_program(argv, {}, true);
     if (output)
-        *output = readFileBytes(outputPath);
-    unlink(outputPath);
-    if (status == -1 || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
+        *output = std::move(r.out);
+    return r.status;
 }
 
 bool isExecutable(const std::string& path) {
@@ -128,13 +103,6 @@ BitmapImageRep makeSolidBitmap(int n, std::uint8_t r, std::uint8_t g, std::uint8
         rep.bitmapData[i * 4 + 3] = char(a);
     }
     return rep;
-}
-
-std::string readFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 }  // namespace vynd::test

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bitmap_image_rep.h"
+#include "files.h"
 
 namespace vynd::test {
 
@@ -44,7 +45,5 @@ void ensureGuiApplication();
 // One solid-colour 32-bit premultiplied RGBA bitmap.
 [[nodiscard]] BitmapImageRep makeSolidBitmap(int n, std::uint8_t r, std::uint8_t g, std::uint8_t b,
                                              std::uint8_t a);
-
-[[nodiscard]] std::string readFileBytes(const std::string& path);
 
 }  // namespace vynd::test

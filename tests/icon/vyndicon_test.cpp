@@ -31,8 +31,7 @@ class Vyndicon : public ::testing::Test {
         ASSERT_TRUE(image.save(QString::fromStdString(path(name)), format));
     }
     static size_t elementCount(const std::string& file) {
-        const auto elements =
-            parseIcnsContainer(QByteArray::fromStdString(test::readFileBytes(file)));
+        const auto elements = parseIcnsContainer(QByteArray::fromStdString(test::read_file(file)));
         return elements ? elements->size() : 0;
     }
 };
@@ -53,7 +52,7 @@ TEST_F(Vyndicon, UnreadableImageFailsAndLeavesTheOutputAlone) {
     writeImage("picture.png", "PNG");
     std::string output;
     ASSERT_EQ(run({path("picture.png"), path("out.icns")}, &output), 0) << output;
-    const std::string before = test::readFileBytes(path("out.icns"));
+    const std::string before = test::read_file(path("out.icns"));
     QFile text(QString::fromStdString(path("notes.png")));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("this is not an image\n");
@@ -63,7 +62,7 @@ TEST_F(Vyndicon, UnreadableImageFailsAndLeavesTheOutputAlone) {
         EXPECT_NE(output.find("vyndicon: cannot read image " + path(name)), std::string::npos)
             << output;
     }
-    EXPECT_EQ(test::readFileBytes(path("out.icns")), before);
+    EXPECT_EQ(test::read_file(path("out.icns")), before);
 }
 
 TEST_F(Vyndicon, UnwritableOutputFails) {
@@ -89,7 +88,7 @@ TEST_F(Vyndicon, RefusesWhatIsNotAPictureFileAndNeverWritesOverTheInput) {
     EXPECT_NE(output.find("not a regular file"), std::string::npos) << output;
 
     writeImage("picture.png", "PNG");
-    const std::string picture = test::readFileBytes(path("picture.png"));
+    const std::string picture = test::read_file(path("picture.png"));
     ASSERT_EQ(symlink(path("picture.png").c_str(), path("link.icns").c_str()), 0);
     ASSERT_EQ(link(path("picture.png").c_str(), path("hard.icns").c_str()), 0);
     for (const char* out : {"picture.png", "link.icns", "hard.icns"}) {
@@ -97,7 +96,7 @@ TEST_F(Vyndicon, RefusesWhatIsNotAPictureFileAndNeverWritesOverTheInput) {
         EXPECT_NE(output.find("will not write " + path(out) + " over the image"), std::string::npos)
             << output;
     }
-    EXPECT_EQ(test::readFileBytes(path("picture.png")), picture);
+    EXPECT_EQ(test::read_file(path("picture.png")), picture);
 }
 
 TEST_F(Vyndicon, ImageTooLargeToDecodeSaysSo) {

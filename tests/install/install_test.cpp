@@ -7,27 +7,23 @@
 #include <fstream>
 #include <set>
 
+#include "files.h"
 #include "process.h"
 #include "property_list.h"
+#include "run_program.h"
 
 namespace fs = std::filesystem;
+using vynd::test::read_file;
 
 namespace {
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 struct Output {
     int status;
     std::string text;  // standard output and error together
 };
 Output capture(const std::vector<std::string>& argv) {
-    Output out{0, ""};
-    out.status = vynd::run_process_lines(
-        argv, [&](std::string_view line) { out.text.append(line).append("\n"); }, true);
-    return out;
+    vynd::test::ProgramResult r = vynd::test::run_program(argv, {}, true);
+    return {r.status, r.out};
 }
 
 // Installs once into a staging root shared by the tests of this file.
@@ -91,17 +87,17 @@ TEST_F(Installed, JobFileStartsTheDaemonAboutHourly) {
 }
 
 TEST_F(Installed, SystemdUnitsRunTheDaemonOnATimer) {
-    std::string service = slurp(at("/usr/lib/systemd/system/vynd.service"));
+    std::string service = read_file(at("/usr/lib/systemd/system/vynd.service"));
     EXPECT_NE(service.find("Type=oneshot\n"), std::string::npos);
     EXPECT_NE(service.find("ExecStart=\"/Library/Application Support/Quenderlyn/vynd\" -i\n"),
               std::string::npos);
-    std::string timer = slurp(at("/usr/lib/systemd/system/vynd.timer"));
+    std::string timer = read_file(at("/usr/lib/systemd/system/vynd.timer"));
     EXPECT_NE(timer.find("OnUnitActiveSec=3600s\n"), std::string::npos);
     EXPECT_NE(timer.find("WantedBy=timers.target\n"), std::string::npos);
 }
 
 TEST_F(Installed, PolkitPolicyCoversTheThreePrivilegedPrograms) {
-    std::string policy = slurp(at("/usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"));
+    std::string policy = read_file(at("/usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"));
     for (const char* path : {"/Library/Application Support/Quenderlyn/vyndctl",
                              "/Library/Application Support/Quenderlyn/vynd",
                              "/Library/Application Support/Quenderlyn/emptylog"})
@@ -120,7 +116,7 @@ TEST_F(Installed, ManualPagesAndPackageDocuments) {
     for (const char* doc : {"/usr/share/doc/vynd/copyright", "/usr/share/doc/vynd/changelog.gz",
                             "/usr/share/lintian/overrides/vynd"})
         EXPECT_TRUE(fs::is_regular_file(at(doc))) << doc;
-    std::string rotate = slurp(at("/etc/logrotate.d/vynd"));
+    std::string rotate = read_file(at("/etc/logrotate.d/vynd"));
     EXPECT_NE(rotate.find("/var/log/vynd.log {"), std::string::npos) << rotate;
     EXPECT_NE(rotate.find("\tcopytruncate\n"), std::string::npos) << rotate;
 }
@@ -166,16 +162,16 @@ TEST(DebianPackage, DeclaresItsDependenciesAndLeavesTheJobFileToItsScripts) {
     fs::path control = out / "control";
     ASSERT_EQ(vynd::run_process({"/usr/bin/dpkg-deb", "--control", deb.string(), control.string()}),
               0);
-    std::string fields = slurp(control / "control");
+    std::string fields = read_file(control / "control");
     for (const char* needed : {"rsync, ", "libplist3", "systemd, ", "pkexec"})
         EXPECT_NE(fields.find(needed), std::string::npos) << needed << " in\n" << fields;
     EXPECT_EQ(fields.find("policykit-1"), std::string::npos) << fields;
     // vyndctl rewrites the job file, so it is no conffile (an upgrade would
     // stop at a prompt): postinst makes it from the template when absent.
-    EXPECT_EQ(slurp(control / "conffiles"), "/etc/logrotate.d/vynd\n");
-    std::string postinst = slurp(control / "postinst");
+    EXPECT_EQ(read_file(control / "conffiles"), "/etc/logrotate.d/vynd\n");
+    std::string postinst = read_file(control / "postinst");
     EXPECT_NE(postinst.find("[ ! -e \"$job\" ]"), std::string::npos) << postinst;
-    EXPECT_NE(slurp(control / "postrm").find("rm -f /var/log/vynd.log"), std::string::npos);
+    EXPECT_NE(read_file(control / "postrm").find("rm -f /var/log/vynd.log"), std::string::npos);
     fs::path tree = out / "tree";
     ASSERT_EQ(vynd::run_process({"/usr/bin/dpkg-deb", "--extract", deb.string(), tree.string()}),
               0);

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "files.h"
 #include "property_list.h"
 
 extern char** environ;
@@ -30,19 +31,6 @@ namespace vynd::test {
 namespace {
 
 const char kCallsFile[] = "/run/.sandbox-calls";
-
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void spit(const std::string& path, const std::string& content) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
 
 // Programs under /bin and /sbin live in /usr on this system.
 std::string usr_relative(const std::string& program) {
@@ -88,7 +76,7 @@ void Sandbox::populate() {
         fs::create_directories(root_ + "/" + dir);
     fs::permissions(root_ + "/tmp", fs::perms::all | fs::perms::sticky_bit);
     fs::create_directory_symlink("/run", root_ + "/var/run");
-    spit(path(kCallsFile), "");
+    write_file(path(kCallsFile), "");
     // Nothing in a test may restart this machine.
     addStub("/usr/sbin/reboot");
     addStub("/usr/bin/systemctl");
@@ -120,12 +108,12 @@ std::string Sandbox::path(const std::string& inside) const {
 }
 
 void Sandbox::writeFile(const std::string& inside, const std::string& content, mode_t mode) {
-    spit(path(inside), content);
+    write_file(path(inside), content);
     chmod(path(inside).c_str(), mode);
 }
 
 std::string Sandbox::readFile(const std::string& inside) const {
-    return slurp(path(inside));
+    return read_file(path(inside));
 }
 
 bool Sandbox::exists(const std::string& inside) const {
@@ -152,7 +140,7 @@ void Sandbox::addStub(const std::string& program, const std::string& body) {
     std::string host = root_ + "/.usr-upper/" + usr_relative(program);
     std::error_code ignored;
     fs::remove(host, ignored);
-    spit(host, script);
+    write_file(host, script);
     chmod(host.c_str(), 0755);
 }
 
@@ -205,7 +193,7 @@ void Sandbox::bind(const std::string& host, const std::string& inside, bool read
 }
 
 void Sandbox::setEtcFile(const std::string& name, const std::string& content) {
-    spit(root_ + "/.etc/" + name, content);
+    write_file(root_ + "/.etc/" + name, content);
 }
 
 Sandbox::Running Sandbox::start(const std::vector<std::string>& argv, const Options& options) {
@@ -253,8 +241,8 @@ Sandbox::Result Sandbox::wait(const Running& running) {
     while (waitpid(running.pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = slurp(running.out_file);
-    result.err = slurp(running.err_file);
+    result.out = read_file(running.out_file);
+    result.err = read_file(running.err_file);
     return result;
 }
 
@@ -300,7 +288,7 @@ std::optional<pid_t> Sandbox::findProcess(const Running& running, const std::str
         pid_t pid = static_cast<pid_t>(atoi(e->d_name));
         if (pid <= 0)
             continue;
-        std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+        std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
         size_t close = stat.rfind(')');
         size_t open = stat.find('(');
         if (close == std::string::npos || open == std::string::npos)
@@ -330,6 +318,25 @@ std::optional<pid_t> Sandbox::findProcess(const Running& running, const std::str
 
 std::vector<std::string> Sandbox::logLines() const {
     return split_lines(readFile("/var/log/vynd.log"));
+}
+
+std::vector<std::string> Sandbox::logMessages() const {
+    std::vector<std::string> out;
+    for (const auto& line : logLines()) out.push_back(log_message(line));
+    return out;
+}
+
+std::string Sandbox::lastLoggedWith(const std::string& text) const {
+    auto messages = logMessages();
+    auto found = std::find_if(messages.rbegin(), messages.rend(), [&](const std::string& m) {
+        return m.find(text) != std::string::npos;
+    });
+    return found == messages.rend() ? "" : *found;
+}
+
+bool Sandbox::logged(const std::string& message) const {
+    auto messages = logMessages();
+    return std::find(messages.begin(), messages.end(), message) != messages.end();
 }
 
 }  // namespace vynd::test

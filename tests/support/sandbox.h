@@ -101,6 +101,12 @@ class Sandbox {
 
     // The daemon's log file, split into lines.
     [[nodiscard]] std::vector<std::string> logLines() const;
+    // The messages of its lines, without their times.
+    [[nodiscard]] std::vector<std::string> logMessages() const;
+    // Whether one of its lines has exactly this message.
+    [[nodiscard]] bool logged(const std::string& message) const;
+    // The last of its messages that holds the text; "" when none does.
+    [[nodiscard]] std::string lastLoggedWith(const std::string& text) const;
 
     // Host path of the root, for diagnostics.
     [[nodiscard]] const std::string& root() const { return root_; }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "files.h"
 #include "property_list.h"
 #include "sandbox.h"
 
@@ -95,8 +96,7 @@ class Vyndctl : public testing::Test {
         return std::filesystem::exists(units_ + "/vynd.timer.d/schedule.conf");
     }
     [[nodiscard]] std::string dropIn() const {
-        std::ifstream in(units_ + "/vynd.timer.d/schedule.conf");
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return vynd::test::read_file(units_ + "/vynd.timer.d/schedule.conf");
     }
     // What holds from loading until the next reboot.
     [[nodiscard]] std::string sinceLoad() const {
