@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -607,8 +608,10 @@ void append_bool(std::string& out, const char* key, const std::optional<bool>& v
 
 // The whole document, indented with tabs as libxml2's writer lays it out.
 // Manifests hold one entry per installed path, so this is written directly
-// rather than through a tree or a writer object.
-std::string job_xml(const SyncJob& job) {
+// rather than through a tree or a writer object, and handed to `drain` in
+// pieces, so that a large manifest is never held twice in memory.
+void job_xml(const SyncJob& job, const std::function<void(const std::string&)>& drain) {
+    constexpr size_t kPiece = 1 << 16;
     std::string out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<!DOCTYPE plist\n"
@@ -620,17 +623,17 @@ std::string job_xml(const SyncJob& job) {
     append_bool(out, "autoRestart", job.autoRestart);
     append_string(out, "dstPath", job.dstPath);
     if (job.files_) {
-        size_t bytes = 0;
         bool any = !job.files_->empty();
-        for (const auto& [path, entry] : *job.files_)
-            bytes += path.size() + entry.other_keys_xml.size() + 100;
-        out.reserve(out.size() + bytes + 1024);
         append_element(out, "\t\t", "key", "files");
         out += any ? "\t\t<dict>\n" : "\t\t<dict/>\n";
         // The entries of one run share a handful of seconds.
         std::optional<int64_t> last_date;
         std::string date_text;
         for (const auto& [path, entry] : *job.files_) {
+            if (out.size() >= kPiece) {
+                drain(out);
+                out.clear();
+            }
             // Every name is kept: one that XML cannot carry in its escaped form.
             append_element(out, "\t\t\t", "key", needs_escape(path) ? escape_name(path) : path);
             if (!entry.date && entry.other_keys_xml.empty()) {
@@ -672,7 +675,7 @@ std::string job_xml(const SyncJob& job) {
         after_raw = true;
     }
     out += after_raw ? "</dict>\n</plist>\n" : "\t</dict>\n</plist>\n";
-    return out;
+    drain(out);
 }
 
 bool fail(std::string* err, const std::string& what) {
@@ -844,9 +847,11 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
         fail(err, tmp);
         return discard();
     }
-    std::string xml = job_xml(job);
     errno = 0;
-    bool ok = fwrite(xml.data(), 1, xml.size(), f) == xml.size();
+    bool ok = true;
+    job_xml(job, [&](const std::string& piece) {
+        ok = ok && fwrite(piece.data(), 1, piece.size(), f) == piece.size();
+    });
     ok = ok && fflush(f) == 0 && fsync(fileno(f)) == 0;
     int write_errno = errno;
     if (fclose(f) != 0 && ok) {
