@@ -7,8 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "notify.h"
+#include "run_report.h"
 #include "system_log.h"
 
 namespace vynd {
@@ -51,13 +53,20 @@ void vynd_log(const char* level, const char* format, ...) {
     localtime_r(&now, &local);
     strftime(stamp, sizeof stamp, "%Y/%m/%d %T", &local);
 
+    bool fatal = strcmp(level, "Fatal") == 0;
+    if (fatal || strcmp(level, "Error") == 0)
+        report_error(msg);
     if (log_file) {
         fprintf(log_file, "%s %s\n", stamp, msg);
         fflush(log_file);
     }
     system_log(msg);
     growl(msg, level);
-    if (strcmp(level, "Fatal") == 0) {
+    if (fatal) {
+        // The Fatal line stays the last of the log; a report not written is told elsewhere.
+        std::string err;
+        if (!write_run_report(255, &err))
+            system_log("Could not write the run report: " + err);
         // From a second thread, exit() would tear down what the first
         // still uses; end at once instead.
         if (gettid() != getpid()) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <ctime>
 #include <memory>
 #include <vector>
@@ -620,13 +621,13 @@ void append_bool(std::string& out, std::string_view key, const std::optional<boo
     out += *value ? "\t\t<true/>\n" : "\t\t<false/>\n";
 }
 
-// The "files" dictionary, one entry per installed path.
-void append_files(std::string& out, const FileMap& files) {
-    size_t bytes = 0;
+using Drain = std::function<void(const std::string&)>;
+constexpr size_t kPiece = 1 << 16;
+
+// The "files" dictionary, one entry per installed path, handed to `drain`
+// a piece at a time.
+void append_files(std::string& out, const FileMap& files, const Drain& drain) {
     bool any = !files.empty();
-    for (const auto& [path, entry] : files)
-        bytes += path.size() + entry.other_keys_xml.size() + 100;
-    out.reserve(out.size() + bytes + 1024);
     append_element(out, "\t\t", "key", "files");
     out += any ? "\t\t<dict>\n" : "\t\t<dict/>\n";
     // The entries of one run share a handful of seconds, so each date is
@@ -634,6 +635,10 @@ void append_files(std::string& out, const FileMap& files) {
     std::optional<int64_t> last_date;
     std::string date_text;
     for (const auto& [path, entry] : files) {
+        if (out.size() >= kPiece) {
+            drain(out);
+            out.clear();
+        }
         // Every name is kept: one that XML cannot carry in its escaped form.
         append_element(out, "\t\t\t", "key", needs_escape(path) ? escape_name(path) : path);
         if (!entry.date && entry.other_keys_xml.empty()) {
@@ -662,8 +667,9 @@ void append_files(std::string& out, const FileMap& files) {
 
 // The whole document, indented with tabs as libxml2's writer lays it out.
 // Manifests hold one entry per installed path, so this is written directly
-// rather than through a tree or a writer object.
-std::string job_xml(const SyncJob& job) {
+// rather than through a tree or a writer object, and handed to `drain` in
+// pieces, so that a large manifest is never held twice in memory.
+void job_xml(const SyncJob& job, const Drain& drain) {
     std::string out =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<!DOCTYPE plist\n"
@@ -677,7 +683,7 @@ std::string job_xml(const SyncJob& job) {
         else if (key.flag)
             append_bool(out, key.name, job.*key.flag);
         else if (job.files_)
-            append_files(out, *job.files_);
+            append_files(out, *job.files_, drain);
     }
     bool after_raw = false;
     for (const auto& [key, xml] : job.other_keys_xml) {
@@ -688,7 +694,7 @@ std::string job_xml(const SyncJob& job) {
         after_raw = true;
     }
     out += after_raw ? "</dict>\n</plist>\n" : "\t</dict>\n</plist>\n";
-    return out;
+    drain(out);
 }
 
 bool fail(std::string* err, const std::string& what) {
@@ -869,9 +875,11 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
         fail(err, tmp);
         return discard();
     }
-    std::string xml = job_xml(job);
     errno = 0;
-    bool ok = fwrite(xml.data(), 1, xml.size(), f) == xml.size();
+    bool ok = true;
+    job_xml(job, [&](const std::string& piece) {
+        ok = ok && fwrite(piece.data(), 1, piece.size(), f) == piece.size();
+    });
     ok = ok && fflush(f) == 0 && fsync(fileno(f)) == 0;
     int write_errno = errno;
     if (fclose(f) != 0 && ok) {

@@ -14,6 +14,7 @@
 #include "process.h"
 #include "rsync_output.h"
 #include "run.h"
+#include "run_report.h"
 #include "sync_job.h"
 #include "system_tools.h"
 
@@ -58,6 +59,7 @@ void SyncJob::pkgInstall() {
             // Never hand the installer a partial or stale copy.
             vynd_log("Debug", "Download of package %s failed", escape_name(name).c_str());
             growl("Package " + escape_name(name) + " not installed", "Packages");
+            report_package(name, false);
             continue;
         }
         installPkg(name);
@@ -92,6 +94,7 @@ void SyncJob::installPkg(const std::string& name) {
         vynd_log("Fatal", "Can't run installer");
     if (status != 0) {
         growl("Package " + escape_name(name) + " not installed", "Packages");
+        report_package(name, false);
         return;
     }
     if (auto_restart && packageRequiresRestart(name))
@@ -99,6 +102,7 @@ void SyncJob::installPkg(const std::string& name) {
     fileAtPath(files(), name);
     (void)rmpath(path, false);
     growl("Package " + escape_name(name) + " installed", "Packages");
+    report_package(name, true);
 }
 
 bool SyncJob::packageRequiresRestart(const std::string& name) {

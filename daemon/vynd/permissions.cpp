@@ -12,6 +12,7 @@
 #include "accounts.h"
 #include "area_paths.h"
 #include "log.h"
+#include "run_report.h"
 #include "sync_job.h"
 
 namespace vynd {
@@ -178,6 +179,14 @@ void log_hard_linked(size_t count, const std::string& area) {
                  count, area.c_str());
 }
 
+void log_unchanged(int64_t count, const std::string& area, const std::string& id) {
+    if (count == 0)
+        return;
+    vynd_log("Error", "%lld items in %s could not be given their mode or owner",
+             static_cast<long long>(count), area.c_str());
+    report_failed(id, count);
+}
+
 }  // namespace
 
 void SyncJob::setPermissionsAndOwnership() {
@@ -197,6 +206,7 @@ void SyncJob::setPermissionsAndOwnership() {
         paths.reserve(files().size());
         for (const auto& [path, entry] : files()) paths.push_back(path);
         std::atomic<size_t> linked = 0;
+        std::atomic<int64_t> failed = 0;
         visit_in_area(
             dstPath.value_or(""), std::move(paths),
             [&](int parent, const char* name, const struct stat& st) {
@@ -221,9 +231,11 @@ void SyncJob::setPermissionsAndOwnership() {
                     if (mode && !S_ISLNK(st.st_mode))
                         new_mode = apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode));
                 }
-                (void)change_item(parent, name, st, new_mode, uid, gid);
+                if (!change_item(parent, name, st, new_mode, uid, gid))
+                    ++failed;
             });
         log_hard_linked(linked, dstPath.value_or(""));
+        log_unchanged(failed, dstPath.value_or(""), job_id());
     } else if (job_id() == "Users") {
         setUsersPermissions();
     }
@@ -238,6 +250,7 @@ void SyncJob::setUsersPermissions() {
         by_user[std::string(p.substr(0, p.find('/')))].push_back(p);
     }
     std::atomic<size_t> linked = 0;
+    std::atomic<int64_t> failed = 0;
     for (auto& [user, user_paths] : by_user) {
         const passwd* pw = getpwnam(user.c_str());
         if (!pw)
@@ -247,10 +260,12 @@ void SyncJob::setUsersPermissions() {
                       [&](int parent, const char* name, const struct stat& st) {
                           if (st.st_uid == uid || hard_linked(st, linked))
                               return;
-                          (void)change_item(parent, name, st, std::nullopt, uid, std::nullopt);
+                          if (!change_item(parent, name, st, std::nullopt, uid, std::nullopt))
+                              ++failed;
                       });
     }
     log_hard_linked(linked, dstPath.value_or(""));
+    log_unchanged(failed, dstPath.value_or(""), job_id());
     vynd_log("Debug", "Finishing setting Users ownership");
 }
 

@@ -14,6 +14,7 @@
 #include "notify.h"
 #include "prefs.h"
 #include "restart.h"
+#include "run_report.h"
 #include "share_mount.h"
 #include "share_url.h"
 #include "software_update.h"
@@ -68,13 +69,15 @@ void null_sleep_test() {
 
 void vynd_init() {
     file_lock();
+    report_run_started();
     if (!open_log_file())
         vynd_log("Fatal", "can't open log file");
     catch_stop_signals();
     vynd_log("Info", "vynd started");
     report_public_lock();
     // What a run killed outright (SIGKILL, a power cut) left behind.
-    for (const auto& list : {remove_leftover_credentials(), remove_half_written_manifests()}) {
+    for (const auto& list : {remove_leftover_credentials(), remove_half_written_manifests(),
+                             remove_half_written_reports(kDatabasePath, kTextfileFolder)}) {
         for (const auto& path : list)
             vynd_log("Info", "Removed %s, left behind by a run that was stopped", path.c_str());
     }
@@ -83,6 +86,9 @@ void vynd_init() {
 void vynd_shutdown() {
     save_manifests();
     unmount_vol();
+    std::string err;
+    if (!write_run_report(0, &err))
+        vynd_log("Error", "Could not write the run report: %s", err.c_str());
     vynd_log("Debug", "vynd finished");
     close_log_file();
     file_unlock();

@@ -14,6 +14,7 @@
 #include "mount.h"
 #include "process.h"
 #include "rsync_output.h"
+#include "run_report.h"
 #include "sync_job.h"
 
 namespace vynd {
@@ -34,7 +35,7 @@ void rsyncLog(std::string_view line) {
 // listed with the date rsync gave it.
 class ListingReader {
   public:
-    explicit ListingReader(FileMap& files) : files_(files) {}
+    ListingReader(FileMap& files, const std::string& area) : files_(files), area_(area) {}
 
     void updateManifest(std::string_view line) {
         if (width_ == 0)
@@ -46,6 +47,8 @@ class ListingReader {
             return;
         if (!is_safe_relative_path(change->name))
             return;
+        if (change->update_type != '.')
+            report_copied(area_);
         FileEntry& entry = entryFor(std::move(change->name));
         entry.date = parse_rsync_timestamp(change->timestamp);
         entry.listed = true;
@@ -67,6 +70,7 @@ class ListingReader {
     }
 
     FileMap& files_;
+    const std::string& area_;
     FileMap::iterator next_ = files_.end();
     int width_ = 0;
 };
@@ -124,10 +128,15 @@ void SyncJob::deleteFilesRemovedFromSource() {
     // content that left the share is deleted.
     std::sort(gone.begin(), gone.end(), std::greater<>());
     for (const auto& path : gone) {
-        if (!remove_in_area(dstPath.value_or(""), path, true))
+        if (!remove_in_area(dstPath.value_or(""), path, true)) {
+            // A folder that still lists is kept by design, not a failure.
+            if (path.back() != '/')
+                report_failed(job_id(), 1);
             continue;
+        }
         files().erase(path);
         vynd_log("Debug", "*deleted %s", escape_name(path).c_str());
+        report_deleted(job_id());
     }
 }
 
@@ -158,7 +167,7 @@ void SyncJob::install() {
     argv.push_back(dst + "/");
     FileMap& map = files();
     for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
-    ListingReader reader(map);
+    ListingReader reader(map, job_id());
     int status = run_process_lines(
         argv,
         [&](std::string_view line) {
@@ -185,6 +194,7 @@ void SyncJob::install() {
         // A partial listing (share lost, folder missing, unreadable files,
         // disk full) must not be taken for paths that left the share.
         size_t forgotten = forget_what_is_not_in_place(map, src, dst);
+        report_failed(job_id(), static_cast<int64_t>(forgotten));
         vynd_log("Error",
                  "rsync for %s ended with status %d, nothing deleted in %s; %zu listed paths not "
                  "recorded, left for the next run",

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "catalog_sources.h"
 #include "process.h"
 
 namespace vynd::softwareupdate {
@@ -22,10 +23,32 @@ int usage() {
     return 1;
 }
 
-int list_updates() {
-    // Fresh package lists first; stale ones still give an answer.
+// apt-get with the private catalog's options after `flags`, when one is set.
+std::vector<std::string> apt_get(std::vector<std::string> flags,
+                                 const std::vector<std::string>& catalog,
+                                 const std::string& command) {
+    flags.insert(flags.begin(), kAptGet);
+    flags.insert(flags.end(), catalog.begin(), catalog.end());
+    flags.push_back(command);
+    return flags;
+}
+
+// The site's sources when a catalog is set; no value when it is set but
+// cannot be used, for then nothing may be updated from elsewhere.
+std::optional<std::vector<std::string>> catalog_options() {
+    auto url = configured_catalog_url();
+    if (!url)
+        return std::vector<std::string>{};
+    std::string err;
+    auto options = prepare_catalog(*url, kCatalogState, &err);
+    if (!options)
+        fprintf(stderr, "softwareupdate: %s; nothing is updated\n", err.c_str());
+    return options;
+}
+
+int refresh_lists(const std::vector<std::string>& catalog) {
     int refreshed = run_process_lines(
-        {kAptGet, "-q", "update"},
+        apt_get({"-q"}, catalog, "update"),
         [](std::string_view line) {
             fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
         },
@@ -33,9 +56,18 @@ int list_updates() {
     if (refreshed != 0)
         fprintf(stderr, "softwareupdate: could not refresh the package lists (status %d)\n",
                 refreshed);
+    return refreshed;
+}
+
+int list_updates() {
+    auto catalog = catalog_options();
+    if (!catalog)
+        return 1;
+    // Fresh package lists first; stale ones still give an answer.
+    (void)refresh_lists(*catalog);
     std::vector<Upgrade> upgrades;
     int status =
-        run_process_lines({kAptGet, "-s", "-q", "dist-upgrade"}, [&](std::string_view line) {
+        run_process_lines(apt_get({"-s", "-q"}, *catalog, "dist-upgrade"), [&](std::string_view line) {
             Upgrade u;
             if (parse_apt_install_line(line, &u))
                 upgrades.push_back(u);
@@ -55,9 +87,16 @@ int list_updates() {
 }
 
 int install_all() {
+    auto catalog = catalog_options();
+    if (!catalog)
+        return 1;
+    // The catalog may have changed since the check: its lists are fetched again.
+    if (!catalog->empty() && refresh_lists(*catalog) != 0)
+        return 1;
     setenv("DEBIAN_FRONTEND", "noninteractive", 1);
-    int status = run_process({kAptGet, "-y", "-q", "-o", "Dpkg::Options::=--force-confdef", "-o",
-                              "Dpkg::Options::=--force-confold", "dist-upgrade"});
+    int status = run_process(apt_get({"-y", "-q", "-o", "Dpkg::Options::=--force-confdef", "-o",
+                                      "Dpkg::Options::=--force-confold"},
+                                     *catalog, "dist-upgrade"));
     return status == 0 ? 0 : (status > 0 && status < 256 ? status : 1);
 }
 

@@ -268,15 +268,33 @@ TEST(ManifestFile, BothReadersReadTheSameJob) {
     }
 }
 
-// Text checks look at eight bytes at a time: a bad byte is caught wherever
-// it stands, and good text of any length passes.
+// A manifest far larger than one piece of the writer reads back whole, and
+// libplist agrees with its layout.
+TEST(ManifestFile, LargeManifestIsWrittenWhole) {
+    SyncJob job = sample_job();
+    for (int i = 0; i < 5000; ++i)
+        job.files()["Big.app/Contents/Resources/file-" + std::to_string(i)].date = 1256220000 + i;
+    TempDir dir;
+    std::string err;
+    ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err)) << err;
+    auto back = read_manifest_file(dir / "m.plist");
+    ASSERT_TRUE(back && back->files_);
+    ASSERT_EQ(back->files_->size(), job.files_->size());
+    for (const auto& [path, entry] : *job.files_)
+        EXPECT_EQ(back->files_->at(path).date, entry.date) << path;
+    EXPECT_EQ(back->srcPath, job.srcPath);
+    auto tree = read_property_list_dictionary(dir / "m.plist");
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(plist_dict_get_size(plist_dict_get_item(tree->get(), "files")), job.files_->size());
+}
+
 // The quick reader takes only the prolog that property-list writers write;
 // a damaged declaration or document type is no manifest at all.
 TEST(ManifestFile, APrologOutOfShapeIsNoManifest) {
     TempDir dir;
     std::string err;
     ASSERT_TRUE(write_manifest_file(dir / "m.plist", sample_job(), &err)) << err;
-    const std::string written = slurp(dir / "m.plist");
+    const std::string written = read_file(dir / "m.plist");
     EXPECT_TRUE(parse_plain_manifest(written));
     std::string one_line = written;
     one_line.replace(one_line.find("\nPUBLIC"), 1, " ");

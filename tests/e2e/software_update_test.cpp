@@ -33,6 +33,9 @@ class SoftwareUpdateTest : public testing::Test {
         box.mkdirs(vynd::test::kShareFolder);
         box.addStub("/usr/bin/apt-get", kAptGet);
         box.addStub("/usr/sbin/diskutil");
+        // apt's downloader stands in for a site's web server.
+        box.addStub("/usr/lib/apt/apt-helper", "cp /run/served-catalog \"$3\"");
+        box.writeFile("/run/served-catalog", "deb http://deb.debian.org/debian bookworm main\n");
     }
 
     void updatesAvailable() {
@@ -183,4 +186,63 @@ TEST_F(SoftwareUpdateTest, RepairWithoutARepairToolIsHarmless) {
     plain.writePrefs(p.get());
     auto r = plain.vynd({"-i"});
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// The private catalog names the site's apt sources: once set, apt reads only
+// them (and lists of its own); a catalog that would loosen apt's checks
+// stops the update instead of falling back to the computer's sources.
+TEST_F(SoftwareUpdateTest, PrivateCatalogReplacesTheComputersSources) {
+    updatesAvailable();
+    const std::string site = "deb [signed-by=/usr/share/keyrings/site.gpg] "
+                             "https://deb.example/debian bookworm main\n";
+    box.writeFile("/Volumes/Share/site.list", site);
+    PrefsBuilder empty;
+    box.writeFile(kUpdateFile, vynd::property_list_xml(empty.get()));
+    PrefsBuilder p;
+    box.writePrefs(p.share()
+                       .number("vynd_sus_mode", 2)
+                       .text("vynd_sus_server", "file:///Volumes/Share/site.list")
+                       .get());
+    const std::string state = "/var/lib/vynd/softwareupdate";
+    const std::vector<std::string> own = {
+        "-o", "Dir::Etc::SourceList=" + state + "/catalog.list",
+        "-o", "Dir::Etc::SourceParts=" + state + "/sources.list.d",
+        "-o", "Dir::State::Lists=" + state + "/lists",
+        "-o", "Dir::Cache::pkgcache=" + state + "/pkgcache.bin",
+        "-o", "Dir::Cache::srcpkgcache=" + state + "/srcpkgcache.bin"};
+    auto apt_runs = [&](size_t from) {
+        std::vector<std::vector<std::string>> out;
+        auto all = box.calls();
+        for (size_t i = from; i < all.size(); ++i)
+            if (all[i][0] == "/usr/bin/apt-get")
+                out.push_back(all[i]);
+        return out;
+    };
+    auto uses_catalog = [&](const std::vector<std::string>& argv) {
+        return std::search(argv.begin(), argv.end(), own.begin(), own.end()) != argv.end();
+    };
+
+    // The check of the run that sets the catalog still uses the computer's sources.
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    auto first = apt_runs(0);
+    ASSERT_EQ(first.size(), 4u);
+    EXPECT_FALSE(uses_catalog(first[0]));
+    EXPECT_FALSE(uses_catalog(first[1]));
+    EXPECT_TRUE(uses_catalog(first[2]));  // update of the catalog's own lists
+    EXPECT_EQ(first[2].back(), "update");
+    EXPECT_TRUE(uses_catalog(first[3]));
+    EXPECT_EQ(first[3][1], "-y");
+    EXPECT_EQ(box.readFile(state + "/catalog.list"), site);
+
+    size_t seen = box.calls().size();
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    for (const auto& argv : apt_runs(seen)) EXPECT_TRUE(uses_catalog(argv)) << argv.back();
+
+    // Refused: nothing is upgraded, from the catalog or from elsewhere.
+    box.writeFile("/Volumes/Share/site.list",
+                  "deb [trusted=yes] http://evil.example/debian bookworm main\n");
+    seen = box.calls().size();
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(apt_runs(seen).empty());
+    EXPECT_EQ(box.readFile(state + "/catalog.list"), site);
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "catalog_sources.h"
 #include "debian_package.h"
 #include "installer.h"
 #include "sandbox.h"
@@ -30,6 +31,43 @@ TEST(SoftwareUpdateTool, ReadsAptsSimulatedInstallLines) {
     for (const char* other : {"Conf libssl3 (3.0.19 Debian:12 [amd64])", "Reading package lists...",
                               "", "Inst ", "Inst"})
         EXPECT_FALSE(vynd::softwareupdate::parse_apt_install_line(other, &u)) << other;
+}
+
+TEST(SoftwareUpdateTool, CatalogSourcesThatLoosenNoCheck) {
+    using vynd::softwareupdate::check_sources;
+    bool deb822 = true;
+    std::string err;
+    EXPECT_TRUE(check_sources("# the site's archive\n"
+                              "deb [arch=amd64 signed-by=/usr/share/keyrings/site.gpg] "
+                              "https://deb.example/debian bookworm main contrib\n"
+                              "deb http://deb.debian.org/debian-security bookworm-security main\n"
+                              "deb file:/srv/flat ./\n",
+                              &deb822, &err))
+        << err;
+    EXPECT_FALSE(deb822);
+    EXPECT_TRUE(check_sources("Types: deb\nURIs: https://deb.example/debian\nSuites: bookworm\n"
+                              "Components: main\nSigned-By: /usr/share/keyrings/site.gpg\n\n"
+                              "Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm\n"
+                              "Components: main\n",
+                              &deb822, &err))
+        << err;
+    EXPECT_TRUE(deb822);
+    for (const char* bad : {
+             "",
+             "# nothing\n",
+             "deb [trusted=yes] http://evil.example/debian bookworm main\n",
+             "deb [ allow-insecure=yes ] http://evil.example/debian bookworm main\n",
+             "deb [check-valid-until=no] http://snapshot.debian.org/archive bookworm main\n",
+             "deb [signed-by=site.gpg] https://deb.example/debian bookworm main\n",
+             "deb https://deb.example/debian bookworm\n",
+             "deb ftp://deb.example/debian bookworm main\n",
+             "rm -rf /\n",
+             "Types: deb\nURIs: https://deb.example/debian\nSuites: bookworm\nTrusted: yes\n",
+             "Types: deb\nURIs: https://deb.example/debian\nSuites: bookworm\nSigned-By:\n"
+             " -----BEGIN PGP PUBLIC KEY BLOCK-----\n",
+             "Types: deb\nSuites: bookworm\n",
+         })
+        EXPECT_FALSE(check_sources(bad, &deb822, &err)) << bad;
 }
 
 TEST(Installer, RecognisesDebianPackagesByTheirContent) {

@@ -1,0 +1,346 @@
+// The report of the last run, for fleet monitoring: a property list in the
+// database folder and the same figures for the node exporter's textfile folder.
+#include "run_report.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+
+#include "area_paths.h"
+#include "database.h"
+#include "property_list.h"
+#include "rsync_output.h"
+#include "run.h"
+
+namespace vynd {
+
+namespace {
+
+// Property-list dates count from 2001-01-01.
+constexpr int64_t kPlistEpoch = 978307200;
+
+plist_t date_node(int64_t seconds) {
+    return plist_new_date(static_cast<int32_t>(seconds - kPlistEpoch), 0);
+}
+
+plist_t string_array(const std::vector<std::string>& names) {
+    plist_t array = plist_new_array();
+    for (const auto& n : names) plist_array_append_item(array, plist_new_string(n.c_str()));
+    return array;
+}
+
+// A label value or help text of the Prometheus text format.
+std::string prometheus_escaped(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') {
+            out += "\\n";
+            continue;
+        }
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+class PrometheusText {
+  public:
+    void metric(const char* name, const char* help) {
+        out_ += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
+    }
+    void sample(const char* name, int64_t value, const std::string& labels = "") {
+        out_ += name + (labels.empty() ? "" : "{" + labels + "}") + " " + std::to_string(value) +
+                "\n";
+    }
+    std::string take() { return std::move(out_); }
+
+  private:
+    std::string out_;
+};
+
+// Opens the folder without following a link anywhere on its path and checks
+// that no one but its owner and root's group can write in it.
+int open_closed_folder(const std::string& folder, std::string* err) {
+    int fd = open_folder_below("/", folder);
+    if (fd < 0) {
+        *err = folder + (errno == ELOOP ? " is reached through a link"
+                                        : ": " + std::string(strerror(errno)));
+        return -1;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != 0)) {
+        close(fd);
+        *err = folder + " may be written by others";
+        return -1;
+    }
+    return fd;
+}
+
+// A name of the form "<name>.XXXXXX", as the temporary files of writes are named.
+bool is_temporary_of(std::string_view entry, std::string_view name) {
+    return entry.size() == name.size() + 7 && entry.substr(0, name.size()) == name &&
+           entry[name.size()] == '.';
+}
+
+// Writes the bytes under a fresh temporary name in the open folder (created,
+// never opened through an existing name) and renames it over `name`.
+bool replace_in_folder(int dir, const std::string& folder, const std::string& name,
+                       const std::string& bytes, std::string* err) {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        unsigned char random[6] = {};
+        if (getrandom(random, sizeof random, 0) != sizeof random)
+            for (auto& r : random) r = static_cast<unsigned char>(rand());
+        tmp = name + ".";
+        for (unsigned char r : random) tmp += kChars[r % (sizeof kChars - 1)];
+        fd = openat(dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        *err = "cannot create " + folder + "/" + tmp + ": " + strerror(errno);
+        return false;
+    }
+    const std::string path = folder + "/" + name;
+    bool ok = fchmod(fd, 0644) == 0;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+        else if (n == 0)
+            errno = ENOSPC;
+    }
+    ok = ok && fsync(fd) == 0;
+    int saved = errno;
+    ok = close(fd) == 0 && ok;
+    if (ok && renameat(dir, tmp.c_str(), dir, name.c_str()) == 0)
+        return true;
+    if (!ok)
+        errno = saved;
+    *err = "cannot write " + path + ": " + strerror(errno);
+    unlinkat(dir, tmp.c_str(), 0);
+    return false;
+}
+
+bool write_in_folder(const std::string& folder, const std::string& name, const std::string& bytes,
+                     std::string* err) {
+    int dir = open_closed_folder(folder, err);
+    if (dir < 0)
+        return false;
+    bool ok = replace_in_folder(dir, folder, name, bytes, err);
+    close(dir);
+    return ok;
+}
+
+// The run's report, shared by the main thread and the one that handles stop signals.
+std::mutex& report_lock() {
+    static auto* m = new std::mutex;
+    return *m;
+}
+RunReport& run_report() {
+    static auto* r = new RunReport;
+    return *r;
+}
+bool report_armed = false;
+bool report_written = false;
+bool run_had_error = false;
+
+}  // namespace
+
+std::string report_property_list(const RunReport& report) {
+    Plist root(plist_new_dict());
+    plist_t d = root.get();
+    plist_dict_set_item(d, "startDate", date_node(report.start));
+    plist_dict_set_item(d, "endDate", date_node(report.end));
+    plist_dict_set_item(d, "exitStatus", plist_new_uint(static_cast<uint64_t>(report.exit_status)));
+    if (report.last_error)
+        plist_dict_set_item(d, "lastError", plist_new_string(report.last_error->c_str()));
+    plist_t areas = plist_new_dict();
+    for (const auto& [id, counts] : report.areas) {
+        plist_t area = plist_new_dict();
+        plist_dict_set_item(area, "copied", plist_new_uint(static_cast<uint64_t>(counts.copied)));
+        plist_dict_set_item(area, "deleted", plist_new_uint(static_cast<uint64_t>(counts.deleted)));
+        plist_dict_set_item(area, "failed", plist_new_uint(static_cast<uint64_t>(counts.failed)));
+        plist_dict_set_item(areas, id.c_str(), area);
+    }
+    plist_dict_set_item(d, "areas", areas);
+    plist_dict_set_item(d, "packagesInstalled", string_array(report.packages_installed));
+    plist_dict_set_item(d, "packagesFailed", string_array(report.packages_failed));
+    plist_dict_set_item(d, "restartRequested", plist_new_bool(report.restart_requested));
+    if (report.last_run_without_error)
+        plist_dict_set_item(d, "lastRunWithoutError", date_node(*report.last_run_without_error));
+    return property_list_xml(d);
+}
+
+std::string report_prometheus_text(const RunReport& report) {
+    PrometheusText t;
+    t.metric("vynd_last_run_start_time_seconds", "When the last vynd run started.");
+    t.sample("vynd_last_run_start_time_seconds", report.start);
+    t.metric("vynd_last_run_end_time_seconds", "When the last vynd run ended.");
+    t.sample("vynd_last_run_end_time_seconds", report.end);
+    t.metric("vynd_last_run_exit_status",
+             "Exit status of the last vynd run: 0 completed, 255 ended at a Fatal line.");
+    t.sample("vynd_last_run_exit_status", report.exit_status);
+    t.metric("vynd_last_run_error", "1 when the last vynd run logged an Error or a Fatal line.");
+    t.sample("vynd_last_run_error", report.last_error ? 1 : 0);
+    if (report.last_error) {
+        t.metric("vynd_last_run_error_info", "The last Fatal or Error text of the last vynd run.");
+        t.sample("vynd_last_run_error_info", 1,
+                 "message=\"" + prometheus_escaped(*report.last_error) + "\"");
+    }
+    if (report.last_run_without_error) {
+        t.metric("vynd_last_run_without_error_time_seconds",
+                 "When the latest vynd run that logged no Error ended.");
+        t.sample("vynd_last_run_without_error_time_seconds", *report.last_run_without_error);
+    }
+    const struct {
+        const char* name;
+        const char* help;
+        int64_t AreaCounts::*count;
+    } counts[] = {
+        {"vynd_items_copied", "Items copied or updated in an area by the last vynd run.",
+         &AreaCounts::copied},
+        {"vynd_items_deleted", "Items deleted in an area by the last vynd run.",
+         &AreaCounts::deleted},
+        {"vynd_items_failed", "Items the last vynd run could not copy, delete or set up in an area.",
+         &AreaCounts::failed},
+    };
+    for (const auto& c : counts) {
+        t.metric(c.name, c.help);
+        for (const auto& [id, area] : report.areas)
+            t.sample(c.name, area.*(c.count), "area=\"" + prometheus_escaped(id) + "\"");
+    }
+    t.metric("vynd_packages_installed", "Packages installed by the last vynd run.");
+    t.sample("vynd_packages_installed", static_cast<int64_t>(report.packages_installed.size()));
+    t.metric("vynd_packages_failed", "Packages the last vynd run could not install.");
+    t.sample("vynd_packages_failed", static_cast<int64_t>(report.packages_failed.size()));
+    t.metric("vynd_restart_requested", "1 when the last vynd run asked for a restart.");
+    t.sample("vynd_restart_requested", report.restart_requested ? 1 : 0);
+    return t.take();
+}
+
+std::optional<int64_t> last_run_without_error_in(const std::string& report_path) {
+    auto dict = read_property_list_dictionary(report_path);
+    plist_t node = dict ? plist_dict_get_item(dict->get(), "lastRunWithoutError") : nullptr;
+    if (!node || plist_get_node_type(node) != PLIST_DATE)
+        return std::nullopt;
+    int32_t sec = 0;
+    int32_t usec = 0;
+    plist_get_date_val(node, &sec, &usec);
+    return kPlistEpoch + sec;
+}
+
+bool write_report_files(const RunReport& report, const std::string& database,
+                        const std::string& textfile_folder, std::string* err) {
+    struct stat st;
+    // A run that ended before the database was made still leaves its report.
+    if (lstat(database.c_str(), &st) != 0 && errno == ENOENT) {
+        std::error_code ignored;
+        std::filesystem::create_directories(database, ignored);
+    }
+    bool ok = write_in_folder(database, kReportName, report_property_list(report), err);
+    if (lstat(textfile_folder.c_str(), &st) != 0 && errno == ENOENT)
+        return ok;
+    std::string prom_err;
+    if (!write_in_folder(textfile_folder, kTextfileName, report_prometheus_text(report),
+                         &prom_err)) {
+        *err = ok ? prom_err : *err + "; " + prom_err;
+        ok = false;
+    }
+    return ok;
+}
+
+std::vector<std::string> remove_half_written_reports(const std::string& database,
+                                                     const std::string& textfile_folder) {
+    std::vector<std::string> removed;
+    for (auto [folder, name] : {std::pair{&database, kReportName}, {&textfile_folder, kTextfileName}}) {
+        std::string ignored;
+        int path_fd = open_closed_folder(*folder, &ignored);
+        if (path_fd < 0)
+            continue;
+        int fd = openat(path_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        close(path_fd);
+        DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+        if (!dir) {
+            if (fd >= 0)
+                close(fd);
+            continue;
+        }
+        while (struct dirent* e = readdir(dir)) {
+            if (is_temporary_of(e->d_name, name) && unlinkat(dirfd(dir), e->d_name, 0) == 0)
+                removed.push_back(*folder + "/" + e->d_name);
+        }
+        closedir(dir);
+    }
+    return removed;
+}
+
+void report_run_started() {
+    auto carried = last_run_without_error_in(std::string(kDatabasePath) + "/" + kReportName);
+    std::lock_guard<std::mutex> hold(report_lock());
+    RunReport& r = run_report();
+    r.start = time(nullptr);
+    r.last_run_without_error = carried;
+    for (const char* id : {"Applications", "Library", "Users"}) r.areas[id];
+    report_armed = true;
+}
+
+void report_error(const char* message) {
+    std::string text = escape_name(message);
+    std::lock_guard<std::mutex> hold(report_lock());
+    run_report().last_error = std::move(text);
+    run_had_error = true;
+}
+
+void report_copied(const std::string& area) {
+    std::lock_guard<std::mutex> hold(report_lock());
+    ++run_report().areas[area].copied;
+}
+
+void report_deleted(const std::string& area) {
+    std::lock_guard<std::mutex> hold(report_lock());
+    ++run_report().areas[area].deleted;
+}
+
+void report_failed(const std::string& area, int64_t count) {
+    std::lock_guard<std::mutex> hold(report_lock());
+    run_report().areas[area].failed += count;
+}
+
+void report_package(const std::string& name, bool installed) {
+    std::string shown = escape_name(name);
+    std::lock_guard<std::mutex> hold(report_lock());
+    auto& list = installed ? run_report().packages_installed : run_report().packages_failed;
+    list.push_back(std::move(shown));
+}
+
+bool write_run_report(int exit_status, std::string* err) {
+    std::lock_guard<std::mutex> hold(report_lock());
+    if (!report_armed || report_written)
+        return true;
+    report_written = true;
+    RunReport& r = run_report();
+    r.end = time(nullptr);
+    r.exit_status = exit_status;
+    r.restart_requested = requires_restart;
+    if (!run_had_error)
+        r.last_run_without_error = r.end;
+    return write_report_files(r, kDatabasePath, kTextfileFolder, err);
+}
+
+}  // namespace vynd
