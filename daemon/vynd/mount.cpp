@@ -25,6 +25,8 @@ namespace {
 std::optional<MountedShare> mounted;
 // A share that rsync reaches itself; nothing is mounted for it.
 std::optional<RemoteShare> remote;
+// Its root as listed when it was reached.
+std::vector<RemoteItem> remote_root;
 
 // Anyone on the network path can read and change what such a transport
 // carries, and pose as the server: what every computer then installs as
@@ -60,10 +62,12 @@ void reach_remote_share() {
         vynd_log("Info", "The password is not used for ssh:// shares: the server must take a key");
     warn_if_open_transport(*mountURL, std::nullopt);
     int status = 0;
-    if (!list_remote_folder(*remote, remote->root, &why, &status)) {
+    auto items = list_remote_folder(*remote, remote->root, &why, &status);
+    if (!items) {
         vynd_log("Error", "%s (rsync status %d)", escape_name(why).c_str(), status);
         vynd_log("Fatal", "Unable to mount share.");
     }
+    remote_root = std::move(*items);
     ShareUrl root = *mountURL;
     root.path = remote->root;
     root.escaped_path = remote->root;
@@ -167,23 +171,29 @@ bool remote_folder_is_link(const std::string& folder) {
     // rsync started over ssh does.
     if (!remote || remote->scheme != "ssh")
         return false;
-    std::string_view f = folder;
-    size_t slash = f.rfind('/');
-    if (slash == std::string_view::npos || slash + 1 >= f.size())
+    size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= folder.size())
         return false;
-    std::string parent(f.substr(0, slash));
+    std::string parent = folder.substr(0, slash);
     if (parent.back() == ':')
         parent += '/';
-    std::string name(f.substr(slash + 1));
+    const std::string name = folder.substr(slash + 1);
+    std::vector<std::string> names;
     std::vector<char> types;
-    auto names = list_share_folder(parent, &types);
-    if (!names)
-        return false;  // rsync will say what is wrong and copy nothing
-    for (size_t i = 0; i < names->size(); ++i) {
-        if ((*names)[i] == name)
+    if (parent == remote->root) {
+        // An area folder at the root: the listing made on reaching the share.
+        for (const auto& item : remote_root) {
+            names.push_back(decode_rsync_escapes(item.name));
+            types.push_back(item.type);
+        }
+    } else if (auto listed = list_share_folder(parent, &types)) {
+        names = std::move(*listed);
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name)
             return types[i] == 'l';
     }
-    return false;
+    return false;  // not there: rsync will say so and copy nothing
 }
 
 void unmount_vol() {

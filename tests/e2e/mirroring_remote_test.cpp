@@ -97,7 +97,7 @@ class RemoteShareTest : public testing::Test {
                            "--bwlimit=0   -pgo --delay-updates \"" + source + "/Applications/\" "
                            "\"/Applications/\""))
             << box.readFile("/var/log/vynd.log");
-        EXPECT_TRUE(logHas(">f+++++++++ Tool.app/Contents/Info.plist"));
+        EXPECT_TRUE(logHas(">f+++++++++ Tool.app/Contents/Info.plist")) << box.readFile("/var/log/vynd.log");
         EXPECT_EQ(dpkgInstalls(), 1u);
 
         size_t lines = box.logLines().size();
