@@ -2,6 +2,8 @@
 #include "remote_share.h"
 
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 #include "process.h"
 
@@ -182,6 +184,43 @@ std::optional<std::vector<RemoteItem>> list_remote_folder(const RemoteShare& sha
         return std::nullopt;
     }
     return items;
+}
+
+bool create_remote_folders(const RemoteShare& share, const std::vector<std::string>& folders,
+                           std::string* err, int* status) {
+    namespace fs = std::filesystem;
+    *status = -1;
+    char tmpl[] = "/tmp/vynd-folders-XXXXXX";
+    if (!mkdtemp(tmpl))
+        return fail(err, "cannot make a temporary folder");
+    const fs::path tree = tmpl;
+    std::error_code ec;
+    bool made = true;
+    for (const auto& folder : folders) {
+        fs::path relative = fs::path(folder).relative_path().lexically_normal();
+        if (relative.empty() || *relative.begin() == "..")
+            continue;
+        made = fs::create_directories(tree / relative, ec) && made;
+    }
+    RemoteAccess access;
+    bool ok = false;
+    if (!made) {
+        fail(err, "cannot make the folders to send");
+    } else if (access.open(share, err)) {
+        std::vector<std::string> argv = {"/usr/bin/rsync", "--no-motd", "-r"};
+        argv.insert(argv.end(), access.options.begin(), access.options.end());
+        argv.push_back(tree.string() + "/");
+        argv.push_back(share.root + "/");
+        std::string said;
+        *status = run_process_lines(
+            argv, [&](std::string_view line) { said += (said.empty() ? "" : "; ") + std::string(line); },
+            true, {}, access.environment);
+        ok = *status == 0;
+        if (!ok)
+            fail(err, said.empty() ? "rsync ended with status " + std::to_string(*status) : said);
+    }
+    fs::remove_all(tree, ec);
+    return ok;
 }
 
 }  // namespace vynd

@@ -63,4 +63,11 @@ struct RemoteItem {
                                                                        std::string* err,
                                                                        int* status);
 
+// Makes the folders (paths relative to the share's root) on the share,
+// leaving those that exist as they are, by sending them from an empty tree.
+// False with what rsync said and its exit status (-1: not run).
+[[nodiscard]] bool create_remote_folders(const RemoteShare& share,
+                                         const std::vector<std::string>& folders, std::string* err,
+                                         int* status);
+
 }  // namespace vynd

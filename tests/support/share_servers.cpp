@@ -70,7 +70,7 @@ std::string RsyncDaemon::log() const {
     return box_.readFile(kLog);
 }
 
-bool RsyncDaemon::start(const std::string& password, std::string* why) {
+bool RsyncDaemon::start(const std::string& password, std::string* why, bool read_only) {
     box_.mkdirs("/home/deploy");
     box_.writeFile("/home/rsyncd/secrets", "fleet:" + password + "\n", 0600);
     box_.writeFile("/home/rsyncd/rsyncd.conf",
@@ -78,7 +78,7 @@ bool RsyncDaemon::start(const std::string& password, std::string* why) {
                    "gid = 0\n"
                    "[deploy]\n"
                    "path = /home/deploy\n"
-                   "read only = yes\n"
+                   "read only = " + std::string(read_only ? "yes" : "no") + "\n"
                    "auth users = fleet\n"
                    "secrets file = /home/rsyncd/secrets\n");
     return launch({"/usr/bin/rsync", "--daemon", "--no-detach", "--log-file=" + std::string(kLog),

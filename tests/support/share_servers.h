@@ -37,12 +37,12 @@ class ShareServer {
     std::string err_file_;
 };
 
-// rsync --daemon with one module "deploy" of /home/deploy, read only, whose
-// user "fleet" logs in with `password`.
+// rsync --daemon with one module "deploy" of /home/deploy, read only unless
+// asked, whose user "fleet" logs in with `password`.
 class RsyncDaemon : public ShareServer {
   public:
     using ShareServer::ShareServer;
-    bool start(const std::string& password, std::string* why);
+    bool start(const std::string& password, std::string* why, bool read_only = true);
     // Its log file: connections, logins, transfers.
     [[nodiscard]] std::string log() const override;
 
