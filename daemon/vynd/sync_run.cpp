@@ -180,33 +180,37 @@ void SyncJob::install() {
     // Names that are printable UTF-8 printed as they are, as the daemon's
     // own lines give them; other bytes rsync escapes.
     std::vector<std::string> env = {"LC_ALL=C.UTF-8"};
-    RemoteAccess access;
-    if (!add_share_access(access, argv, env)) {
-        if (pinned >= 0)
-            close(pinned);
-        vynd_log("Error", "Nothing copied or deleted for %s", job_id().c_str());
-        return;
-    }
-    if (pinned >= 0)
-        argv.push_back("/proc/self/fd/" + std::to_string(kLentDescriptor) + "/");
-    else
-        argv.push_back(src + "/");  // rsync reports what is wrong with it (missing, say)
-    argv.push_back(dst + "/");
     FileMap& map = files();
     for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
     ListingReader reader(map);
-    int status = run_process_lines(
-        argv,
-        [&](std::string_view line) {
-            rsyncLog(line);
-            reader.updateManifest(line);
-        },
-        false,
-        [] {
-            vynd_log_flush();
-            fflush(stdout);
-        },
-        env, pinned);
+    int status = -1;
+    {
+        // The private files go before anything can end the run.
+        RemoteAccess access;
+        if (!add_share_access(access, argv, env)) {
+            if (pinned >= 0)
+                close(pinned);
+            vynd_log("Error", "Nothing copied or deleted for %s", job_id().c_str());
+            return;
+        }
+        if (pinned >= 0)
+            argv.push_back("/proc/self/fd/" + std::to_string(kLentDescriptor) + "/");
+        else
+            argv.push_back(src + "/");  // rsync reports what is wrong with it (missing, say)
+        argv.push_back(dst + "/");
+        status = run_process_lines(
+            argv,
+            [&](std::string_view line) {
+                rsyncLog(line);
+                reader.updateManifest(line);
+            },
+            false,
+            [] {
+                vynd_log_flush();
+                fflush(stdout);
+            },
+            env, pinned);
+    }
     if (pinned >= 0)
         close(pinned);
     vynd_log_flush();

@@ -2,6 +2,7 @@
 // rsync daemon and an sshd (SFTP and rsync over ssh).
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "sandbox.h"
@@ -25,6 +26,11 @@ class ShareServer {
     [[nodiscard]] int port() const { return port_; }
     // What the server wrote to its standard error.
     [[nodiscard]] virtual std::string log() const;
+    // The server program's own process (the one that forks per client), as
+    // this machine numbers it; no value when it is not running.
+    [[nodiscard]] std::optional<pid_t> serverProcess(const std::string& comm) const {
+        return box_.findProcess(running_, comm);
+    }
 
   protected:
     // Starts argv on a fresh port (known before) and waits for it to listen.
