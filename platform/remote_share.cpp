@@ -1,6 +1,9 @@
 // Shares that rsync reaches itself, with nothing mounted.
 #include "remote_share.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <filesystem>
 #include <system_error>
@@ -60,6 +63,25 @@ std::optional<RemoteItem> parse_listing_line(const std::string& line) {
     item.type = line[0];
     item.name = line.substr(pos + 1 + kDateTime);
     return item;
+}
+
+// Where the connections to ssh servers are kept open for the run's later
+// calls: root's alone, or not used.
+constexpr const char* kControlFolder = "/run/vynd-ssh";
+
+bool control_folder_ready() {
+    mkdir(kControlFolder, 0700);
+    struct stat st;
+    return lstat(kControlFolder, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+// The server as rsync hands it to ssh: an IPv6 address without brackets.
+std::string ssh_host(const RemoteShare& share) {
+    std::string host = share.root.substr(0, share.root.find(":/"));
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    return host;
 }
 
 }  // namespace
@@ -148,6 +170,11 @@ bool RemoteAccess::open(const RemoteShare& share, std::string* err) {
         "ServerAliveCountMax 4\n";
     if (!share.key_file.empty())
         config += "IdentityFile \"" + share.key_file + "\"\nIdentitiesOnly yes\n";
+    // One login a run, not one a call: each further call is a new channel
+    // of the same connection, which costs the server little.
+    if (control_folder_ready())
+        config += "ControlMaster auto\nControlPath " + std::string(kControlFolder) +
+                  "/%C\nControlPersist 60\n";
     config += "Include /etc/ssh/ssh_config\n";
     if (!ssh_config_.create(config, err))
         return false;
@@ -184,6 +211,19 @@ std::optional<std::vector<RemoteItem>> list_remote_folder(const RemoteShare& sha
         return std::nullopt;
     }
     return items;
+}
+
+void close_remote_share(const RemoteShare& share) {
+    if (share.scheme != "ssh")
+        return;
+    RemoteAccess access;
+    if (!access.open(share, nullptr))
+        return;
+    std::string ssh = access.options.back();  // "/usr/bin/ssh -F <file>"
+    size_t blank = ssh.find(' ');
+    (void)run_process_lines({ssh.substr(0, blank), "-F", ssh.substr(ssh.rfind(' ') + 1), "-O",
+                             "exit", ssh_host(share)},
+                            [](std::string_view) {}, true);
 }
 
 bool create_remote_folders(const RemoteShare& share, const std::vector<std::string>& folders,

@@ -63,6 +63,9 @@ struct RemoteItem {
                                                                        std::string* err,
                                                                        int* status);
 
+// Ends the connection kept open for later calls to an ssh server, if any.
+void close_remote_share(const RemoteShare& share);
+
 // Makes the folders (paths relative to the share's root) on the share,
 // leaving those that exist as they are, by sending them from an empty tree.
 // False with what rsync said and its exit status (-1: not run).

@@ -137,7 +137,10 @@ ShareSetup::Outcome ShareSetup::setupRemoteShare(const ShareUrl& url) {
         std::string name = setting(area.key).toStdString();
         folders.push_back(name.empty() ? area.defaultName : name);
     }
-    if (!share || !create_remote_folders(*share, folders, &why, &error)) {
+    const bool made = share && create_remote_folders(*share, folders, &why, &error);
+    if (share)
+        close_remote_share(*share);
+    if (!made) {
         alert_(kMountFailedTitle, withNumber(kMountFailedMessage, error));
         return Outcome::MountFailed;
     }

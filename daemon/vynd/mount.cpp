@@ -197,6 +197,8 @@ bool remote_folder_is_link(const std::string& folder) {
 }
 
 void unmount_vol() {
+    if (remote)
+        close_remote_share(*remote);
     if (!mounted)
         return;
     // A share that stays busy stays mounted; the next run will reuse it.
