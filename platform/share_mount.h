@@ -38,6 +38,7 @@ std::vector<std::string> remove_leftover_credentials();
 struct MountEntry {
     std::string type;    // "cifs", "fuse.sshfs", ...
     std::string source;  // the device or share the helper was given
+    std::string options;  // the file system's own options ("rw,vers=4.2,sec=sys,...")
 };
 // The mount seen at exactly this path (the topmost one), or no value.
 [[nodiscard]] std::optional<MountEntry> mount_entry(const std::string& path);

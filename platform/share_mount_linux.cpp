@@ -14,8 +14,8 @@
 #include <sstream>
 #include <vector>
 
-#include "leftover_files.h"
 #include "process.h"
+#include "secret_file.h"
 
 namespace vynd {
 
@@ -28,52 +28,6 @@ bool has_control(const std::string& s) {
     }
     return false;
 }
-
-// A private file holding the text, removed when this goes away. It is kept
-// open and locked meanwhile, so that a sweep of leftovers spares it.
-class SecretFile {
-  public:
-    SecretFile() = default;
-    SecretFile(const SecretFile&) = delete;
-    SecretFile& operator=(const SecretFile&) = delete;
-
-    bool create(const std::string& text, std::string* err) {
-        char name[] = "/run/vynd-credentials-XXXXXX";
-        fd_ = mkostemp(name, O_CLOEXEC);  // mode 0600
-        if (fd_ < 0) {
-            if (err)
-                *err = std::string("cannot create a credentials file: ") + strerror(errno);
-            return false;
-        }
-        flock(fd_, LOCK_EX);
-        path_ = name;
-        leftover_file_made(path_);
-        fchmod(fd_, 0600);
-        size_t done = 0;
-        while (done < text.size()) {
-            ssize_t n = write(fd_, text.data() + done, text.size() - done);
-            if (n <= 0) {
-                if (err)
-                    *err = "cannot write the credentials file";
-                return false;
-            }
-            done += static_cast<size_t>(n);
-        }
-        return true;
-    }
-    const std::string& path() const { return path_; }
-    ~SecretFile() {
-        if (path_.empty())
-            return;
-        unlink(path_.c_str());
-        leftover_file_gone(path_);
-        close(fd_);
-    }
-
-  private:
-    std::string path_;
-    int fd_ = -1;
-};
 
 // One item of a davfs2 secrets line: blanks, "#", quotes and backslashes
 // escaped with a backslash, so that any name or password stays one item.
@@ -278,7 +232,7 @@ std::optional<MountEntry> mount_entry(const std::string& path) {
         std::string field;
         while (fields >> field && field != "-") {
         }
-        fields >> entry.type >> entry.source;
+        fields >> entry.type >> entry.source >> entry.options;
         entry.source = decode_mountinfo_field(entry.source);
         found = entry;  // a later line lies on top of an earlier one
     }

@@ -8,6 +8,7 @@
 
 #include "finder_info.h"
 #include "icns_family.h"
+#include "remote_share.h"
 #include "share_url.h"
 #include "share_volume.h"
 #include "value_transformers.h"
@@ -91,6 +92,9 @@ ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
         return Outcome::Succeeded;
     }
 
+    if (is_remote_share(*url))
+        return setupRemoteShare(*url);
+
     // A share that is mounted there already (by a daemon run, say) is used
     // as it is rather than mounted twice.
     std::string why;
@@ -115,6 +119,30 @@ ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
             alert_(kUnmountFailedTitle, withNumber(kErrorMessage, error));
         }
         return Outcome::UnmountFailed;
+    }
+    alert_(kSetupDoneTitle, kSetupDoneMessage);
+    return Outcome::Succeeded;
+}
+
+ShareSetup::Outcome ShareSetup::setupRemoteShare(const ShareUrl& url) {
+    // Nothing is mounted, so there is no volume to mark: the folders are
+    // sent to the share as rsync reaches it, with the daemon's credentials.
+    std::string why;
+    int error = -1;
+    const std::optional<RemoteShare> share =
+        remote_share(url, credential("vynd_username"), credential("vynd_passwd"),
+                     setting("vynd_ssh_key_file").toStdString(), &why);
+    std::vector<std::string> folders;
+    for (const Area& area : kAreas) {
+        std::string name = setting(area.key).toStdString();
+        folders.push_back(name.empty() ? area.defaultName : name);
+    }
+    const bool made = share && create_remote_folders(*share, folders, &why, &error);
+    if (share)
+        close_remote_share(*share);
+    if (!made) {
+        alert_(kMountFailedTitle, withNumber(kMountFailedMessage, error));
+        return Outcome::MountFailed;
     }
     alert_(kSetupDoneTitle, kSetupDoneMessage);
     return Outcome::Succeeded;

@@ -11,6 +11,8 @@
 
 namespace vynd {
 
+struct ShareUrl;
+
 inline constexpr char kInvalidHostTitle[] = "Invalid host path";
 inline constexpr char kInvalidHostMessage[] = "Check and retype host path.";
 inline constexpr char kMountFailedTitle[] = "Unable to mount share.";
@@ -49,6 +51,8 @@ class ShareSetup {
     [[nodiscard]] bool flag(const char* key) const;
     // A stored credential as the mount takes it: none when empty.
     [[nodiscard]] std::optional<std::string> credential(const char* key) const;
+    // A share that rsync reaches itself (rsync://, ssh://).
+    Outcome setupRemoteShare(const ShareUrl& url);
     void markVolume(const std::string& root, const QImage& volumeIcon) const;
     void createAreaFolders(const std::string& base) const;
 

@@ -7,6 +7,9 @@
 
 #include "log.h"
 #include "prefs.h"
+#include "remote_share.h"
+#include "rsync_output.h"
+#include "share_mount.h"
 #include "share_url.h"
 #include "share_volume.h"
 #include "sync_job.h"
@@ -20,6 +23,57 @@ namespace {
 
 // What mount_vol mounted (or found mounted), for unmount_vol.
 std::optional<MountedShare> mounted;
+// A share that rsync reaches itself; nothing is mounted for it.
+std::optional<RemoteShare> remote;
+// Its root as listed when it was reached.
+std::vector<RemoteItem> remote_root;
+
+// Anyone on the network path can read and change what such a transport
+// carries, and pose as the server: what every computer then installs as
+// root. One line a run for that, and one when credentials go along in clear.
+void warn_if_open_transport(const ShareUrl& url, const std::optional<MountEntry>& nfs_mount) {
+    const std::string& s = url.scheme;
+    bool open = s == "rsync" || s == "http" || s == "dav";
+    if (s == "nfs") {
+        // Kerberos (sec=krb5, krb5i, krb5p) authenticates the server.
+        open = !nfs_mount || nfs_mount->options.find("sec=krb5") == std::string::npos;
+    }
+    if (open)
+        vynd_log("Warning",
+                 "Warning: %s://%s is reached over a transport that neither encrypts nor "
+                 "authenticates the server: anyone on the network path can change what is "
+                 "installed",
+                 s.c_str(), url.host.c_str());
+    if ((s == "http" || s == "dav") && (username || passwd))
+        vynd_log("Warning", "Warning: the credentials for %s://%s go over plain http, unencrypted",
+                 s.c_str(), url.host.c_str());
+}
+
+// Reaching the share needs nothing mounted; listing its root shows that the
+// server answers, takes the login and has the module and folder.
+void reach_remote_share() {
+    std::string why;
+    remote = remote_share(*mountURL, username, passwd, ssh_key_file, &why);
+    if (!remote) {
+        vynd_log("Error", "%s", why.c_str());
+        vynd_log("Fatal", "Unable to mount share.");
+    }
+    if (remote->scheme == "ssh" && passwd)
+        vynd_log("Info", "The password is not used for ssh:// shares: the server must take a key");
+    warn_if_open_transport(*mountURL, std::nullopt);
+    int status = 0;
+    auto items = list_remote_folder(*remote, remote->root, &why, &status);
+    if (!items) {
+        vynd_log("Error", "%s (rsync status %d)", escape_name(why).c_str(), status);
+        vynd_log("Fatal", "Unable to mount share.");
+    }
+    remote_root = std::move(*items);
+    ShareUrl root = *mountURL;
+    root.path = remote->root;
+    root.escaped_path = remote->root;
+    root.text = remote->root;
+    volURL = root;
+}
 
 }  // namespace
 
@@ -50,9 +104,12 @@ void mount_vol() {
     }
     if (mountURL->host.empty())
         vynd_log("Fatal", "Invalid host path");
-    if ((mountURL->scheme == "http" || mountURL->scheme == "dav") && (username || passwd))
-        vynd_log("Warning", "Warning: the credentials for %s://%s go over plain http, unencrypted",
-                 mountURL->scheme.c_str(), mountURL->host.c_str());
+    if (is_remote_share(*mountURL)) {
+        reach_remote_share();
+        return;
+    }
+    if (mountURL->scheme != "nfs")
+        warn_if_open_transport(*mountURL, std::nullopt);
     std::string why;
     int error = 0;
     mounted = mount_share_volume(*mountURL, username, passwd, &why, &error);
@@ -61,6 +118,8 @@ void mount_vol() {
         vynd_log("Fatal", "Unable to mount share.");
     }
     const std::string& mount_point = mounted->mount_point;
+    if (mountURL->scheme == "nfs")
+        warn_if_open_transport(*mountURL, mount_entry(mount_point));
     if (mounted->reused)
         vynd_log("Debug", "%s is already mounted", mount_point.c_str());
     ShareUrl local;
@@ -71,7 +130,75 @@ void mount_vol() {
     volURL = local;
 }
 
+bool share_is_remote() {
+    return remote.has_value();
+}
+
+bool add_share_access(RemoteAccess& access, std::vector<std::string>& argv,
+                      std::vector<std::string>& env) {
+    if (!remote)
+        return true;
+    std::string why;
+    if (!access.open(*remote, &why)) {
+        vynd_log("Error", "%s", why.c_str());
+        return false;
+    }
+    argv.insert(argv.begin() + 1, access.options.begin(), access.options.end());
+    env.insert(env.end(), access.environment.begin(), access.environment.end());
+    return true;
+}
+
+std::optional<std::vector<std::string>> list_share_folder(const std::string& folder,
+                                                          std::vector<char>* types) {
+    std::string why;
+    int status = 0;
+    auto items = list_remote_folder(*remote, folder, &why, &status);
+    if (!items) {
+        vynd_log("Debug", "Cannot list %s: %s", folder.c_str(), escape_name(why).c_str());
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    for (const auto& item : *items) {
+        names.push_back(decode_rsync_escapes(item.name));
+        if (types)
+            types->push_back(item.type);
+    }
+    return names;
+}
+
+bool remote_folder_is_link(const std::string& folder) {
+    // An rsync daemon does not follow a link given as the folder to send;
+    // rsync started over ssh does.
+    if (!remote || remote->scheme != "ssh")
+        return false;
+    size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= folder.size())
+        return false;
+    std::string parent = folder.substr(0, slash);
+    if (parent.back() == ':')
+        parent += '/';
+    const std::string name = folder.substr(slash + 1);
+    std::vector<std::string> names;
+    std::vector<char> types;
+    if (parent == remote->root) {
+        // An area folder at the root: the listing made on reaching the share.
+        for (const auto& item : remote_root) {
+            names.push_back(decode_rsync_escapes(item.name));
+            types.push_back(item.type);
+        }
+    } else if (auto listed = list_share_folder(parent, &types)) {
+        names = std::move(*listed);
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (names[i] == name)
+            return types[i] == 'l';
+    }
+    return false;  // not there: rsync will say so and copy nothing
+}
+
 void unmount_vol() {
+    if (remote)
+        close_remote_share(*remote);
     if (!mounted)
         return;
     // A share that stays busy stays mounted; the next run will reuse it.

@@ -3,7 +3,9 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "remote_share.h"
 #include "share_url.h"
 
 namespace vynd {
@@ -18,6 +20,24 @@ extern std::optional<ShareUrl> volURL;
 void mount_vol();
 // Unmounts what mount_vol mounted.
 void unmount_vol();
+
+// True when rsync reaches the share itself (rsync:// and ssh://): volURL's
+// path is then the share's root as rsync names it, not a local folder.
+[[nodiscard]] bool share_is_remote();
+// Gives an rsync argument vector (after its program) and environment what
+// they need to reach such a share; `access` keeps the private files for as
+// long as rsync runs. Nothing for other shares. False, logged, when the
+// files cannot be made.
+[[nodiscard]] bool add_share_access(RemoteAccess& access, std::vector<std::string>& argv,
+                                    std::vector<std::string>& env);
+// The names at the top level of a folder of a remote share (and, when
+// asked, the type of each: 'd', 'l', '-'...). No value when it cannot be
+// listed.
+[[nodiscard]] std::optional<std::vector<std::string>> list_share_folder(
+    const std::string& folder, std::vector<char>* types = nullptr);
+// True when the folder of a remote share is a symbolic link that the
+// server's rsync would follow.
+[[nodiscard]] bool remote_folder_is_link(const std::string& folder);
 
 // The rsync option that gives what is mirrored from the share, when vynd
 // sets no modes of its own, the modes the mount helper would show by

@@ -43,8 +43,10 @@ std::vector<std::string> list_folder(const std::string& path) {
 void SyncJob::pkgInstall() {
     vynd_log("Debug", "Installing Packages...");
     const std::string src = srcPath.value_or("");
-    int folder = volURL ? open_folder_below(volURL->path, src) : -1;
-    bool is_link = volURL && folder < 0 && errno == ELOOP;
+    const bool remote = share_is_remote();
+    int folder = volURL && !remote ? open_folder_below(volURL->path, src) : -1;
+    bool is_link = (volURL && !remote && folder < 0 && errno == ELOOP) ||
+                   (remote && remote_folder_is_link(src));
     if (folder >= 0)
         close(folder);
     if (is_link) {
@@ -52,7 +54,9 @@ void SyncJob::pkgInstall() {
         vynd_log("Debug", "Package installs finished");
         return;
     }
-    for (const auto& name : list_folder(src)) {
+    std::vector<std::string> names =
+        remote ? list_share_folder(src).value_or(std::vector<std::string>{}) : list_folder(src);
+    for (const auto& name : names) {
         if (files().count(name))
             continue;
         if (!rsyncPkgDownload(name)) {
@@ -72,9 +76,15 @@ bool SyncJob::rsyncPkgDownload(const std::string& name) {
     std::string command = rsyncWithOptions() + " \"" + fullSrcPath(name) + "\" \"" + target + "\"";
     vynd_log("Debug", "%s", escape_name(command).c_str());
     std::vector<std::string> argv = rsyncArguments();
+    std::vector<std::string> env;
+    RemoteAccess access;
+    if (!add_share_access(access, argv, env))
+        return false;
     argv.push_back(fullSrcPath(name));
     argv.push_back(target);
-    int status = run_process(argv);
+    int status = run_process_lines(
+        argv, [](std::string_view line) { printf("%.*s\n", static_cast<int>(line.size()), line.data()); },
+        false, {}, env);
     fflush(stdout);
     return status == 0;
 }

@@ -42,6 +42,8 @@ std::string lib_group;
 bool keep_app_synced = false;
 bool keep_user_synced = false;
 bool keep_lib_synced = false;
+std::string ssh_key_file;
+bool allow_empty_area = false;
 
 namespace {
 
@@ -236,6 +238,8 @@ void apply_prefs(plist_t d) {
     keep_app_synced = get_bool("vynd_keep_app_synced");
     keep_user_synced = get_bool("vynd_keep_user_synced");
     keep_lib_synced = get_bool("vynd_keep_lib_synced");
+    ssh_key_file = read_text(d, "vynd_ssh_key_file").value_or("");
+    allow_empty_area = get_bool("vynd_allow_empty_area");
 }
 
 }  // namespace vynd

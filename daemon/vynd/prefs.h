@@ -46,6 +46,10 @@ extern std::string lib_group;
 extern bool keep_app_synced;
 extern bool keep_user_synced;
 extern bool keep_lib_synced;
+// The private key for ssh:// shares; empty: root's own keys.
+extern std::string ssh_key_file;
+// An area kept in step whose folder on the share is empty still deletes.
+extern bool allow_empty_area;
 
 // Fills the globals above from the managed preference file when it exists,
 // else from the global one. Missing or malformed files give the defaults.

@@ -12,6 +12,8 @@
 #include "log.h"
 #include "manifest_file.h"
 #include "mount.h"
+#include "notify.h"
+#include "prefs.h"
 #include "process.h"
 #include "rsync_output.h"
 #include "run_report.h"
@@ -140,14 +142,42 @@ void SyncJob::deleteFilesRemovedFromSource() {
     }
 }
 
+namespace {
+
+// An area that a successful rsync lists as empty while installed paths are
+// recorded for it is far more often an empty export or a mount that did not
+// happen on the server than an intent: deleting would empty every computer.
+bool empty_area_holds_deletions(const SyncJob& job, const FileMap& files, const std::string& src) {
+    if (allow_empty_area || !job.keeps_synced() || files.empty())
+        return false;
+    for (const auto& [path, entry] : files) {
+        if (entry.listed)
+            return false;
+    }
+    char message[1024];
+    snprintf(message, sizeof message,
+             "%s is empty on the share while %zu installed paths are recorded for %s: nothing "
+             "deleted (vynd_allow_empty_area lets an empty area delete them)",
+             escape_name(src).c_str(), files.size(), job.job_id().c_str());
+    vynd_log("Error", "%s", message);
+    growl(message, "Fatal");
+    return true;
+}
+
+}  // namespace
+
 void SyncJob::install() {
     const std::string src = srcPath.value_or("");
     const std::string dst = dstPath.value_or("");
+    const bool remote = share_is_remote();
     // rsync follows a source folder that is a link, here to any folder of
     // this computer; it is given the folder itself, opened without
-    // following one, so that a swap while it runs leads nowhere either.
-    int pinned = volURL ? open_folder_below(volURL->path, src) : -1;
-    if (volURL && pinned < 0 && errno == ELOOP) {
+    // following one, so that a swap while it runs leads nowhere either. On
+    // a share that rsync reaches itself a link is followed, if at all, on
+    // the server: refused all the same.
+    int pinned = volURL && !remote ? open_folder_below(volURL->path, src) : -1;
+    if ((volURL && !remote && pinned < 0 && errno == ELOOP) ||
+        (remote && remote_folder_is_link(src))) {
         vynd_log("Error", "%s is a symbolic link on the share: nothing copied or deleted for %s",
                  src.c_str(), job_id().c_str());
         return;
@@ -160,28 +190,40 @@ void SyncJob::install() {
     excludeManifest();
     vynd_log("Debug", "%s", logged_command.c_str());
     std::vector<std::string> argv = rsyncArguments();
-    if (pinned >= 0)
-        argv.push_back("/proc/self/fd/" + std::to_string(kLentDescriptor) + "/");
-    else
-        argv.push_back(src + "/");  // rsync reports what is wrong with it (missing, say)
-    argv.push_back(dst + "/");
+    // Names that are printable UTF-8 printed as they are, as the daemon's
+    // own lines give them; other bytes rsync escapes.
+    std::vector<std::string> env = {"LC_ALL=C.UTF-8"};
     FileMap& map = files();
     for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
     ListingReader reader(map, job_id());
-    int status = run_process_lines(
-        argv,
-        [&](std::string_view line) {
-            rsyncLog(line);
-            reader.updateManifest(line);
-        },
-        false,
-        [] {
-            vynd_log_flush();
-            fflush(stdout);
-        },
-        // Names that are printable UTF-8 printed as they are, as the
-        // daemon's own lines give them; other bytes rsync escapes.
-        {"LC_ALL=C.UTF-8"}, pinned);
+    int status = -1;
+    {
+        // The private files go before anything can end the run.
+        RemoteAccess access;
+        if (!add_share_access(access, argv, env)) {
+            if (pinned >= 0)
+                close(pinned);
+            vynd_log("Error", "Nothing copied or deleted for %s", job_id().c_str());
+            return;
+        }
+        if (pinned >= 0)
+            argv.push_back("/proc/self/fd/" + std::to_string(kLentDescriptor) + "/");
+        else
+            argv.push_back(src + "/");  // rsync reports what is wrong with it (missing, say)
+        argv.push_back(dst + "/");
+        status = run_process_lines(
+            argv,
+            [&](std::string_view line) {
+                rsyncLog(line);
+                reader.updateManifest(line);
+            },
+            false,
+            [] {
+                vynd_log_flush();
+                fflush(stdout);
+            },
+            env, pinned);
+    }
     if (pinned >= 0)
         close(pinned);
     vynd_log_flush();
@@ -189,11 +231,12 @@ void SyncJob::install() {
     if (status < 0)
         vynd_log("Fatal", "Can't run rsync");
     if (status == 0) {
-        deleteFilesRemovedFromSource();
+        if (!empty_area_holds_deletions(*this, map, src))
+            deleteFilesRemovedFromSource();
     } else {
         // A partial listing (share lost, folder missing, unreadable files,
         // disk full) must not be taken for paths that left the share.
-        size_t forgotten = forget_what_is_not_in_place(map, src, dst);
+        size_t forgotten = forget_what_is_not_in_place(map, remote ? "" : src, dst);
         report_failed(job_id(), static_cast<int64_t>(forgotten));
         vynd_log("Error",
                  "rsync for %s ended with status %d, nothing deleted in %s; %zu listed paths not "

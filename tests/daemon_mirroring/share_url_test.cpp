@@ -1,6 +1,7 @@
 // Share URLs taken apart and where their shares are mounted.
 #include <gtest/gtest.h>
 
+#include "remote_share.h"
 #include "share_url.h"
 
 using namespace vynd;
@@ -61,4 +62,34 @@ TEST(ShareUrl, MountPointNeverLeavesVolumes) {
     url = parse_share_url("smb://server/..");
     ASSERT_TRUE(url);
     EXPECT_EQ(share_mount_point(*url), "/Volumes/server");
+}
+
+TEST(RemoteShare, NamesTheRootAsRsyncTakesItAndRefusesWhatCouldPassForAnOption) {
+    // A host the URL parser already refuses never reaches remote_share.
+    auto share = [](const std::string& text,
+                    std::string* why = nullptr) -> std::optional<RemoteShare> {
+        auto escaped = percent_escape_ascii(text);
+        auto url = escaped ? parse_share_url(*escaped) : std::nullopt;
+        if (!url)
+            return std::nullopt;
+        return remote_share(*url, std::nullopt, std::string("pw"), "", why);
+    };
+    auto daemon = share("rsync://files:8730/deploy/sub dir/");
+    ASSERT_TRUE(daemon);
+    EXPECT_EQ(daemon->root, "rsync://files:8730/deploy/sub dir");
+    EXPECT_EQ(daemon->password, "pw");
+    auto ssh = share("ssh://admin@[::1]:2222/srv/deploy");
+    ASSERT_TRUE(ssh);
+    EXPECT_EQ(ssh->root, "[::1]:/srv/deploy");
+    EXPECT_EQ(ssh->user, "admin");
+    EXPECT_EQ(ssh->port, 2222);
+    EXPECT_FALSE(ssh->password);  // ssh logs in with a key only
+    EXPECT_EQ(share("ssh://files")->root, "files:/");
+
+    std::string why;
+    EXPECT_FALSE(share("rsync://files/", &why));
+    EXPECT_NE(why.find("module"), std::string::npos);
+    EXPECT_FALSE(share("ssh://-oProxyCommand=x/srv"));
+    EXPECT_FALSE(share("ssh://fi les/srv"));
+    EXPECT_FALSE(share("ssh://a\"b@files/srv"));
 }

@@ -105,6 +105,7 @@ TEST_F(DataSafety, NamesThatAreNotUtf8AreRecordedInEveryArea) {
     share("Applications/" + cafe + "/Contents/Info.plist", "v1");
     share("Library/" + cafe + "/a");
     share("Library/" + utf8 + "/b");
+    share("Library/Kept/c");  // an emptied area would hold its deletions
     share("Users/Shared/r\xe9sum\xe9.txt");
     box.mkdirs(kShare + "/Packages");
     ASSERT_TRUE(build_debian_package(box.path(kShare + "/Packages/update\xa0.deb"), "vynd-test",

@@ -10,6 +10,7 @@
 
 #include "icns_family.h"
 #include "sandbox.h"
+#include "share_servers.h"
 #include "share_setup.h"
 #include "value_transformers.h"
 
@@ -185,3 +186,23 @@ TEST_F(ShareSetupSandbox, AlreadyMountedShareIsUsedAsItIs) {
 }
 
 }  // namespace
+
+TEST_F(ShareSetupSandbox, AnRsyncDaemonGetsItsFoldersSentWithThePasswordInAFile) {
+    if (access("/usr/bin/rsync", X_OK) != 0)
+        GTEST_SKIP() << "rsync is not installed";
+    vynd::test::RsyncDaemon server(box);
+    std::string why;
+    ASSERT_TRUE(server.start("s3cr$t", &why, false)) << why;
+    box.mkdirs("/home/deploy/Users");
+    const std::string host =
+        "vynd_host=rsync://127.0.0.1:" + std::to_string(server.port()) + "/deploy";
+    auto alerts = setup({host, "vynd_username=fleet", "vynd_passwd=s3cr$t"});
+    EXPECT_EQ(alerts, std::vector<std::string>{kSuccess});
+    for (const char* name : {"Applications", "Users", "Library", "Packages"})
+        EXPECT_TRUE(box.exists(std::string("/home/deploy/") + name)) << name;
+    EXPECT_FALSE(box.exists("/home/deploy/.VolumeIcon.icns"));
+
+    alerts = setup({host, "vynd_username=fleet", "vynd_passwd=wrong"});
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].rfind("Unable to mount share.|", 0), 0u) << alerts[0];
+}

@@ -1,0 +1,50 @@
+// A root-only file holding a secret for a child program, removed when it goes away.
+#include "secret_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "leftover_files.h"
+
+namespace vynd {
+
+bool SecretFile::create(const std::string& text, std::string* err) {
+    char name[] = "/run/vynd-credentials-XXXXXX";
+    fd_ = mkostemp(name, O_CLOEXEC);  // mode 0600
+    if (fd_ < 0) {
+        if (err)
+            *err = std::string("cannot create a credentials file: ") + strerror(errno);
+        return false;
+    }
+    flock(fd_, LOCK_EX);
+    path_ = name;
+    leftover_file_made(path_);
+    fchmod(fd_, 0600);
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd_, text.data() + done, text.size() - done);
+        if (n <= 0) {
+            if (err)
+                *err = "cannot write the credentials file";
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+SecretFile::~SecretFile() {
+    if (path_.empty())
+        return;
+    unlink(path_.c_str());
+    leftover_file_gone(path_);
+    close(fd_);
+}
+
+}  // namespace vynd
