@@ -45,6 +45,11 @@ std::optional<fs::path> areaFolder(const fs::path& base, const std::string& name
     return base / relative;
 }
 
+// The designed message, with what went wrong beside it.
+QString withReason(const QString& message, const std::string& reason) {
+    return reason.empty() ? message : message + "\n\n" + QString::fromStdString(reason);
+}
+
 }  // namespace
 
 ShareSetup::ShareSetup(Settings settings, AlertSink alert, Save save)
@@ -98,7 +103,7 @@ ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
     const std::optional<MountedShare> share = mount_share_volume(
         *url, credential("vynd_username"), credential("vynd_passwd"), &why, &error);
     if (!share) {
-        alert_(kMountFailedTitle, withNumber(kMountFailedMessage, error));
+        alert_(kMountFailedTitle, withReason(withNumber(kMountFailedMessage, error), why));
         return Outcome::MountFailed;
     }
     const std::string& mountPoint = share->mount_point;
@@ -112,7 +117,10 @@ ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
                 process_name(holder).value_or("process " + std::to_string(holder)));
             alert_(kUnmountFailedTitle, QString::fromUtf8(kStillInUseMessage).replace("%@", name));
         } else {
-            alert_(kUnmountFailedTitle, withNumber(kErrorMessage, error));
+            alert_(kUnmountFailedTitle,
+                   withReason(withNumber(kErrorMessage, error),
+                              "umount could not unmount " + mountPoint +
+                                  ", which stays mounted; unmount it by hand."));
         }
         return Outcome::UnmountFailed;
     }

@@ -48,7 +48,7 @@ bool vyndPref::shareSetupAvailable() const {
 }
 
 void vyndPref::setupShare() {
-    assert(authorized_);
+    assert(editingAllowed_);
     auto alerts = std::make_shared<Alerts>();
     ShareSetup setup([this](const QString& key) { return shareSetupSetting(key); },
                      [&alerts](const QString& title, const QString& message) {
