@@ -18,6 +18,8 @@ struct PrivilegedRun {
     // The first line of its standard output (at most max_line bytes, without
     // its line feed); no value when it printed none.
     std::optional<std::string> first_line;
+    // All of its standard output (up to 64 KiB).
+    std::string output;
     // Its standard error, and pkexec's: why it failed, when it did.
     std::string error;
     // Its exit status (see privileged_start_refused); -1 when it could not
@@ -25,10 +27,12 @@ struct PrivilegedRun {
     int status = -1;
 };
 
-// Runs argv with root rights, reading its standard output and standard
-// error to the end, and waits for it.
+// Runs argv with root rights, with `input` on its standard input (which
+// keeps secrets off the command line), reading its standard output and
+// standard error to the end, and waits for it.
 [[nodiscard]] PrivilegedRun run_privileged(const std::vector<std::string>& argv,
-                                           std::size_t max_line = 31);
+                                           std::size_t max_line = 31,
+                                           const std::string& input = {});
 
 // Starts argv with root rights without waiting for it, as a child of this
 // process in a session of its own: pkexec serves only a caller whose parent

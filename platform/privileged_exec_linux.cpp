@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #include "process.h"
@@ -31,37 +32,65 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
 
 // Runs argv with its standard output and standard error read apart, to the
 // end, and waits for it. Status -1 when it could not be started.
-PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t max_line) {
+PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t max_line,
+                               const std::string& input = {}) {
     PrivilegedRun run;
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0)
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0)
         return run;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return run;
+    }
     if (pipe2(err, O_CLOEXEC) != 0) {
-        close(out[0]);
-        close(out[1]);
+        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
         return run;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
     pid_t pid = 0;
     std::vector<char*> args = c_argv(argv);
     int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
     close(out[1]);
     close(err[1]);
-    std::string output;
+    // Written as the child takes it, between reads, so neither side waits
+    // on the other; a child that reads nothing just sees the end of it.
+    (void)fcntl(in[1], F_SETFL, O_NONBLOCK);
+    // A child that stops reading must not end this process.
+    if (!input.empty())
+        signal(SIGPIPE, SIG_IGN);
+    std::size_t written = 0;
+    std::string& output = run.output;
     if (rc == 0) {
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+        if (input.empty()) {
+            close(in[1]);
+            fds[2].fd = -1;
+        }
         std::string* into[2] = {&output, &run.error};
         char buf[4096];
         while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-            if (poll(fds, 2, -1) < 0) {
+            if (poll(fds, 3, -1) < 0) {
                 if (errno == EINTR)
                     continue;
                 break;
+            }
+            if (fds[2].fd >= 0 && fds[2].revents) {
+                ssize_t n = (fds[2].revents & POLLOUT)
+                                ? write(fds[2].fd, input.data() + written, input.size() - written)
+                                : -1;
+                if (n > 0)
+                    written += static_cast<std::size_t>(n);
+                if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
+                    close(fds[2].fd);
+                    fds[2].fd = -1;
+                }
             }
             for (int i = 0; i < 2; ++i) {
                 if (fds[i].fd < 0 || !fds[i].revents)
@@ -87,6 +116,7 @@ PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t
                      : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
                                            : -1;
     } else {
+        close(in[1]);
         close(out[0]);
         close(err[0]);
         run.error = argv[0] + ": " + std::strerror(rc);
@@ -107,7 +137,8 @@ std::vector<std::string> privileged_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
-PrivilegedRun run_privileged(const std::vector<std::string>& argv, std::size_t max_line) {
+PrivilegedRun run_privileged(const std::vector<std::string>& argv, std::size_t max_line,
+                             const std::string& input) {
     std::vector<std::string> full = privileged_argv(argv);
     if (full.empty())
         return {};
@@ -116,7 +147,7 @@ PrivilegedRun run_privileged(const std::vector<std::string>& argv, std::size_t m
         missing.error = full[0] + ": " + std::strerror(errno);
         return missing;
     }
-    return run_reading_both(full, max_line);
+    return run_reading_both(full, max_line, input);
 }
 
 std::optional<pid_t> start_privileged(const std::vector<std::string>& argv) {

@@ -1,6 +1,7 @@
 // The vynd preference pane: settings, schedule, daemon control and the live log.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -193,6 +194,7 @@ class vyndPref : public QObject, public PreferencePane {
     void refreshPassword();
     [[nodiscard]] std::optional<std::string> clearPassword() const;
     [[nodiscard]] QVariant shareSetupSetting(const QString& key) const;
+    void setupShareAsRoot(const QImage& icon, std::vector<std::pair<QString, QString>>* alerts);
 
     std::unique_ptr<Ui::vyndPref> ui_;
     QPointer<QWidget> mainView_;

@@ -74,6 +74,12 @@ std::optional<std::string> ShareSetup::credential(const char* key) const {
     return PasswordValueTransformer::decode(stored);
 }
 
+bool ShareSetup::mountsAShare(const QString& host) {
+    const std::optional<std::string> escaped = percent_escape_ascii(host.toStdString());
+    const std::optional<ShareUrl> url = escaped ? parse_share_url(*escaped) : std::nullopt;
+    return url && is_network_share(*url) && !url->host.empty();
+}
+
 ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
     if (save_)
         save_();
