@@ -1,4 +1,4 @@
-// The vynd preference pane: life cycle, authorization, daemon control, settings and log.
+// The vynd preference pane: life cycle, daemon control, settings, schedule and controls.
 #include "vynd_pref.h"
 
 #include <sys/stat.h>
@@ -485,30 +485,50 @@ bool vyndPref::saveGlobalPreferences(bool quiet) {
     return true;
 }
 
+namespace {
+
+// The schedules a StartInterval stands for: a new one is drawn from `count`
+// seconds starting at `first`, and any interval in the wider range read back
+// is taken for it.
+struct IntervalSchedule {
+    int index;
+    unsigned first;
+    unsigned count;
+    int64_t readFrom;
+    int64_t readTo;
+};
+constexpr IntervalSchedule kIntervalSchedules[] = {
+    {0, 50, 21, 41, 79},         // about every minute
+    {1, 3500, 201, 3401, 3799},  // about every hour
+};
+constexpr int kDailySchedule = 2;
+const QTime kDailyStartTime(10, 0);
+
+}  // namespace
+
 int vyndPref::getSchedule() const {
     auto job = read_property_list_dictionary(kJobFilePath);
     if (!job)
         return -1;
     if (plist_dict_get_item(job->get(), "StartCalendarInterval"))
-        return 2;
+        return kDailySchedule;
     int64_t v = plist_dict_int(job->get(), "StartInterval").value_or(0);
-    if (v >= 41 && v <= 79)
-        return 0;
-    if (v >= 3401 && v <= 3799)
-        return 1;
+    for (const IntervalSchedule& schedule : kIntervalSchedules)
+        if (v >= schedule.readFrom && v <= schedule.readTo)
+            return schedule.index;
     return -1;
 }
 
 void vyndPref::setSchedule(int index) {
-    unsigned seconds;
-    if (index == 0)
-        seconds = QRandomGenerator::system()->generate() % 21 + 50;
-    else if (index == 1)
-        seconds = QRandomGenerator::system()->generate() % 201 + 3500;
-    else {
-        setDayStartTime(QTime(10, 0));
+    const IntervalSchedule* chosen = nullptr;
+    for (const IntervalSchedule& schedule : kIntervalSchedules)
+        if (schedule.index == index)
+            chosen = &schedule;
+    if (!chosen) {
+        setDayStartTime(kDailyStartTime);
         return;
     }
+    const unsigned seconds = QRandomGenerator::system()->generate() % chosen->count + chosen->first;
     if (!editingAllowed_)
         return;
     std::string text = std::to_string(seconds);
@@ -615,127 +635,16 @@ void vyndPref::populateUsersAndGroups() {
     }
 }
 
-// --- Log view -----------------------------------------------------------------
-
-void vyndPref::watchLogFile() {
-    log_.start();
-}
-
-void vyndPref::unwatchLogFile() {
-    log_.stop();
-}
-
-void vyndPref::saveScrollPosition() {
-    if (!ui_)
-        return;
-    const QScrollBar* vertical = ui_->logView->verticalScrollBar();
-    savedScroll_ = ScrollPosition{ui_->logView->horizontalScrollBar()->value(), vertical->value(),
-                                  vertical->value() >= vertical->maximum()};
-}
-
-void vyndPref::restoreScrollPosition() {
-    if (!ui_ || !savedScroll_)
-        return;
-    QScrollBar* vertical = ui_->logView->verticalScrollBar();
-    ui_->logView->horizontalScrollBar()->setValue(savedScroll_->horizontal);
-    vertical->setValue(savedScroll_->atEnd ? vertical->maximum() : savedScroll_->vertical);
-}
-
-void vyndPref::setLogText(const QString& text) {
-    saveScrollPosition();
-    logText_ = text;
-    logLines_ = static_cast<int>(text.count('\n'));
-    if (ui_)
-        ui_->logView->setPlainText(text);
-    restoreScrollPosition();
-    emit logTextChanged();
-}
-
-void vyndPref::setLogPlainText(const QString& text) {
-    setLogText(text);
-}
-
-void vyndPref::showLogText(const QString& text, bool partial) {
-    logPartial_ = partial;
-    if (ui_)
-        ui_->logTrimmedLabel->setVisible(partial);
-    setLogPlainText(text);
-    // A log read anew is shown from its latest line, and followed from there.
-    if (ui_) {
-        savedScroll_ = ScrollPosition{0, 0, true};
-        restoreScrollPosition();
-    }
-}
-
-void vyndPref::appendLogText(const QString& piece) {
-    saveScrollPosition();
-    logText_ += piece;
-    logLines_ += static_cast<int>(piece.count('\n'));
-    if (logLines_ > LogFollower::kTailLines) {
-        qsizetype cut = -1;
-        for (int drop = logLines_ - LogFollower::kTailLines; drop > 0; --drop)
-            cut = logText_.indexOf('\n', cut + 1);
-        logText_.remove(0, cut + 1);
-        logLines_ = LogFollower::kTailLines;
-        logPartial_ = true;
-    }
-    if (ui_) {
-        ui_->logTrimmedLabel->setVisible(logPartial_);
-        QTextDocument* doc = ui_->logView->document();
-        const int before = doc->blockCount();
-        // Insert at the end without touching the view's own cursor, so the
-        // part of the log being read stays where it is.
-        QTextCursor end(doc);
-        end.movePosition(QTextCursor::End);
-        end.insertText(piece);
-        // Lines that fell off the top move what the reader sees up by as many.
-        const int removed = before + static_cast<int>(piece.count('\n')) - doc->blockCount();
-        if (savedScroll_ && !savedScroll_->atEnd && removed > 0)
-            savedScroll_->vertical = std::max(0, savedScroll_->vertical - removed);
-    }
-    restoreScrollPosition();
-    emit logTextChanged();
-}
-
-void vyndPref::refreshLog() {
-    LogFollower::Update u = log_.poll();
-    switch (u.change) {
-        case LogFollower::Change::None:
-            break;
-        case LogFollower::Change::Replaced:
-            showLogText(u.text, u.partial);
-            break;
-        case LogFollower::Change::Appended:
-            appendLogText(u.text);
-            break;
-        case LogFollower::Change::Emptied:
-            showLogText(QString(), false);
-            break;
-    }
-}
-
-void vyndPref::clearLogFile() {
-    if (lockOpen_) {
-        const PrivilegedRun run = run_privileged({kEmptyLogPath});
-        if (run.status != 0) {
-            const QString reason = failureOf(run, kEmptyLogPath);
-            runAlert(
-                tr("Unable to empty the log"),
-                reason.isEmpty() ? tr("emptylog ended with status %1.").arg(run.status) : reason);
-            return;
-        }
-    }
-    showLogText(QString(), false);
-    log_.rewind();
-}
-
-void vyndPref::openLogFile() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(kPaneLogPath));
-}
-
 // --- Controls -------------------------------------------------------------------
 
 void vyndPref::bindControls() {
+    bindSettings();
+    bindSchedule();
+    bindActions();
+    bindLogView();
+}
+
+void vyndPref::bindSettings() {
     auto bindText = [this](QLineEdit* edit, const char* key, bool credential) {
         QString k = key;
         refreshers_[k] = [this, edit, k, credential] {
@@ -833,6 +742,17 @@ void vyndPref::bindControls() {
         users_, groups_);
     tables_ = {ui.appPermsTable, ui.userPermsTable, ui.libPermsTable};
 
+    // A control shows its key again whenever the key changes, whoever changed it.
+    connect(&store_, &SettingsStore::valueChanged, this, [this](const QString& key) {
+        auto it = refreshers_.find(key);
+        if (it != refreshers_.end())
+            it->second();
+        updateEnabled();
+    });
+}
+
+void vyndPref::bindSchedule() {
+    Ui::vyndPref& ui = *ui_;
     // The schedule lives in the job file, not in the settings.
     settingsControls_.push_back(ui.scheduleCombo);
     settingsControls_.push_back(ui.vyndOnCheck);
@@ -852,7 +772,10 @@ void vyndPref::bindControls() {
         else
             stopProcess();
     });
+}
 
+void vyndPref::bindActions() {
+    Ui::vyndPref& ui = *ui_;
     connect(ui.lockButton, &QPushButton::clicked, this, &vyndPref::lockClicked);
     connect(ui.downloadButton, &QPushButton::clicked, this, &vyndPref::download);
     connect(ui.redownloadButton, &QPushButton::clicked, this, &vyndPref::redownload);
@@ -862,14 +785,10 @@ void vyndPref::bindControls() {
     connect(ui.openLogButton, &QPushButton::clicked, this, &vyndPref::openLogFile);
     connect(ui.helpButton, &QPushButton::clicked, this, &vyndPref::openHelpURL);
     connect(ui.supportButton, &QPushButton::clicked, this, &vyndPref::openSupportURL);
+}
 
-    // A control shows its key again whenever the key changes, whoever changed it.
-    connect(&store_, &SettingsStore::valueChanged, this, [this](const QString& key) {
-        auto it = refreshers_.find(key);
-        if (it != refreshers_.end())
-            it->second();
-        updateEnabled();
-    });
+void vyndPref::bindLogView() {
+    Ui::vyndPref& ui = *ui_;
     // Whoever scrolls the log by hand decides where it stands.
     for (QScrollBar* bar : {ui.logView->verticalScrollBar(), ui.logView->horizontalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] { savedScroll_.reset(); });
@@ -908,7 +827,7 @@ void vyndPref::refreshSchedule() {
     QSignalBlocker comboBlock(ui_->scheduleCombo);
     QSignalBlocker timeBlock(ui_->dayStartTimeEdit);
     ui_->scheduleCombo->setCurrentIndex(getSchedule());
-    ui_->dayStartTimeEdit->setTime(dayStartTime().value_or(QTime(10, 0)));
+    ui_->dayStartTimeEdit->setTime(dayStartTime().value_or(kDailyStartTime));
     updateEnabled();
 }
 
@@ -929,7 +848,8 @@ void vyndPref::updateEnabled() {
         return;
     for (QWidget* control : settingsControls_) control->setEnabled(editingAllowed_);
     ui_->susServerEdit->setEnabled(editingAllowed_ && usingPrivateSUS());
-    ui_->dayStartTimeEdit->setEnabled(editingAllowed_ && ui_->scheduleCombo->currentIndex() == 2);
+    ui_->dayStartTimeEdit->setEnabled(editingAllowed_ &&
+                                      ui_->scheduleCombo->currentIndex() == kDailySchedule);
     for (PermissionsTable* table : tables_) table->setAuthorized(editingAllowed_);
     // Running the daemon needs the lock open, not editable settings.
     ui_->downloadButton->setEnabled(canDownload_);

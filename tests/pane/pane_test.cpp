@@ -34,6 +34,7 @@
 #include <memory>
 #include <sstream>
 
+#include "pane_fixture.h"
 #include "pane_loader.h"
 #include "permissions_table.h"
 #include "property_list.h"
@@ -186,31 +187,10 @@ QString informativeText(QMessageBox* box) {
 
 }  // namespace
 
-class PaneTest : public QObject {
+class PaneTest : public QObject, protected test::PaneFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<QSettings> settings_;
-    std::unique_ptr<vyndPref> pane_;
-    QWidget* view_ = nullptr;
-
-    // A pane over a fresh store, shown and selected as the host does it.
-    void openPane() {
-        pane_.reset();
-        settings_ = std::make_unique<QSettings>(dir_->filePath("store.conf"), QSettings::IniFormat);
-        pane_ = std::make_unique<vyndPref>(settings_.get());
-        view_ = pane_->loadMainView();
-        view_->show();
-        pane_->didSelect();
-    }
-    template <typename T>
-    T* find(const char* name) {
-        T* w = view_->findChild<T*>(name);
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
     PermissionsTable* table(const char* name) { return find<PermissionsTable>(name); }
     void unlock() {
         pane_->lockClicked();
@@ -223,14 +203,7 @@ class PaneTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        // Everything below writes the fixed system paths: only ever inside
-        // the sandbox, whose host name and call record give it away.
-        char host[64] = {};
-        gethostname(host, sizeof host - 1);
-        if (std::string(host) != "vynd-test" || !fs::exists("/run/.sandbox-calls"))
-            qFatal("pane_test runs only inside the test sandbox (pane_sandbox)");
-    }
+    void initTestCase() { requireSandbox("pane_test"); }
 
     void init() {
         std::error_code ec;
@@ -241,15 +214,10 @@ class PaneTest : public QObject {
         fs::remove_all("/run/user/0", ec);
         fs::remove_all("/root/.cache/pane_test", ec);
         fs::remove(kPanePasswordPrefsPath, ec);
-        dir_ = std::make_unique<QTemporaryDir>();
         openPane();
     }
 
-    void cleanup() {
-        pane_.reset();
-        settings_.reset();
-        dir_.reset();
-    }
+    void cleanup() { closePane(); }
 
     void lockedUnlockedAndManaged() {
         // Shown: locked, nothing editable, nothing runnable.

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 
+#include "pane_fixture.h"
 #include "property_list.h"
 #include "share_setup.h"
 #include "volume_icon_view.h"
@@ -44,43 +45,24 @@ std::string slurpCalls() {
 
 }  // namespace
 
-class ShareSetupPaneTest : public QObject {
+class ShareSetupPaneTest : public QObject, protected test::PaneFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<QSettings> settings_;
-    std::unique_ptr<vyndPref> pane_;
-    QWidget* view_ = nullptr;
-
     QPushButton* button() { return view_->findChild<QPushButton*>("setupShareButton"); }
 
   private slots:
-    void initTestCase() {
-        char host[64] = {};
-        gethostname(host, sizeof host - 1);
-        if (std::string(host) != "vynd-test")
-            qFatal("share_setup_pane_test runs only inside the test sandbox (pane_sandbox)");
-    }
+    void initTestCase() { requireSandbox("share_setup_pane_test"); }
 
     void init() {
         std::error_code ec;
         fs::remove_all(kShare, ec);
         fs::remove(kCalls, ec);
         fs::remove(kPCopy, ec);
-        dir_ = std::make_unique<QTemporaryDir>();
-        settings_ = std::make_unique<QSettings>(dir_->filePath("store.conf"), QSettings::IniFormat);
-        pane_ = std::make_unique<vyndPref>(settings_.get());
-        view_ = pane_->loadMainView();
-        view_->show();
-        pane_->didSelect();
+        openPane();
     }
 
-    void cleanup() {
-        pane_.reset();
-        settings_.reset();
-        dir_.reset();
-    }
+    void cleanup() { closePane(); }
 
     void buttonIsOfferedOnlyWhileUnlocked() {
         QVERIFY(button());
