@@ -82,12 +82,15 @@ PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t
                 break;
             }
             if (fds[2].fd >= 0 && fds[2].revents) {
-                ssize_t n = (fds[2].revents & POLLOUT)
+                // A child that closed its end takes no more.
+                const bool writable = fds[2].revents & POLLOUT;
+                ssize_t n = writable
                                 ? write(fds[2].fd, input.data() + written, input.size() - written)
                                 : -1;
                 if (n > 0)
                     written += static_cast<std::size_t>(n);
-                if ((n < 0 && errno != EAGAIN && errno != EINTR) || written == input.size()) {
+                if (!writable || (n < 0 && errno != EAGAIN && errno != EINTR) ||
+                    written == input.size()) {
                     close(fds[2].fd);
                     fds[2].fd = -1;
                 }
