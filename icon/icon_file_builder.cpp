@@ -72,11 +72,21 @@ int openImageFile(const std::string& path, struct stat* st, std::string* why) {
 // Qt refuses to decode an image whose pixels would take more memory than
 // its allocation limit and says only that it could not read the data.
 // The size and pixel format come from the header, read before decoding.
-std::string decodeFailure(const QImageReader& reader, QSize size, QImage::Format format) {
+// The bits a pixel takes once decoded, as the reader announces it from the
+// header. Some image plugins announce a value that is no format at all, and
+// Qt's format table must not be read with it.
+int announcedDepth(const QImageReader& reader) {
+    const int format = static_cast<int>(reader.imageFormat());
+    if (format <= QImage::Format_Invalid || format >= QImage::NImageFormats)
+        return 32;
+    const int depth = QImage::toPixelFormat(static_cast<QImage::Format>(format)).bitsPerPixel();
+    return depth > 0 ? depth : 32;
+}
+
+std::string decodeFailure(const QImageReader& reader, QSize size, int depth) {
     const qint64 limit = qint64(QImageReader::allocationLimit()) << 20;
     if (size.isValid() && limit > 0) {
-        const int depth = QImage::toPixelFormat(format).bitsPerPixel();
-        const qint64 bytes = qint64(size.width()) * size.height() * (depth > 0 ? depth : 32) / 8;
+        const qint64 bytes = qint64(size.width()) * size.height() * depth / 8;
         if (bytes > limit) {
             return std::to_string(size.width()) + "x" + std::to_string(size.height()) +
                    " pixels take " + std::to_string(bytes >> 20) +
@@ -112,11 +122,11 @@ bool buildIconFile(const std::string& imagePath, const std::string& outputPath, 
     QImageReader reader(&file, QFileInfo(QString::fromStdString(imagePath)).suffix().toLatin1());
     reader.setAutoTransform(true);  // photographs carry their orientation separately
     const QSize size = reader.size();
-    const QImage::Format format = reader.imageFormat();
+    const int depth = announcedDepth(reader);
     const QImage image = reader.read();
     if (image.isNull())
         return fail(err,
-                    "cannot read image " + imagePath + ": " + decodeFailure(reader, size, format));
+                    "cannot read image " + imagePath + ": " + decodeFailure(reader, size, depth));
     std::optional<IcnsFamily> family = IcnsFamily::iconFamilyWithThumbnailsOfImage(image);
     if (!family || !holdsEveryThumbnail(*family)) {
         return fail(err, "cannot build the icon sizes from " + imagePath);

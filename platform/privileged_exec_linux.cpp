@@ -2,11 +2,15 @@
 #include "privileged_exec.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 
 #include "process.h"
 
@@ -26,6 +30,106 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
+// Runs argv with its standard output and standard error read apart, to the
+// end, and waits for it. Status -1 when it could not be started.
+PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t max_line,
+                               const std::string& input = {}) {
+    PrivilegedRun run;
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0)
+        return run;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return run;
+    }
+    if (pipe2(err, O_CLOEXEC) != 0) {
+        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+        return run;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    pid_t pid = 0;
+    std::vector<char*> args = c_argv(argv);
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    // Written as the child takes it, between reads, so neither side waits
+    // on the other; a child that reads nothing just sees the end of it.
+    (void)fcntl(in[1], F_SETFL, O_NONBLOCK);
+    // A child that stops reading must not end this process.
+    if (!input.empty())
+        signal(SIGPIPE, SIG_IGN);
+    std::size_t written = 0;
+    std::string& output = run.output;
+    if (rc == 0) {
+        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+        if (input.empty()) {
+            close(in[1]);
+            fds[2].fd = -1;
+        }
+        std::string* into[2] = {&output, &run.error};
+        char buf[4096];
+        while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+            if (poll(fds, 3, -1) < 0) {
+                if (errno == EINTR)
+                    continue;
+                break;
+            }
+            if (fds[2].fd >= 0 && fds[2].revents) {
+                // A child that closed its end takes no more.
+                const bool writable = fds[2].revents & POLLOUT;
+                ssize_t n = writable
+                                ? write(fds[2].fd, input.data() + written, input.size() - written)
+                                : -1;
+                if (n > 0)
+                    written += static_cast<std::size_t>(n);
+                if (!writable || (n < 0 && errno != EAGAIN && errno != EINTR) ||
+                    written == input.size()) {
+                    close(fds[2].fd);
+                    fds[2].fd = -1;
+                }
+            }
+            for (int i = 0; i < 2; ++i) {
+                if (fds[i].fd < 0 || !fds[i].revents)
+                    continue;
+                ssize_t n = read(fds[i].fd, buf, sizeof buf);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0) {
+                    close(fds[i].fd);
+                    fds[i].fd = -1;
+                } else if (into[i]->size() < 65536) {  // a reason, not a flood
+                    into[i]->append(buf, static_cast<size_t>(n));
+                }
+            }
+        }
+        for (const pollfd& fd : fds)
+            if (fd.fd >= 0)
+                close(fd.fd);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.status = WIFEXITED(status)     ? WEXITSTATUS(status)
+                     : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                           : -1;
+    } else {
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
+        run.error = argv[0] + ": " + std::strerror(rc);
+    }
+    if (!output.empty())
+        run.first_line = output.substr(0, std::min(output.find('\n'), max_line));
+    while (!run.error.empty() && run.error.back() == '\n') run.error.pop_back();
+    return run;
+}
+
 }  // namespace
 
 std::vector<std::string> privileged_argv(const std::vector<std::string>& argv) {
@@ -36,22 +140,17 @@ std::vector<std::string> privileged_argv(const std::vector<std::string>& argv) {
     return out;
 }
 
-std::optional<std::string> run_privileged_first_line(const std::vector<std::string>& argv,
-                                                     std::size_t max_line) {
+PrivilegedRun run_privileged(const std::vector<std::string>& argv, std::size_t max_line,
+                             const std::string& input) {
     std::vector<std::string> full = privileged_argv(argv);
-    if (full.empty() || access(full[0].c_str(), X_OK) != 0)
-        return std::nullopt;
-    std::string first;
-    bool have_line = false;
-    int status = run_process_lines(full, [&](std::string_view line) {
-        if (have_line)
-            return;
-        have_line = true;
-        first.assign(line.substr(0, max_line));
-    });
-    if (status == -1 && !have_line)
-        return std::nullopt;
-    return first;
+    if (full.empty())
+        return {};
+    if (access(full[0].c_str(), X_OK) != 0) {
+        PrivilegedRun missing;
+        missing.error = full[0] + ": " + std::strerror(errno);
+        return missing;
+    }
+    return run_reading_both(full, max_line, input);
 }
 
 std::optional<pid_t> start_privileged(const std::vector<std::string>& argv) {
@@ -90,13 +189,42 @@ std::optional<int> reap_privileged(pid_t pid) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
-bool obtain_authorization(const std::string& action_id) {
+Authorization obtain_authorization(const std::string& action_id, std::string* detail) {
+    if (geteuid() == 0)
+        return Authorization::Granted;
+    if (access(kPkcheck, X_OK) != 0) {
+        if (detail)
+            *detail = std::string(kPkcheck) + ": " + std::strerror(errno);
+        return Authorization::Unavailable;
+    }
+    PrivilegedRun run = run_reading_both({kPkcheck, "--action-id", action_id, "--process",
+                                          std::to_string(getpid()), "--allow-user-interaction"},
+                                         4096);
+    if (detail)
+        *detail = !run.error.empty() ? run.error : run.first_line.value_or("");
+    // pkcheck's documented exit statuses.
+    switch (run.status) {
+        case 0:
+            return Authorization::Granted;
+        case 1:
+            return Authorization::Refused;
+        case 2:
+            return Authorization::NoAgent;
+        case 3:
+            return Authorization::Dismissed;
+        default:
+            return Authorization::Unavailable;
+    }
+}
+
+bool holds_authorization(const std::string& action_id) {
     if (geteuid() == 0)
         return true;
     if (access(kPkcheck, X_OK) != 0)
         return false;
-    return run_process({kPkcheck, "--action-id", action_id, "--process", std::to_string(getpid()),
-                        "--allow-user-interaction"}) == 0;
+    return run_reading_both(
+               {kPkcheck, "--action-id", action_id, "--process", std::to_string(getpid())}, 0)
+               .status == 0;
 }
 
 }  // namespace vynd

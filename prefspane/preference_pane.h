@@ -20,6 +20,8 @@ class PreferencePane {
     virtual QWidget* loadMainView() = 0;
     virtual QWidget* mainView() const = 0;
     virtual void didSelect() = 0;
+    // Asked before the pane is left; false keeps it shown.
+    [[nodiscard]] virtual bool shouldUnselect() { return true; }
     virtual void didUnselect() = 0;
     [[nodiscard]] virtual QString paneTitle() const = 0;
 };

@@ -1,4 +1,4 @@
-// The vynd preference pane: life cycle, authorization, daemon control, settings and log.
+// The vynd preference pane: life cycle, daemon control, settings, schedule and controls.
 #include "vynd_pref.h"
 
 #include <sys/stat.h>
@@ -88,6 +88,12 @@ vyndPref::vyndPref(QSettings* settings, QObject* parent)
     // Also while the pane is not shown: a run outlives the pane's visits.
     runWatch_.setInterval(250);
     connect(&runWatch_, &QTimer::timeout, this, &vyndPref::watchRuns);
+    connect(&authorizationWatch_, &QTimer::timeout, this, &vyndPref::checkAuthorizationKept);
+    // Any change to a setting but by loading is an edit to save.
+    connect(&store_, &SettingsStore::valueChanged, this, [this](const QString& key) {
+        if (!loading_ && isVyndKey(key) && key != "vynd_off")
+            unsavedEdits_ = true;
+    });
 }
 
 vyndPref::~vyndPref() {
@@ -164,66 +170,51 @@ void vyndPref::didSelect() {
     update();
 }
 
-void vyndPref::didUnselect() {
-    logTimer_.stop();
-    unwatchLogFile();
-    if (authorized_)
-        saveGlobalPreferences();
-    deauthorize();
-}
-
-// --- Authorization --------------------------------------------------------
-
-void vyndPref::lockClicked() {
-    if (authorization_) {
-        if (authorizationViewShouldDeauthorize()) {
-            authorization_ = false;
-            authorizationViewDidDeauthorize();
+bool vyndPref::shouldUnselect() {
+    leaveDecided_ = false;
+    if (!unsavedEdits_)
+        return true;
+    QString reason;
+    if (editingAllowed_) {
+        if (saveGlobalPreferences(true)) {
+            leaveDecided_ = true;
+            return true;
         }
-        return;
+        reason = lastFailure_;
+    } else {
+        reason = tr("The pane was locked before they were saved.");
     }
-    if (!obtain_authorization(kPolkitAction))
-        return;
-    authorization_ = true;
-    authorizationViewDidAuthorize();
-}
-
-void vyndPref::authorizationViewDidAuthorize() {
-    int r = executeLaunchCtl("?");
-    setVyndOff(r);
-    setAuthorized(true);
-}
-
-void vyndPref::authorizationViewDidDeauthorize() {
-    setAuthorized(false);
-}
-
-bool vyndPref::authorizationViewShouldDeauthorize() {
-    if (authorized_)
-        saveGlobalPreferences();
+    QMessageBox ask(mainView_ ? mainView_->window() : nullptr);
+    ask.setObjectName("unsavedQuestion");
+    ask.setIcon(QMessageBox::Warning);
+    ask.setTextFormat(Qt::PlainText);
+    ask.setText(tr("Your changes to the settings have not been saved."));
+    ask.setInformativeText(
+        tr("%1\n\nClose without saving them, or keep editing and unlock to save them?")
+            .arg(reason));
+    QPushButton* discard = ask.addButton(tr("Close Without Saving"), QMessageBox::DestructiveRole);
+    ask.addButton(tr("Keep Editing"), QMessageBox::RejectRole);
+    ask.setDefaultButton(qobject_cast<QPushButton*>(ask.buttons().last()));
+    ask.exec();
+    if (ask.clickedButton() != discard)
+        return false;
+    leaveDecided_ = true;
     return true;
 }
 
-void vyndPref::deauthorize() {
-    bool was = authorization_;
-    authorization_ = false;
-    if (was || authorized_ || canDownload_)
-        authorizationViewDidDeauthorize();
+void vyndPref::didUnselect() {
+    logTimer_.stop();
+    unwatchLogFile();
+    // Whatever shouldUnselect decided stands; a host that never asked still
+    // gets the save.
+    if (editingAllowed_ && !leaveDecided_)
+        saveGlobalPreferences();
+    leaveDecided_ = false;
+    deauthorize();
 }
 
 bool vyndPref::managedPrefsExist() const {
     return fileExists(kPaneManagedPrefsPath);
-}
-
-void vyndPref::setAuthorized(bool flag) {
-    authorized_ = managedPrefsExist() ? false : flag;
-    setCanDownload(flag);
-    if (ui_) {
-        ui_->lockButton->setText(flag ? tr("Click the &lock to prevent further changes.")
-                                      : tr("Click the &lock to make changes."));
-        updateEnabled();
-    }
-    emit authorizedChanged(authorized_);
 }
 
 void vyndPref::setVyndRunning(bool running) {
@@ -262,26 +253,48 @@ void vyndPref::setCanDownload(bool can) {
 
 // --- Privileged calls and actions -------------------------------------------
 
+QString vyndPref::failureOf(const PrivilegedRun& run, const char* program) {
+    const QString said = QString::fromStdString(run.error).trimmed();
+    if (run.status == -1)
+        return tr("%1 could not be started (%2). Reinstall the vynd package.")
+            .arg(QString::fromUtf8(program), said);
+    if (privileged_start_refused(run.status))
+        return tr("pkexec did not run %1: %2. Click the lock and authenticate as an "
+                  "administrator, then try again.")
+            .arg(QString::fromUtf8(program),
+                 said.isEmpty() ? tr("the authorization was refused") : said);
+    return said;
+}
+
 int vyndPref::executeLaunchCtl(const char* mode, const char* value) {
-    if (!authorization_)
+    lastFailure_.clear();
+    if (!lockOpen_) {
+        lastFailure_ = tr("The pane is locked. Click the lock to make changes.");
         return -1;
+    }
     std::vector<std::string> argv = {kVyndctlPath, mode};
     if (value)
         argv.push_back(value);
-    std::optional<std::string> line = run_privileged_first_line(argv, 31);
-    if (!line)
-        return -1;
+    const PrivilegedRun run = run_privileged(argv, 31);
+    lastFailure_ = failureOf(run, kVyndctlPath);
     // Only a number counts as an answer: usage text, the root message or no
     // output at all mean the call failed.
-    return replyNumber(*line).value_or(-1);
+    std::optional<int> reply = run.first_line ? replyNumber(*run.first_line) : std::nullopt;
+    if (!reply && lastFailure_.isEmpty())
+        lastFailure_ = run.first_line && !run.first_line->empty()
+                           ? tr("vyndctl answered: %1").arg(QString::fromStdString(*run.first_line))
+                           : tr("vyndctl gave no answer.");
+    return reply.value_or(-1);
 }
 
 void vyndPref::executeVynd(const char* option) {
-    if (!authorization_)
+    if (!lockOpen_)
         return;
     std::optional<pid_t> pid = start_privileged({kVyndPath, option});
     if (!pid) {
-        runAlert(tr("Error running vynd"), QString("Error: %1").arg(-1));
+        runAlert(tr("Error running vynd"), QString("Error: %1").arg(-1),
+                 tr("%1 or pkexec could not be started. Reinstall the vynd and pkexec packages.")
+                     .arg(kVyndPath));
         return;
     }
     runs_.push_back(*pid);
@@ -299,7 +312,10 @@ void vyndPref::watchRuns() {
         // The run's own outcome is in the log; only pkexec refusing to start
         // it is the pane's to tell.
         if (privileged_start_refused(*status))
-            runAlert(tr("Error running vynd"), QString("Error: %1").arg(*status));
+            runAlert(tr("Error running vynd"), QString("Error: %1").arg(*status),
+                     tr("pkexec did not run vynd: the authorization was refused, or no "
+                        "authentication agent could ask for it. Click the lock and "
+                        "authenticate as an administrator, then try again."));
     }
     if (runs_.empty())
         runWatch_.stop();
@@ -322,10 +338,14 @@ void vyndPref::runAlert(const QString& title, const QString& message, AlertStyle
     box->open();
 }
 
+void vyndPref::runAlert(const QString& title, const QString& message, const QString& reason) {
+    runAlert(title, reason.isEmpty() ? message : message + "\n\n" + reason);
+}
+
 void vyndPref::stopProcess() {
     int r = executeLaunchCtl("0");
     if (r != 0) {
-        runAlert(tr("Error stopping process"), QString("Error: %1").arg(r));
+        runAlert(tr("Error stopping process"), QString("Error: %1").arg(r), lastFailure_);
         setVyndOff(0);
     }
 }
@@ -333,7 +353,7 @@ void vyndPref::stopProcess() {
 void vyndPref::startProcess() {
     int r = executeLaunchCtl("1");
     if (r != 0) {
-        runAlert(tr("Error starting process"), QString("Error: %1").arg(r));
+        runAlert(tr("Error starting process"), QString("Error: %1").arg(r), lastFailure_);
         setVyndOff(1);
     }
 }
@@ -382,6 +402,7 @@ void vyndPref::loadGlobalPreferences() {
         source = kPaneManagedPrefsPath;
     else if (fileExists(kPaneGlobalPrefsPath))
         source = kPaneGlobalPrefsPath;
+    loading_ = true;
     removeVyndKeysFromPrefs();
     typedPassword_.reset();
     loadedPassword_.reset();
@@ -393,10 +414,18 @@ void vyndPref::loadGlobalPreferences() {
         }
     }
     setVyndOff(static_cast<int>(store_.integer("vynd_off")));
+    loading_ = false;
+    unsavedEdits_ = false;
     refreshControls();
 }
 
-bool vyndPref::saveGlobalPreferences() {
+void vyndPref::reportSaveFailure(const QString& reason) {
+    runAlert(tr("Unable to save settings"), reason,
+             tr("Your changes are still shown and have not been lost; save them again once the "
+                "cause is mended."));
+}
+
+bool vyndPref::saveGlobalPreferences(bool quiet) {
     store_.sync();
     Plist dict(plist_new_dict());
     for (const QString& key : store_.allKeys()) {
@@ -414,62 +443,96 @@ bool vyndPref::saveGlobalPreferences() {
             // A cipher that fails must not pass for an emptied password.
             password = PasswordValueTransformer::encode(*typedPassword_);
             if (!password) {
-                runAlert(tr("Unable to save settings"), tr("The password could not be enciphered."));
+                lastFailure_ = tr("The password could not be enciphered.");
+                if (!quiet)
+                    reportSaveFailure(lastFailure_);
                 return false;
             }
         }
     }
     if (password)
         plist_dict_set_item(dict.get(), kPasswordKey, plist_new_string(password->c_str()));
-    if (fileExists(kPaneManagedPrefsPath))
+    if (fileExists(kPaneManagedPrefsPath)) {
+        unsavedEdits_ = false;
         return true;
+    }
     std::optional<std::string> path = tempFilePath();
     std::string err = "no private folder could be made for them";
     if (!path || !write_property_list_atomically(*path, dict.get(), &err, 0600)) {
         system_log("settings not handed over: " + err);
         if (path)
             unlink(path->c_str());
-        runAlert(tr("Unable to save settings"),
-                 tr("The settings could not be handed over for saving: %1")
-                     .arg(QString::fromStdString(err)));
+        lastFailure_ = tr("The settings could not be handed over for saving: %1")
+                           .arg(QString::fromStdString(err));
+        if (!quiet)
+            reportSaveFailure(lastFailure_);
         return false;
     }
-    (void)executeLaunchCtl("p", path->c_str());
+    // Mode p's reply is the same whatever happened; what it says on its
+    // standard error, and pkexec's refusal, tell a failed save.
+    const int reply = executeLaunchCtl("p", path->c_str());
     // vyndctl has copied it (or failed to); the hand-over file is not left
     // lying about.
     unlink(path->c_str());
+    if (reply == -1 || !lastFailure_.isEmpty()) {
+        if (lastFailure_.isEmpty())
+            lastFailure_ = tr("vyndctl did not answer.");
+        if (!quiet)
+            reportSaveFailure(lastFailure_);
+        return false;
+    }
+    unsavedEdits_ = false;
     return true;
 }
+
+namespace {
+
+// The schedules a StartInterval stands for: a new one is drawn from `count`
+// seconds starting at `first`, and any interval in the wider range read back
+// is taken for it.
+struct IntervalSchedule {
+    int index;
+    unsigned first;
+    unsigned count;
+    int64_t readFrom;
+    int64_t readTo;
+};
+constexpr IntervalSchedule kIntervalSchedules[] = {
+    {0, 50, 21, 41, 79},         // about every minute
+    {1, 3500, 201, 3401, 3799},  // about every hour
+};
+constexpr int kDailySchedule = 2;
+const QTime kDailyStartTime(10, 0);
+
+}  // namespace
 
 int vyndPref::getSchedule() const {
     auto job = read_property_list_dictionary(kJobFilePath);
     if (!job)
         return -1;
     if (plist_dict_get_item(job->get(), "StartCalendarInterval"))
-        return 2;
+        return kDailySchedule;
     int64_t v = plist_dict_int(job->get(), "StartInterval").value_or(0);
-    if (v >= 41 && v <= 79)
-        return 0;
-    if (v >= 3401 && v <= 3799)
-        return 1;
+    for (const IntervalSchedule& schedule : kIntervalSchedules)
+        if (v >= schedule.readFrom && v <= schedule.readTo)
+            return schedule.index;
     return -1;
 }
 
 void vyndPref::setSchedule(int index) {
-    unsigned seconds;
-    if (index == 0)
-        seconds = QRandomGenerator::system()->generate() % 21 + 50;
-    else if (index == 1)
-        seconds = QRandomGenerator::system()->generate() % 201 + 3500;
-    else {
-        setDayStartTime(QTime(10, 0));
+    const IntervalSchedule* chosen = nullptr;
+    for (const IntervalSchedule& schedule : kIntervalSchedules)
+        if (schedule.index == index)
+            chosen = &schedule;
+    if (!chosen) {
+        setDayStartTime(kDailyStartTime);
         return;
     }
-    if (!authorized_)
+    const unsigned seconds = QRandomGenerator::system()->generate() % chosen->count + chosen->first;
+    if (!editingAllowed_)
         return;
     std::string text = std::to_string(seconds);
-    (void)executeLaunchCtl("t", text.c_str());
-    emit scheduleChanged();
+    reschedule(text);
 }
 
 std::optional<QTime> vyndPref::dayStartTime() const {
@@ -493,10 +556,16 @@ std::optional<QTime> vyndPref::dayStartTime() const {
 }
 
 void vyndPref::setDayStartTime(QTime time) {
-    if (!authorized_ || !time.isValid())
+    if (!editingAllowed_ || !time.isValid())
         return;
-    std::string text = time.toString("HH:mm").toStdString();
-    (void)executeLaunchCtl("t", text.c_str());
+    reschedule(time.toString("HH:mm").toStdString());
+}
+
+void vyndPref::reschedule(const std::string& when) {
+    if (executeLaunchCtl("t", when.c_str()) != 0)
+        runAlert(tr("Unable to change the schedule"),
+                 tr("vyndctl could not set the schedule to %1.").arg(QString::fromStdString(when)),
+                 lastFailure_);
     emit scheduleChanged();
 }
 
@@ -568,119 +637,16 @@ void vyndPref::populateUsersAndGroups() {
     }
 }
 
-// --- Log view -----------------------------------------------------------------
-
-void vyndPref::watchLogFile() {
-    log_.start();
-}
-
-void vyndPref::unwatchLogFile() {
-    log_.stop();
-}
-
-void vyndPref::saveScrollPosition() {
-    if (!ui_)
-        return;
-    const QScrollBar* vertical = ui_->logView->verticalScrollBar();
-    savedScroll_ = ScrollPosition{ui_->logView->horizontalScrollBar()->value(), vertical->value(),
-                                  vertical->value() >= vertical->maximum()};
-}
-
-void vyndPref::restoreScrollPosition() {
-    if (!ui_ || !savedScroll_)
-        return;
-    QScrollBar* vertical = ui_->logView->verticalScrollBar();
-    ui_->logView->horizontalScrollBar()->setValue(savedScroll_->horizontal);
-    vertical->setValue(savedScroll_->atEnd ? vertical->maximum() : savedScroll_->vertical);
-}
-
-void vyndPref::setLogText(const QString& text) {
-    saveScrollPosition();
-    logText_ = text;
-    logLines_ = static_cast<int>(text.count('\n'));
-    if (ui_)
-        ui_->logView->setPlainText(text);
-    restoreScrollPosition();
-    emit logTextChanged();
-}
-
-void vyndPref::setLogPlainText(const QString& text) {
-    setLogText(text);
-}
-
-void vyndPref::showLogText(const QString& text, bool partial) {
-    logPartial_ = partial;
-    if (ui_)
-        ui_->logTrimmedLabel->setVisible(partial);
-    setLogPlainText(text);
-    // A log read anew is shown from its latest line, and followed from there.
-    if (ui_) {
-        savedScroll_ = ScrollPosition{0, 0, true};
-        restoreScrollPosition();
-    }
-}
-
-void vyndPref::appendLogText(const QString& piece) {
-    saveScrollPosition();
-    logText_ += piece;
-    logLines_ += static_cast<int>(piece.count('\n'));
-    if (logLines_ > LogFollower::kTailLines) {
-        qsizetype cut = -1;
-        for (int drop = logLines_ - LogFollower::kTailLines; drop > 0; --drop)
-            cut = logText_.indexOf('\n', cut + 1);
-        logText_.remove(0, cut + 1);
-        logLines_ = LogFollower::kTailLines;
-        logPartial_ = true;
-    }
-    if (ui_) {
-        ui_->logTrimmedLabel->setVisible(logPartial_);
-        QTextDocument* doc = ui_->logView->document();
-        const int before = doc->blockCount();
-        // Insert at the end without touching the view's own cursor, so the
-        // part of the log being read stays where it is.
-        QTextCursor end(doc);
-        end.movePosition(QTextCursor::End);
-        end.insertText(piece);
-        // Lines that fell off the top move what the reader sees up by as many.
-        const int removed = before + static_cast<int>(piece.count('\n')) - doc->blockCount();
-        if (savedScroll_ && !savedScroll_->atEnd && removed > 0)
-            savedScroll_->vertical = std::max(0, savedScroll_->vertical - removed);
-    }
-    restoreScrollPosition();
-    emit logTextChanged();
-}
-
-void vyndPref::refreshLog() {
-    LogFollower::Update u = log_.poll();
-    switch (u.change) {
-        case LogFollower::Change::None:
-            break;
-        case LogFollower::Change::Replaced:
-            showLogText(u.text, u.partial);
-            break;
-        case LogFollower::Change::Appended:
-            appendLogText(u.text);
-            break;
-        case LogFollower::Change::Emptied:
-            showLogText(QString(), false);
-            break;
-    }
-}
-
-void vyndPref::clearLogFile() {
-    if (authorization_)
-        (void)run_privileged_first_line({kEmptyLogPath});
-    showLogText(QString(), false);
-    log_.rewind();
-}
-
-void vyndPref::openLogFile() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(kPaneLogPath));
-}
-
 // --- Controls -------------------------------------------------------------------
 
 void vyndPref::bindControls() {
+    bindSettings();
+    bindSchedule();
+    bindActions();
+    bindLogView();
+}
+
+void vyndPref::bindSettings() {
     auto bindText = [this](QLineEdit* edit, const char* key, bool credential) {
         QString k = key;
         refreshers_[k] = [this, edit, k, credential] {
@@ -778,6 +744,17 @@ void vyndPref::bindControls() {
         users_, groups_);
     tables_ = {ui.appPermsTable, ui.userPermsTable, ui.libPermsTable};
 
+    // A control shows its key again whenever the key changes, whoever changed it.
+    connect(&store_, &SettingsStore::valueChanged, this, [this](const QString& key) {
+        auto it = refreshers_.find(key);
+        if (it != refreshers_.end())
+            it->second();
+        updateEnabled();
+    });
+}
+
+void vyndPref::bindSchedule() {
+    Ui::vyndPref& ui = *ui_;
     // The schedule lives in the job file, not in the settings.
     settingsControls_.push_back(ui.scheduleCombo);
     settingsControls_.push_back(ui.vyndOnCheck);
@@ -797,7 +774,10 @@ void vyndPref::bindControls() {
         else
             stopProcess();
     });
+}
 
+void vyndPref::bindActions() {
+    Ui::vyndPref& ui = *ui_;
     connect(ui.lockButton, &QPushButton::clicked, this, &vyndPref::lockClicked);
     connect(ui.downloadButton, &QPushButton::clicked, this, &vyndPref::download);
     connect(ui.redownloadButton, &QPushButton::clicked, this, &vyndPref::redownload);
@@ -807,14 +787,10 @@ void vyndPref::bindControls() {
     connect(ui.openLogButton, &QPushButton::clicked, this, &vyndPref::openLogFile);
     connect(ui.helpButton, &QPushButton::clicked, this, &vyndPref::openHelpURL);
     connect(ui.supportButton, &QPushButton::clicked, this, &vyndPref::openSupportURL);
+}
 
-    // A control shows its key again whenever the key changes, whoever changed it.
-    connect(&store_, &SettingsStore::valueChanged, this, [this](const QString& key) {
-        auto it = refreshers_.find(key);
-        if (it != refreshers_.end())
-            it->second();
-        updateEnabled();
-    });
+void vyndPref::bindLogView() {
+    Ui::vyndPref& ui = *ui_;
     // Whoever scrolls the log by hand decides where it stands.
     for (QScrollBar* bar : {ui.logView->verticalScrollBar(), ui.logView->horizontalScrollBar()})
         connect(bar, &QAbstractSlider::actionTriggered, this, [this] { savedScroll_.reset(); });
@@ -853,7 +829,7 @@ void vyndPref::refreshSchedule() {
     QSignalBlocker comboBlock(ui_->scheduleCombo);
     QSignalBlocker timeBlock(ui_->dayStartTimeEdit);
     ui_->scheduleCombo->setCurrentIndex(getSchedule());
-    ui_->dayStartTimeEdit->setTime(dayStartTime().value_or(QTime(10, 0)));
+    ui_->dayStartTimeEdit->setTime(dayStartTime().value_or(kDailyStartTime));
     updateEnabled();
 }
 
@@ -872,17 +848,18 @@ void vyndPref::refreshControls() {
 void vyndPref::updateEnabled() {
     if (!ui_)
         return;
-    for (QWidget* control : settingsControls_) control->setEnabled(authorized_);
-    ui_->susServerEdit->setEnabled(authorized_ && usingPrivateSUS());
-    ui_->dayStartTimeEdit->setEnabled(authorized_ && ui_->scheduleCombo->currentIndex() == 2);
-    for (PermissionsTable* table : tables_) table->setAuthorized(authorized_);
+    for (QWidget* control : settingsControls_) control->setEnabled(editingAllowed_);
+    ui_->susServerEdit->setEnabled(editingAllowed_ && usingPrivateSUS());
+    ui_->dayStartTimeEdit->setEnabled(editingAllowed_ &&
+                                      ui_->scheduleCombo->currentIndex() == kDailySchedule);
+    for (PermissionsTable* table : tables_) table->setAuthorized(editingAllowed_);
     // Running the daemon needs the lock open, not editable settings.
     ui_->downloadButton->setEnabled(canDownload_);
     ui_->redownloadButton->setEnabled(canDownload_);
     ui_->clearLogButton->setEnabled(canDownload_);
-    ui_->setupShareButton->setEnabled(authorized_ && shareSetupAvailable());
-    ui_->chooseIconButton->setEnabled(authorized_);
-    ui_->volumeIcon->setEnabled(authorized_);
+    ui_->setupShareButton->setEnabled(editingAllowed_ && shareSetupAvailable());
+    ui_->chooseIconButton->setEnabled(editingAllowed_);
+    ui_->volumeIcon->setEnabled(editingAllowed_);
 }
 
 void vyndPref::nameControls() {

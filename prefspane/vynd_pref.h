@@ -1,6 +1,7 @@
 // The vynd preference pane: settings, schedule, daemon control and the live log.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -17,6 +18,7 @@
 
 #include "log_follower.h"
 #include "preference_pane.h"
+#include "privileged_exec.h"
 #include "settings_store.h"
 #include "value_transformers.h"
 
@@ -40,8 +42,9 @@ inline constexpr char kPanePasswordPrefsPath[] =
 inline constexpr char kJobFilePath[] = "/Library/LaunchDaemons/com.quenderlyn.vynd.plist";
 inline constexpr char kPaneLogPath[] = "/var/log/vynd.log";
 inline constexpr char kPaneLockPath[] = "/var/run/vynd.lock";
-// The polkit action the lock obtains; pkexec runs vyndctl under it.
-inline constexpr char kPolkitAction[] = "com.quenderlyn.vynd.vyndctl";
+// The polkit action the lock obtains; it implies those pkexec runs the
+// pane's programs under, so one unlock covers them all.
+inline constexpr char kPolkitAction[] = "com.quenderlyn.vynd.unlock";
 
 class PermissionsTable;
 
@@ -63,6 +66,9 @@ class vyndPref : public QObject, public PreferencePane {
     QWidget* mainView() const override { return mainView_; }
     void mainViewDidLoad();
     void didSelect() override;
+    // Leaving with edits that cannot be saved asks first; false keeps the
+    // pane shown.
+    [[nodiscard]] bool shouldUnselect() override;
     void didUnselect() override;
     [[nodiscard]] QString paneTitle() const override { return tr("vynd"); }
 
@@ -73,9 +79,13 @@ class vyndPref : public QObject, public PreferencePane {
     [[nodiscard]] bool authorizationViewShouldDeauthorize();
     // Drops the authorization without asking, as leaving the pane does.
     void deauthorize();
+    // Locks the pane once polkit no longer keeps the authorization.
+    void checkAuthorizationKept();
+    // What the window says about the lock: why it stayed shut, or lapsed.
+    [[nodiscard]] QString lockStatus() const;
 
     // Keys offered to the controls.
-    [[nodiscard]] bool getAuthorized() const { return authorized_; }
+    [[nodiscard]] bool getAuthorized() const { return editingAllowed_; }
     void setAuthorized(bool flag);
     [[nodiscard]] bool getVyndRunning() const { return vyndRunning_; }
     void setVyndRunning(bool running);
@@ -111,11 +121,18 @@ class vyndPref : public QObject, public PreferencePane {
     enum class AlertStyle { Warning, Information };
     void runAlert(const QString& title, const QString& message,
                   AlertStyle style = AlertStyle::Warning);
+    // A designed alert with the reason it arose, and what to do, beside it.
+    void runAlert(const QString& title, const QString& message, const QString& reason);
+    // Why the last privileged call failed; empty when it did not.
+    [[nodiscard]] const QString& lastFailure() const { return lastFailure_; }
 
     // Settings bridge and schedule.
     void loadGlobalPreferences();
-    // False when the settings could not be handed over (the user is told).
-    bool saveGlobalPreferences();
+    // False when the settings could not be saved; the user is told unless
+    // `quiet`, and the edits stay.
+    bool saveGlobalPreferences(bool quiet = false);
+    // Edits made since the settings were last loaded or saved.
+    [[nodiscard]] bool hasUnsavedEdits() const { return unsavedEdits_; }
     void removeVyndKeysFromPrefs();
     [[nodiscard]] int getSchedule() const;
     void setSchedule(int index);
@@ -152,6 +169,16 @@ class vyndPref : public QObject, public PreferencePane {
 
   private:
     void bindControls();
+    void bindSettings();
+    void bindSchedule();
+    void bindActions();
+    void bindLogView();
+    void showLock();
+    void reportSaveFailure(const QString& reason);
+    // vyndctl mode t; a refusal is shown.
+    void reschedule(const std::string& when);
+    // Why a privileged run failed, and what to do; empty when it did not.
+    [[nodiscard]] static QString failureOf(const PrivilegedRun& run, const char* program);
     void nameControls();
     void fitToPlatform();
     void refreshControls();
@@ -167,6 +194,7 @@ class vyndPref : public QObject, public PreferencePane {
     void refreshPassword();
     [[nodiscard]] std::optional<std::string> clearPassword() const;
     [[nodiscard]] QVariant shareSetupSetting(const QString& key) const;
+    void setupShareAsRoot(const QImage& icon, std::vector<std::pair<QString, QString>>* alerts);
 
     std::unique_ptr<Ui::vyndPref> ui_;
     QPointer<QWidget> mainView_;
@@ -197,8 +225,14 @@ class vyndPref : public QObject, public PreferencePane {
     };
     std::optional<ScrollPosition> savedScroll_;
 
-    bool authorization_ = false;  // the lock is open
-    bool authorized_ = false;     // editing and saving are allowed
+    bool lockOpen_ = false;        // polkit granted the lock's authorization
+    bool editingAllowed_ = false;  // open and the settings not managed
+    QTimer authorizationWatch_;
+    QString lockStatus_;
+    QString lastFailure_;
+    bool unsavedEdits_ = false;
+    bool loading_ = false;       // the store is being filled from the files
+    bool leaveDecided_ = false;  // shouldUnselect saved, or the user let the edits go
     bool vyndRunning_ = false;
     int vyndOff_ = 1;
     bool managedPrefs_ = false;

@@ -1,4 +1,5 @@
 // Share setup: preparing a new share's four folders and its volume.
+#include <QBuffer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImageReader>
@@ -8,10 +9,14 @@
 
 #include <cassert>
 #include <memory>
+#include <sstream>
 #include <utility>
 #include <vector>
 
+#include "property_list.h"
+#include "settings_plist.h"
 #include "share_setup.h"
+#include "share_setup_tool.h"
 #include "ui_vynd_pref.h"
 #include "volume_icon_view.h"
 #include "vynd_pref.h"
@@ -48,15 +53,50 @@ bool vyndPref::shareSetupAvailable() const {
 }
 
 void vyndPref::setupShare() {
-    assert(authorized_);
+    assert(editingAllowed_);
     auto alerts = std::make_shared<Alerts>();
-    ShareSetup setup([this](const QString& key) { return shareSetupSetting(key); },
-                     [&alerts](const QString& title, const QString& message) {
-                         alerts->emplace_back(title, message);
-                     },
-                     [this] { saveGlobalPreferences(); });
-    (void)setup.setupShare(VolumeIconView::image(ui_->volumeIcon));
+    const QImage icon = VolumeIconView::image(ui_->volumeIcon);
+    if (ShareSetup::mountsAShare(store_.text("vynd_host"))) {
+        saveGlobalPreferences();
+        setupShareAsRoot(icon, alerts.get());
+    } else {
+        ShareSetup setup([this](const QString& key) { return shareSetupSetting(key); },
+                         [&alerts](const QString& title, const QString& message) {
+                             alerts->emplace_back(title, message);
+                         },
+                         [this] { saveGlobalPreferences(); });
+        (void)setup.setupShare(icon);
+    }
     showInTurn(this, mainView_ ? mainView_->window() : nullptr, alerts, 0);
+}
+
+// Mounting needs root: setupshare does it, given the settings and the icon
+// on its standard input, and answers with the alerts.
+void vyndPref::setupShareAsRoot(const QImage& icon,
+                                std::vector<std::pair<QString, QString>>* alerts) {
+    Plist request(plist_new_dict());
+    for (const char* key : shareSetupKeys())
+        if (plist_t node = plistFromVariant(shareSetupSetting(key)))
+            plist_dict_set_item(request.get(), key, node);
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!icon.isNull() && buffer.open(QIODevice::WriteOnly) && icon.save(&buffer, "PNG"))
+        plist_dict_set_item(request.get(), kVolumeIconKey,
+                            plist_new_data(png.constData(), static_cast<uint64_t>(png.size())));
+    const PrivilegedRun run =
+        run_privileged({kSetupSharePath}, 4096, property_list_xml(request.get()));
+    std::istringstream lines(run.output);
+    for (std::string line; std::getline(lines, line);) {
+        QString title, message;
+        if (parseAlertLine(line, &title, &message))
+            alerts->emplace_back(title, message);
+    }
+    if (run.status != 0) {
+        QString reason = failureOf(run, kSetupSharePath);
+        alerts->emplace_back(
+            tr("Unable to set up the share"),
+            reason.isEmpty() ? tr("setupshare ended with status %1.").arg(run.status) : reason);
+    }
 }
 
 void vyndPref::chooseVolumeIcon() {

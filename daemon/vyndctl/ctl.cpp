@@ -49,16 +49,18 @@ std::optional<uid_t> requesting_user() {
     return static_cast<uid_t>(value);
 }
 
-// The pane reads the reply as settings saved or not; nothing tells it
-// which, so the reply stays 255 either way and the reason goes to the log.
+// The reply stays 255 whatever happens; a failure's reason goes to the log
+// and to standard error, where the pane reads it as a failed save.
 int set_global_preferences(int argc, char** argv, std::optional<uid_t> requester) {
     if (argc < 3)
         return 255;
     std::string err;
     if (!requester)
-        ctl_log("PKEXEC_UID names no user; the settings are left as they are");
-    else if (!replace_global_preferences(argv[2], *requester, &err))
-        ctl_log(err);
+        err = "PKEXEC_UID names no user; the settings are left as they are";
+    else if (replace_global_preferences(argv[2], *requester, &err))
+        return 255;
+    ctl_log(err);
+    std::fprintf(stderr, "vyndctl: %s\n", err.c_str());
     return 255;
 }
 

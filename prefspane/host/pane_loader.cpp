@@ -9,8 +9,12 @@ std::unique_ptr<PreferencePane> loadPane(const QString& path, QSettings* setting
     QPluginLoader loader(path);
     QObject* root = loader.instance();
     if (!root) {
+        // Qt's own words may leave out which file it was.
         if (err)
-            *err = loader.errorString();
+            *err = QString(
+                       "The settings pane %1 could not be loaded: %2\nReinstall the vynd "
+                       "package, or name the pane's file as vyndsettings' argument.")
+                       .arg(path, loader.errorString());
         return nullptr;
     }
     auto* factory = qobject_cast<PreferencePaneFactory*>(root);

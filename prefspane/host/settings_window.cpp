@@ -35,6 +35,11 @@ void SettingsWindow::hideEvent(QHideEvent* event) {
 }
 
 void SettingsWindow::closeEvent(QCloseEvent* event) {
+    // The pane may keep the window open, for edits it could not save.
+    if (selected_ && !pane_->shouldUnselect()) {
+        event->ignore();
+        return;
+    }
     unselect();
     event->accept();
 }

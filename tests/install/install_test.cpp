@@ -51,7 +51,7 @@ class Installed : public testing::Test {
 };
 
 TEST_F(Installed, ProgramsInTheSupportFolder) {
-    for (const char* name : {"vynd", "vyndctl", "emptylog"}) {
+    for (const char* name : {"vynd", "vyndctl", "emptylog", "setupshare"}) {
         fs::path program = at(std::string("/Library/Application Support/Quenderlyn/") + name);
         struct stat st;
         ASSERT_EQ(stat(program.c_str(), &st), 0) << program;
@@ -96,12 +96,17 @@ TEST_F(Installed, SystemdUnitsRunTheDaemonOnATimer) {
     EXPECT_NE(timer.find("WantedBy=timers.target\n"), std::string::npos);
 }
 
-TEST_F(Installed, PolkitPolicyCoversTheThreePrivilegedPrograms) {
+TEST_F(Installed, PolkitPolicyCoversThePrivilegedPrograms) {
     std::string policy = read_file(at("/usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"));
     for (const char* path : {"/Library/Application Support/Quenderlyn/vyndctl",
                              "/Library/Application Support/Quenderlyn/vynd",
-                             "/Library/Application Support/Quenderlyn/emptylog"})
+                             "/Library/Application Support/Quenderlyn/emptylog",
+                             "/Library/Application Support/Quenderlyn/setupshare"})
         EXPECT_NE(policy.find(std::string("exec.path\">") + path + "<"), std::string::npos) << path;
+    // The lock's one authorization stands for each of them.
+    EXPECT_NE(policy.find("policykit.imply\">com.quenderlyn.vynd.vyndctl com.quenderlyn.vynd.run "
+                          "com.quenderlyn.vynd.empty-log com.quenderlyn.vynd.setup-share<"),
+              std::string::npos);
     // No action may grant a shell, or any program with arguments of the caller's choosing.
     EXPECT_EQ(policy.find("/bin/sh"), std::string::npos);
     EXPECT_EQ(policy.find("exec.argv1"), std::string::npos);

@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextDocument>
+#include <QTimer>
 #include <QUrl>
 
 #include <cstdlib>
@@ -33,6 +34,7 @@
 #include <memory>
 #include <sstream>
 
+#include "pane_fixture.h"
 #include "pane_loader.h"
 #include "permissions_table.h"
 #include "property_list.h"
@@ -185,31 +187,10 @@ QString informativeText(QMessageBox* box) {
 
 }  // namespace
 
-class PaneTest : public QObject {
+class PaneTest : public QObject, protected test::PaneFixture {
     Q_OBJECT
 
   private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<QSettings> settings_;
-    std::unique_ptr<vyndPref> pane_;
-    QWidget* view_ = nullptr;
-
-    // A pane over a fresh store, shown and selected as the host does it.
-    void openPane() {
-        pane_.reset();
-        settings_ = std::make_unique<QSettings>(dir_->filePath("store.conf"), QSettings::IniFormat);
-        pane_ = std::make_unique<vyndPref>(settings_.get());
-        view_ = pane_->loadMainView();
-        view_->show();
-        pane_->didSelect();
-    }
-    template <typename T>
-    T* find(const char* name) {
-        T* w = view_->findChild<T*>(name);
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
     PermissionsTable* table(const char* name) { return find<PermissionsTable>(name); }
     void unlock() {
         pane_->lockClicked();
@@ -222,14 +203,7 @@ class PaneTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        // Everything below writes the fixed system paths: only ever inside
-        // the sandbox, whose host name and call record give it away.
-        char host[64] = {};
-        gethostname(host, sizeof host - 1);
-        if (std::string(host) != "vynd-test" || !fs::exists("/run/.sandbox-calls"))
-            qFatal("pane_test runs only inside the test sandbox (pane_sandbox)");
-    }
+    void initTestCase() { requireSandbox("pane_test"); }
 
     void init() {
         std::error_code ec;
@@ -240,15 +214,10 @@ class PaneTest : public QObject {
         fs::remove_all("/run/user/0", ec);
         fs::remove_all("/root/.cache/pane_test", ec);
         fs::remove(kPanePasswordPrefsPath, ec);
-        dir_ = std::make_unique<QTemporaryDir>();
         openPane();
     }
 
-    void cleanup() {
-        pane_.reset();
-        settings_.reset();
-        dir_.reset();
-    }
+    void cleanup() { closePane(); }
 
     void lockedUnlockedAndManaged() {
         // Shown: locked, nothing editable, nothing runnable.
@@ -330,7 +299,9 @@ class PaneTest : public QObject {
         QMessageBox* box = lastAlert(view_);
         QVERIFY(box);
         QCOMPARE(box->text(), QString("Error stopping process"));
-        QCOMPARE(informativeText(box), QString("Error: -1"));
+        // The designed text, and beside it what vyndctl said.
+        QCOMPARE(informativeText(box),
+                 QString("Error: -1\n\nvyndctl answered: Need to be running as root!"));
         QCOMPARE(pane_->getVyndOff(), 0);
 
         spit(kReply, "3\n");
@@ -415,7 +386,8 @@ class PaneTest : public QObject {
         pane_->download();
         QTRY_VERIFY_WITH_TIMEOUT(lastAlert(view_), 3000);
         QCOMPARE(lastAlert(view_)->text(), QString("Error running vynd"));
-        QCOMPARE(informativeText(lastAlert(view_)), QString("Error: 126"));
+        QVERIFY(
+            informativeText(lastAlert(view_)).startsWith("Error: 126\n\npkexec did not run vynd"));
         delete lastAlert(view_);
         spit("/run/vynd.status", "255\n");
         pane_->download();
@@ -426,7 +398,7 @@ class PaneTest : public QObject {
         chmod(kVyndPath, 0644);
         pane_->download();
         QVERIFY(lastAlert(view_));
-        QCOMPARE(informativeText(lastAlert(view_)), QString("Error: -1"));
+        QVERIFY(informativeText(lastAlert(view_)).startsWith("Error: -1\n\n"));
     }
 
     void loadAndSaveGoByThePrefix() {
@@ -1093,6 +1065,7 @@ class PaneTest : public QObject {
         auto loaded = loadPane(VYND_PANE_PLUGIN, &settings, &err);
         QVERIFY2(loaded, qPrintable(err));
         QVERIFY(!loadPane("/nonexistent/vyndPref.so", &settings, &err));
+        QVERIFY2(err.contains("/nonexistent/vyndPref.so"), qPrintable(err));
         spit(kPaneLogPath, "from the host\n");
         PreferencePane* pane = loaded.get();
         auto window = std::make_unique<SettingsWindow>(std::move(loaded));
@@ -1114,6 +1087,98 @@ class PaneTest : public QObject {
         QCOMPARE(log->toPlainText(), QString("from the host\n"));
     }
 
+    void failedSaveKeepsTheEditsAndSaysWhy() {
+        unlock();
+        spit("/run/vyndctl.stderr", "vyndctl: the disk is full\n");
+        QLineEdit* host = find<QLineEdit>("hostEdit");
+        host->setFocus();
+        QTest::keyClicks(host, "smb://server/share");
+        QVERIFY(pane_->hasUnsavedEdits());
+        QVERIFY(!pane_->saveGlobalPreferences());
+        QMessageBox* box = lastAlert(view_);
+        QVERIFY(box);
+        QCOMPARE(box->text(), QString("Unable to save settings"));
+        QVERIFY2(informativeText(box).startsWith("vyndctl: the disk is full\n\nYour changes"),
+                 qPrintable(informativeText(box)));
+        delete box;
+        QVERIFY(pane_->hasUnsavedEdits());
+        QCOMPARE(host->text(), QString("smb://server/share"));
+        // The lock stays open for another try.
+        pane_->lockClicked();
+        QVERIFY(pane_->getAuthorized());
+        delete lastAlert(view_);
+
+        // Turning the schedule on says what the tool said.
+        spit(kReply, "1\n");
+        spit("/run/vyndctl.stderr", "Unit vynd.timer not found.\n");
+        pane_->startProcess();
+        QCOMPARE(informativeText(lastAlert(view_)),
+                 QString("Error: 1\n\nUnit vynd.timer not found."));
+        delete lastAlert(view_);
+        std::error_code ec;
+        fs::remove(kReply, ec);
+
+        // Leaving asks before the edits go; keeping them keeps the pane.
+        spit("/run/vyndctl.stderr", "vyndctl: the disk is full\n");
+        auto answer = [](const char* button) {
+            QTimer::singleShot(0, [button] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* ask = qobject_cast<QMessageBox*>(w);
+                        ask && ask->objectName() == "unsavedQuestion")
+                        for (QAbstractButton* b : ask->buttons())
+                            if (b->text() == button)
+                                b->click();
+            });
+        };
+        answer("Keep Editing");
+        QVERIFY(!pane_->shouldUnselect());
+        answer("Close Without Saving");
+        QVERIFY(pane_->shouldUnselect());
+        clearCalls();
+        pane_->didUnselect();
+        QVERIFY(!fs::exists(kCalls));  // no second try, no second alert
+        fs::remove("/run/vyndctl.stderr", ec);
+
+        // A save that works leaves nothing to ask about.
+        pane_->didSelect();
+        unlock();
+        QTest::keyClicks(host, "x");
+        QVERIFY(pane_->shouldUnselect());
+        QVERIFY(!pane_->hasUnsavedEdits());
+    }
+
+    void lockSaysWhyAndRelocks() {
+        if (geteuid() == 0)
+            QSKIP("needs the --as-user sandbox");
+        QPushButton* lock = find<QPushButton>("lockButton");
+        QLabel* status = find<QLabel>("lockStatusLabel");
+        QVERIFY(!lock->icon().isNull());
+        QVERIFY(!status->isVisible());
+        spit("/run/pkcheck.status", "2\n");
+        lock->click();
+        QVERIFY(!pane_->getAuthorized());
+        QVERIFY(status->isVisible());
+        QVERIFY2(status->text().contains("no polkit authentication agent"),
+                 qPrintable(status->text()));
+        spit("/run/pkcheck.status", "3\n");
+        lock->click();
+        QVERIFY(status->text().contains("cancelled"));
+
+        spit("/run/pkcheck.status", "0\n");
+        lock->click();
+        QVERIFY(pane_->getAuthorized());
+        QVERIFY(!status->isVisible());
+        QCOMPARE(lock->text(), QString("Click the &lock to prevent further changes."));
+        // Polkit lets the kept authorization go: the pane locks, keeping the edits.
+        QTest::keyClicks(find<QLineEdit>("hostEdit"), "file:///srv");
+        spit("/run/pkcheck.status", "2\n");
+        pane_->checkAuthorizationKept();
+        QVERIFY(!pane_->getAuthorized());
+        QCOMPARE(lock->text(), QString("Click the &lock to make changes."));
+        QVERIFY(status->text().contains("lapsed"));
+        QVERIFY(pane_->hasUnsavedEdits());
+    }
+
     void asUserGoesThroughPkexec() {
         if (geteuid() == 0)
             QSKIP("needs the --as-user sandbox");
@@ -1122,7 +1187,7 @@ class PaneTest : public QObject {
         QVERIFY(pane_->getAuthorized());
         QCOMPARE(pane_->getVyndOff(), 1);
         std::string recorded = slurp("/run/.sandbox-calls");
-        QVERIFY(recorded.find("pkcheck\037--action-id\037com.quenderlyn.vynd.vyndctl") !=
+        QVERIFY(recorded.find("pkcheck\037--action-id\037com.quenderlyn.vynd.unlock") !=
                 std::string::npos);
         QVERIFY(recorded.find("pkexec\037/Library/Application Support/Quenderlyn/vyndctl\037?") !=
                 std::string::npos);

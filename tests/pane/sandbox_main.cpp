@@ -11,11 +11,13 @@
 
 namespace {
 
-// Records each call, hands mode p's file over for inspection, and answers
+// Records each call, hands mode p's file over for inspection, says on its
+// standard error what a test has put in /run/vyndctl.stderr, and answers
 // with the reply a test has put in /run/vyndctl.reply (else 0).
 const char kVyndctlStandIn[] = R"(#!/bin/sh
 { printf '%s' "$1"; [ $# -gt 1 ] && printf ' %s' "$2"; printf '\n'; } >>/run/vyndctl.calls
 [ "$1" = p ] && [ -f "$2" ] && cp "$2" /run/vyndctl.p-copy
+[ -f /run/vyndctl.stderr ] && cat /run/vyndctl.stderr >&2
 if [ -f /run/vyndctl.reply ]; then cat /run/vyndctl.reply; else echo 0; fi
 exit 0
 )";
@@ -59,7 +61,8 @@ int main(int argc, char** argv) {
     box.writeFile(vynd::test::Sandbox::program("vyndctl"), kVyndctlStandIn, 0755);
     box.writeFile(vynd::test::Sandbox::program("vynd"), kVyndStandIn, 0755);
     box.addStub("/usr/bin/pkexec", "exec \"$@\"");
-    box.addStub("/usr/bin/pkcheck", "exit 0");
+    // Grants, or answers with the status a test has put in /run/pkcheck.status.
+    box.addStub("/usr/bin/pkcheck", "exit \"$(cat /run/pkcheck.status 2>/dev/null || echo 0)\"");
     box.setEtcFile("passwd", kPasswd);
     box.setEtcFile("group", kGroup);
 

@@ -133,7 +133,8 @@ TEST_F(ShareSetupSandbox, FailedMountChangesNothing) {
     auto alerts = setup({"vynd_host=smb://server/Deploy"});
     EXPECT_EQ(alerts,
               std::vector<std::string>{"Unable to mount share.|Check host path, user name, and "
-                                       "password.\\nError: 32"});
+                                       "password.\\nError: 32\\n\\n/usr/sbin/mount.cifs "
+                                       "ended with status 32"});
     EXPECT_FALSE(onServer("Applications"));
     EXPECT_FALSE(box.exists("/Volumes/Deploy"));
 }
@@ -163,7 +164,9 @@ TEST_F(ShareSetupSandbox, RefusedUnmountWithoutAHolderGivesItsError) {
     box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
     box.addStub("/usr/bin/umount", "exit 32");
     auto alerts = setup({"vynd_host=smb://server/Deploy"});
-    EXPECT_EQ(alerts, std::vector<std::string>{"Unable to unmount share|Error: 32"});
+    EXPECT_EQ(alerts, std::vector<std::string>{
+                          "Unable to unmount share|Error: 32\\n\\numount could not unmount "
+                          "/Volumes/Deploy, which stays mounted; unmount it by hand."});
 }
 
 TEST_F(ShareSetupSandbox, AlreadyMountedShareIsUsedAsItIs) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "share_setup.h"
+#include "share_setup_tool.h"
 #include "value_transformers.h"
 
 namespace fs = std::filesystem;
@@ -141,3 +142,27 @@ TEST_F(ShareSetupTest, MarkupInTheFolderPathIsPassedAsText) {
 }
 
 }  // namespace
+
+TEST(SetupShareTool, AlertLinesCarryLineFeedsBarsAndBackslashes) {
+    const QString message = "C:\\share|x\nError: 5\\n";
+    QString title, back;
+    ASSERT_TRUE(
+        vynd::parseAlertLine(vynd::alertLine("Unable to mount share.", message), &title, &back));
+    EXPECT_EQ(title, "Unable to mount share.");
+    EXPECT_EQ(back, message);
+    EXPECT_FALSE(vynd::parseAlertLine("no bar here", &title, &back));
+}
+
+TEST(SetupShareTool, RootPreparesNetworkSharesOnly) {
+    QTemporaryDir dir;
+    const std::string folder = dir.filePath("local").toStdString();
+    const std::string request =
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>vynd_host</key><string>file://" +
+        folder + "</string></dict></plist>";
+    EXPECT_EQ(vynd::setupshare_main(request), 2);
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_EQ(vynd::setupshare_main("not a property list"), 2);
+    EXPECT_TRUE(vynd::ShareSetup::mountsAShare("smb://server/share"));
+    EXPECT_FALSE(vynd::ShareSetup::mountsAShare("smb:///share"));
+    EXPECT_FALSE(vynd::ShareSetup::mountsAShare("file:///srv/share"));
+}

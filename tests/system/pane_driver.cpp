@@ -3,6 +3,9 @@
 // Steps, run in order on one pane that stays loaded:
 //   unlock          clicks the lock; prints "authorized 0|1"
 //   host URL        types URL into the share field
+//   user NAME       types NAME into the user name field
+//   password TEXT   types TEXT into the password field
+//   setup-share     clicks Set Up Share, then waits up to a minute for its last alert
 //   install         clicks Install Now, then waits up to a minute for the run's last log line
 //   lock            clicks the lock again, which saves the settings
 //   empty-log       clicks the log's clear button
@@ -15,6 +18,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -93,11 +97,22 @@ int main(int argc, char** argv) {
             pump(500);
             bool on = child<QPushButton>(&window, "downloadButton")->isEnabled();
             std::printf("authorized %d\n", on ? 1 : 0);
-        } else if (step == "host" && i + 1 < argc) {
-            auto* edit = child<QLineEdit>(&window, "hostEdit");
+        } else if ((step == "host" || step == "user" || step == "password") && i + 1 < argc) {
+            const char* field = step == "host"   ? "hostEdit"
+                                : step == "user" ? "usernameEdit"
+                                                 : "passwordEdit";
+            auto* edit = child<QLineEdit>(&window, field);
             QString text = QString::fromUtf8(argv[++i]);
             edit->setText(text);
             emit edit->textEdited(text);
+        } else if (step == "setup-share") {
+            child<QPushButton>(&window, "setupShareButton")->click();
+            pump(60000, [&window] {
+                for (QMessageBox* box : window.findChildren<QMessageBox*>())
+                    if (box->isVisible() && !box->text().startsWith("Problem"))
+                        return true;
+                return false;
+            });
         } else if (step == "install") {
             child<QPushButton>(&window, "downloadButton")->click();
             pump(60000, [] { return logHas("vynd finished"); });
@@ -115,6 +130,11 @@ int main(int argc, char** argv) {
         std::printf("done %s\n", argv[i]);
         std::fflush(stdout);
     }
+    // Leaving with edits it could not save, the pane asks; the question is
+    // reported and answered like any alert.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, reportAlerts);
+    answer.start(100);
     window.close();
     pump(200);
     return 0;

@@ -127,6 +127,16 @@ check "... owned by root and readable by all" \
 check "the log is not empty before emptying it" test -s "$root/var/log/vynd.log"
 out=$(driver unlock empty-log) || true
 check "emptying the log empties it" bash -c '[ -f "$1" ] && [ ! -s "$1" ]' _ "$root/var/log/vynd.log"
+# The share's own folder is the connecting user's, as on a server set up for vynd.
+in_ct chown deploy /home/deploy/share
+out=$(driver unlock host sftp://127.0.0.1/home/deploy/share user deploy password 'share secret' setup-share) || true
+echo "$out" | grep '^alert:' || true
+check "share setup through pkexec mounts the share as root and prepares it" \
+    grep -q '^alert: Setup successful|' <<<"$out"
+check "... making its Packages folder" test -d "$root/home/deploy/share/Packages"
+check "... and unmounting it" bash -c '! in_ct grep -q " /Volumes/" /proc/mounts'
+check "... with the password on no command line" \
+    bash -c '! in_ct journalctl -t pkexec -o cat --no-pager | grep -q "share secret"'
 in_ct useradd -m guest
 out=$(in_ct setpriv --reuid=guest --regid=guest --init-groups env HOME=/home/guest \
     QT_QPA_PLATFORM=offscreen /usr/local/bin/vynd_pane_driver /usr/lib/vynd/vyndPref.so unlock 2>/dev/null) || true

@@ -87,6 +87,15 @@ class Vyndctl : public testing::Test {
         return std::stoi(r.out);
     }
 
+    // A save refused: the reply as ever, and why on standard error, one line.
+    int refusedSave(const std::vector<std::string>& args) {
+        auto r = ctl(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err.rfind("vyndctl: ", 0), 0u) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+        return std::stoi(r.out);
+    }
+
     void setLoaded() { box_.writeFile("/run/.vynd-timer.active", ""); }
     bool loaded() const { return box_.exists("/run/.vynd-timer.active"); }
     bool disabled() const { return box_.exists("/run/.vynd-timer.disabled"); }
@@ -366,13 +375,13 @@ TEST_F(GlobalPrefs, ReplacesTheFileReadableByAll) {
 }
 
 TEST_F(GlobalPrefs, AFailedCopyKeepsTheOldSettings) {
-    EXPECT_EQ(reply({"p", "/tmp/missing.plist"}), 255);
+    EXPECT_EQ(refusedSave({"p", "/tmp/missing.plist"}), 255);
     EXPECT_EQ(box_.readFile(kPrefs), kOld);
     // The folder cannot take the new file.
     box_.writeFile("/tmp/tmp.prefs", kNew);
     std::filesystem::remove(box_.path(kPrefs));
     box_.mkdirs(kPrefs + "/in-the-way");
-    EXPECT_EQ(reply({"p", "/tmp/tmp.prefs"}), 255);
+    EXPECT_EQ(refusedSave({"p", "/tmp/tmp.prefs"}), 255);
     EXPECT_TRUE(box_.exists(kPrefs + "/in-the-way"));
     EXPECT_EQ(prefsFolder(), std::vector<std::string>{"com.quenderlyn.vynd.plist"});
 }
@@ -385,15 +394,15 @@ TEST_F(GlobalPrefs, WithoutAPathNothingChanges) {
 TEST_F(GlobalPrefs, RefusesLinksAndWhatIsNotARegularFile) {
     box_.writeFile("/root/secret", "root only", 0600);
     std::filesystem::create_symlink("/root/secret", box_.path("/tmp/link.plist"));
-    EXPECT_EQ(reply({"p", "/tmp/link.plist"}), 255);
+    EXPECT_EQ(refusedSave({"p", "/tmp/link.plist"}), 255);
     EXPECT_EQ(box_.readFile(kPrefs), kOld);
 
     box_.mkdirs("/tmp/folder.plist");
-    EXPECT_EQ(reply({"p", "/tmp/folder.plist"}), 255);
-    EXPECT_EQ(reply({"p", "/dev/zero"}), 255);
+    EXPECT_EQ(refusedSave({"p", "/tmp/folder.plist"}), 255);
+    EXPECT_EQ(refusedSave({"p", "/dev/zero"}), 255);
     // A FIFO is refused at once, not waited on.
     ASSERT_EQ(mkfifo(box_.path("/tmp/fifo.plist").c_str(), 0644), 0);
-    EXPECT_EQ(reply({"p", "/tmp/fifo.plist"}), 255);
+    EXPECT_EQ(refusedSave({"p", "/tmp/fifo.plist"}), 255);
     EXPECT_EQ(box_.readFile(kPrefs), kOld);
 }
 

@@ -46,6 +46,11 @@ std::optional<fs::path> areaFolder(const fs::path& base, const std::string& name
     return base / relative;
 }
 
+// The designed message, with what went wrong beside it.
+QString withReason(const QString& message, const std::string& reason) {
+    return reason.empty() ? message : message + "\n\n" + QString::fromStdString(reason);
+}
+
 }  // namespace
 
 ShareSetup::ShareSetup(Settings settings, AlertSink alert, Save save)
@@ -68,6 +73,12 @@ std::optional<std::string> ShareSetup::credential(const char* key) const {
     // A stored text that does not decipher is passed as none, never as
     // itself: the cipher text is no one's password.
     return PasswordValueTransformer::decode(stored);
+}
+
+bool ShareSetup::mountsAShare(const QString& host) {
+    const std::optional<std::string> escaped = percent_escape_ascii(host.toStdString());
+    const std::optional<ShareUrl> url = escaped ? parse_share_url(*escaped) : std::nullopt;
+    return url && is_network_share(*url) && !url->host.empty();
 }
 
 ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
@@ -102,7 +113,7 @@ ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
     const std::optional<MountedShare> share = mount_share_volume(
         *url, credential("vynd_username"), credential("vynd_passwd"), &why, &error);
     if (!share) {
-        alert_(kMountFailedTitle, withNumber(kMountFailedMessage, error));
+        alert_(kMountFailedTitle, withReason(withNumber(kMountFailedMessage, error), why));
         return Outcome::MountFailed;
     }
     const std::string& mountPoint = share->mount_point;
@@ -116,7 +127,10 @@ ShareSetup::Outcome ShareSetup::setupShare(const QImage& volumeIcon) {
                 process_name(holder).value_or("process " + std::to_string(holder)));
             alert_(kUnmountFailedTitle, QString::fromUtf8(kStillInUseMessage).replace("%@", name));
         } else {
-            alert_(kUnmountFailedTitle, withNumber(kErrorMessage, error));
+            alert_(kUnmountFailedTitle,
+                   withReason(withNumber(kErrorMessage, error),
+                              "umount could not unmount " + mountPoint +
+                                  ", which stays mounted; unmount it by hand."));
         }
         return Outcome::UnmountFailed;
     }

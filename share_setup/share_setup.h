@@ -46,6 +46,10 @@ class ShareSetup {
     // setupShare: volumeIcon is the image the pane's image view shows.
     Outcome setupShare(const QImage& volumeIcon);
 
+    // Whether the host text names a network share, which only root can
+    // mount; a local folder, or a text naming nothing, is set up as it is.
+    [[nodiscard]] static bool mountsAShare(const QString& host);
+
   private:
     [[nodiscard]] QString setting(const char* key) const;
     [[nodiscard]] bool flag(const char* key) const;
