@@ -14,14 +14,6 @@ namespace vynd {
 
 namespace {
 
-bool has_control(const std::string& s) {
-    for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7f)
-            return true;
-    }
-    return false;
-}
-
 // A host name or address that neither rsync nor ssh can take for an option
 // or for more than a host: letters, digits, ".", "-", "_", and the brackets
 // and colons of an IPv6 address.
@@ -43,7 +35,7 @@ bool fail(std::string* err, const std::string& why) {
 
 // An ssh configuration value in double quotes, which it may not hold.
 bool quotable(const std::string& value) {
-    return value.find('"') == std::string::npos && !has_control(value);
+    return value.find('"') == std::string::npos && !has_control_characters(value);
 }
 
 // "drwxr-xr-x          4,096 2026/12/10 13:11:25 name": the mode, the
@@ -104,7 +96,7 @@ std::optional<RemoteShare> remote_share(const ShareUrl& url,
         fail(err, "the server name " + url.host + " is not a plain host name or address");
         return std::nullopt;
     }
-    if (has_control(url.path) || (share.user && has_control(*share.user))) {
+    if (has_control_characters(url.path) || (share.user && has_control_characters(*share.user))) {
         fail(err, "the share path or user name holds a control character");
         return std::nullopt;
     }

@@ -16,18 +16,11 @@
 
 #include "process.h"
 #include "secret_file.h"
+#include "share_url.h"
 
 namespace vynd {
 
 namespace {
-
-bool has_control(const std::string& s) {
-    for (unsigned char c : s) {
-        if (c < 0x20 || c == 0x7f)
-            return true;
-    }
-    return false;
-}
 
 // One item of a davfs2 secrets line: blanks, "#", quotes and backslashes
 // escaped with a backslash, so that any name or password stays one item.
@@ -105,7 +98,7 @@ bool mount_share(const MountRequest& r, std::string* err, int* error_code) {
     *error_code = -1;
     const std::string user = r.user.value_or("");
     const std::string password = r.password.value_or("");
-    if (has_control(user) || password.find('\n') != std::string::npos ||
+    if (has_control_characters(user) || password.find('\n') != std::string::npos ||
         password.find('\0') != std::string::npos)
         return fail(err, "the user name or password holds a line break or control character");
     std::vector<std::string> argv;

@@ -167,4 +167,12 @@ std::string share_mount_point(const ShareUrl& url) {
     return "/Volumes/" + name;
 }
 
+bool has_control_characters(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace vynd

@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vynd {
 
@@ -34,5 +35,9 @@ struct ShareUrl {
 // The folder below /Volumes where a network share is mounted: the last
 // component of its path, or the host for a share at the server's root.
 [[nodiscard]] std::string share_mount_point(const ShareUrl& url);
+
+// Whether text for a helper's command line or options file holds a control
+// character, which would end a line or an option early.
+[[nodiscard]] bool has_control_characters(std::string_view text);
 
 }  // namespace vynd
