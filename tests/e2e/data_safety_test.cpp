@@ -41,11 +41,7 @@ class DataSafety : public testing::Test {
         EXPECT_EQ(r.status, 0) << r.err << "\n" << log_text();
         return r;
     }
-    std::string log_text() const {
-        std::string out;
-        for (const auto& l : box.logLines()) out += l + "\n";
-        return out;
-    }
+    std::string log_text() const { return box.readFile("/var/log/vynd.log"); }
     int logged_count(const std::string& part) const {
         int n = 0;
         for (const auto& l : box.logLines()) n += log_message(l).find(part) != std::string::npos;

@@ -37,11 +37,7 @@ class Mirroring : public ::testing::Test {
         EXPECT_EQ(r.status, 0) << r.err << "\n" << log_text();
         return r;
     }
-    std::string log_text() const {
-        std::string out;
-        for (const auto& l : box.logLines()) out += l + "\n";
-        return out;
-    }
+    std::string log_text() const { return box.readFile("/var/log/vynd.log"); }
     // Log lines copied from rsync for the name (after the itemize field).
     int change_lines_for(const std::string& printed_name) const {
         int n = 0;
