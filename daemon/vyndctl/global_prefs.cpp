@@ -109,7 +109,9 @@ bool store_password(plist_t dict, const std::string& target, std::string* err) {
     } else if (password && unlink(target.c_str()) != 0 && errno != ENOENT) {
         ok = fail(err, "cannot remove " + target, errno);
     }
-    if (ok)
+    // A binary list may name the key more than once; no copy of it stays
+    // in the file everyone reads.
+    for (uint32_t n = plist_dict_get_size(dict); ok && n > 0 && plist_dict_get_item(dict, "vynd_passwd"); --n)
         plist_dict_remove_item(dict, "vynd_passwd");
     return ok;
 }

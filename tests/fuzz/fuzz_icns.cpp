@@ -4,16 +4,12 @@
 
 #include <cstdlib>
 
+#include "fuzz_check.h"
 #include "icns_container.h"
 #include "icns_element_codec.h"
 #include "icns_family.h"
 
 namespace {
-
-void check(bool ok) {
-    if (!ok)
-        std::abort();
-}
 
 constexpr vynd::OSType kTypes[] = {
     vynd::kIconServices512PixelDataARGB, vynd::kIconServices256PixelDataARGB,
@@ -32,14 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A container that parses is rebuilt byte for byte.
     if (auto elements = vynd::parseIcnsContainer(bytes)) {
         auto rebuilt = vynd::buildIcnsContainer(*elements);
-        check(rebuilt && (*rebuilt == bytes || bytes.isEmpty()));
+        FUZZ_CHECK(rebuilt && (*rebuilt == bytes || bytes.isEmpty()));
     }
 
     vynd::IcnsFamily family;
-    check(family.initWithData(bytes));
+    FUZZ_CHECK(family.initWithData(bytes));
     for (vynd::OSType type : kTypes) {
         if (auto bitmap = family.bitmapImageRepWithAlphaForIconFamilyElement(type)) {
-            check(bitmap->pixelsWide > 0 && bitmap->pixelsWide == bitmap->pixelsHigh);
+            FUZZ_CHECK(bitmap->pixelsWide > 0 && bitmap->pixelsWide == bitmap->pixelsHigh);
             (void)bitmap->toImage();
         }
         auto element = vynd::getIconFamilyData(bytes, type);
@@ -48,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // What one element hands over can be stored again and reads back.
         QByteArray copy = bytes;
         if (vynd::setIconFamilyData(copy, type, *element) == vynd::kNoErr)
-            check(vynd::getIconFamilyData(copy, type).has_value());
+            FUZZ_CHECK(vynd::getIconFamilyData(copy, type).has_value());
     }
 
     // The raw element data on its own, as each type decodes it.

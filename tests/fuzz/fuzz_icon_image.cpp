@@ -3,16 +3,12 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "fuzz_check.h"
 #include "icns_family.h"
 #include "icon_file_builder.h"
 #include "scratch_folder.h"
 
 namespace {
-
-void check(bool ok) {
-    if (!ok)
-        std::abort();
-}
 
 }  // namespace
 
@@ -25,12 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string err;
     if (!vynd::buildIconFile(image, icon, &err)) {
-        check(!err.empty());
+        FUZZ_CHECK(!err.empty());
         return 0;
     }
     // What it wrote is a whole family whose large icon reads back.
     auto family = vynd::IcnsFamily::iconFamilyWithContentsOfFile(QString::fromStdString(icon));
-    check(family.has_value());
-    check(family->bitmapImageRepWithAlphaForIconFamilyElement(vynd::kLarge32BitData).has_value());
+    FUZZ_CHECK(family.has_value());
+    FUZZ_CHECK(family->bitmapImageRepWithAlphaForIconFamilyElement(vynd::kLarge32BitData).has_value());
     return 0;
 }

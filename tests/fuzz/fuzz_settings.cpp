@@ -9,6 +9,7 @@
 #include <iterator>
 #include <regex>
 
+#include "fuzz_check.h"
 #include "global_prefs.h"
 #include "job_control.h"
 #include "prefs.h"
@@ -19,11 +20,6 @@
 
 namespace {
 
-void check(bool ok) {
-    if (!ok)
-        std::abort();
-}
-
 bool is_chmod_mode(const std::string& mode) {
     static const std::regex kMode("u=(rw|r|),g=(rw|r|),o=(rw|r|),\\+X");
     return std::regex_match(mode, kMode);
@@ -33,9 +29,9 @@ void check_daemon_settings(plist_t dict) {
     vynd::apply_prefs(dict);
     for (const std::string* folder :
          {&vynd::app_path, &vynd::user_path, &vynd::lib_path, &vynd::pkg_path})
-        check(!folder->empty());
+        FUZZ_CHECK(!folder->empty());
     for (const std::string* mode : {&vynd::app_perms, &vynd::user_perms, &vynd::lib_perms})
-        check(is_chmod_mode(*mode));
+        FUZZ_CHECK(is_chmod_mode(*mode));
 }
 
 // Mode t rewrites the job file's schedule in the tree it read, as vyndctl
@@ -45,10 +41,10 @@ void check_job_file(plist_t job) {
     // The value given to mode t rides in the file, so the fuzzer picks it too.
     std::optional<std::string> value = vynd::plist_dict_string(job, "vynd_schedule");
     vynd::set_schedule(job, value.value_or("10:30"));
-    check(!plist_dict_get_item(job, "StartInterval") !=
+    FUZZ_CHECK(!plist_dict_get_item(job, "StartInterval") !=
           !plist_dict_get_item(job, "StartCalendarInterval"));
     auto back = vynd::parse_property_list(vynd::property_list_xml(job));
-    check(back && plist_get_node_type(back->get()) == PLIST_DICT);
+    FUZZ_CHECK(back && plist_get_node_type(back->get()) == PLIST_DICT);
     (void)vynd::timer_schedule(back->get());
 }
 
@@ -68,15 +64,15 @@ void check_mode_p(const std::string& bytes, bool is_dictionary) {
     const std::string before = file_bytes(targets.prefs);
     std::string err;
     const bool replaced = vynd::replace_global_preferences(source, geteuid(), &err, targets);
-    check(replaced == is_dictionary);
+    FUZZ_CHECK(replaced == is_dictionary);
     const std::string after = file_bytes(targets.prefs);
     if (!replaced) {
-        check(after == before);
+        FUZZ_CHECK(after == before);
         return;
     }
     auto written = vynd::parse_property_list(after);
-    check(written && plist_get_node_type(written->get()) == PLIST_DICT);
-    check(!plist_dict_get_item(written->get(), "vynd_passwd"));
+    FUZZ_CHECK(written && plist_get_node_type(written->get()) == PLIST_DICT);
+    FUZZ_CHECK(!plist_dict_get_item(written->get(), "vynd_passwd"));
 }
 
 }  // namespace

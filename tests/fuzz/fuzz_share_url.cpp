@@ -3,14 +3,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_check.h"
 #include "share_url.h"
 
 namespace {
-
-void check(bool ok) {
-    if (!ok)
-        std::abort();
-}
 
 bool is_host_name_char(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -21,14 +17,14 @@ void check_url(const vynd::ShareUrl& url) {
     // The host reaches the mount helpers' command lines: it must never read
     // as an option, and holds nothing but the characters of a host name or
     // an address.
-    check(url.host.empty() || url.host.front() != '-');
-    for (char c : url.host) check(is_host_name_char(c));
-    check(!url.port || (*url.port >= 0 && *url.port <= 65535));
-    check(url.path.find('\0') == std::string::npos);
+    FUZZ_CHECK(url.host.empty() || url.host.front() != '-');
+    for (char c : url.host) FUZZ_CHECK(is_host_name_char(c));
+    FUZZ_CHECK(!url.port || (*url.port >= 0 && *url.port <= 65535));
+    FUZZ_CHECK(url.path.find('\0') == std::string::npos);
     const std::string mount_point = vynd::share_mount_point(url);
-    check(mount_point.starts_with("/Volumes/"));
+    FUZZ_CHECK(mount_point.starts_with("/Volumes/"));
     const std::string name = mount_point.substr(9);
-    check(!name.empty() && name != "." && name != ".." &&
+    FUZZ_CHECK(!name.empty() && name != "." && name != ".." &&
           name.find('/') == std::string::npos);
 }
 
@@ -40,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (unsigned char c : text) ascii = ascii && c < 0x80;
 
     const auto escaped = vynd::percent_escape_ascii(text);
-    check(escaped.has_value() == ascii);
+    FUZZ_CHECK(escaped.has_value() == ascii);
     if (escaped) {
-        for (unsigned char c : *escaped) check(c > ' ' && c < 0x7f && c != '"' && c != '\\');
+        for (unsigned char c : *escaped) FUZZ_CHECK(c > ' ' && c < 0x7f && c != '"' && c != '\\');
         if (auto url = vynd::parse_share_url(*escaped))
             check_url(*url);
     }
