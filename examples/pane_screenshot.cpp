@@ -40,10 +40,10 @@ int main(int argc, char** argv) {
     prefs.share().flag("vynd_keep_app_synced", true);
     box.writePrefs(prefs.get());
 
-    // A first run, one with nothing to do, and one after an application left the share.
+    // A first run, one with nothing to do, and one after part of an application left the share.
     (void)box.vynd({"-ti"});
     (void)box.vynd({"-ti"});
-    fs::remove_all(box.path(share + "/Applications/Hello.app"));
+    fs::remove_all(box.path(share + "/Applications/Hello.app/Contents/MacOS"));
     (void)box.vynd({"-ti"});
 
     box.bind("/tmp/.X11-unix", "/tmp/.X11-unix");

@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QStyle>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -158,6 +159,20 @@ void vyndPref::mainViewDidLoad() {
     setAuthorized(false);
     setManagedPrefs(managedPrefsExist());
     refreshControls();
+    // Left to its own sharing, the splitter gives the log part of the height
+    // the settings ask for even where both would fit; until the divider is
+    // moved by hand, each new height is shared out again.
+    ui_->paneSplitter->installEventFilter(this);
+    connect(ui_->paneSplitter, &QSplitter::splitterMoved, this, [this] { dividerMoved_ = true; });
+}
+
+void vyndPref::sharePaneHeight() {
+    QSplitter* splitter = ui_->paneSplitter;
+    const int room = splitter->height() - splitter->handleWidth();
+    const int log = ui_->logGroup->minimumSizeHint().height();
+    const int settings = std::max(0, std::min(ui_->settingsScroll->sizeHint().height(), room - log));
+    QSignalBlocker block(splitter);
+    splitter->setSizes({settings, room - settings});
 }
 
 void vyndPref::didSelect() {
@@ -692,10 +707,10 @@ void vyndPref::bindSettings() {
         QString k = key;
         refreshers_[k] = [this, combo, k] {
             QSignalBlocker block(combo);
+            // Off, the computer's own sources, the site's sources: any
+            // other stored mode means the computer's own, as the daemon reads it.
             qlonglong v = store_.integer(k);
-            // Every mode but off upgrades from the computer's own sources:
-            // a private catalog has no meaning for apt.
-            combo->setCurrentIndex(v == 0 ? 0 : 1);
+            combo->setCurrentIndex(v == 0 || v == 2 ? static_cast<int>(v) : 1);
         };
         connect(combo, &QComboBox::activated, this,
                 [this, k](int index) { store_.setValue(k, index); });
@@ -801,6 +816,8 @@ void vyndPref::bindLogView() {
 bool vyndPref::eventFilter(QObject* watched, QEvent* event) {
     if (ui_ && watched == ui_->logView && event->type() == QEvent::KeyPress)
         savedScroll_.reset();
+    if (ui_ && watched == ui_->paneSplitter && event->type() == QEvent::Resize && !dividerMoved_)
+        sharePaneHeight();
     return QObject::eventFilter(watched, event);
 }
 
@@ -888,11 +905,9 @@ void vyndPref::nameControls() {
 }
 
 void vyndPref::fitToPlatform() {
-    // Debian has no disk permission repair, and apt has no catalog to point
-    // at: the keys stay as they are, but the controls would promise nothing.
+    // Debian has no disk permission repair: the key stays as it is, but the
+    // control would promise nothing.
     ui_->susRepairCheck->hide();
-    ui_->susFormLabel1->hide();
-    ui_->susServerEdit->hide();
 }
 
 }  // namespace vynd

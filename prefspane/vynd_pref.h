@@ -173,6 +173,7 @@ class vyndPref : public QObject, public PreferencePane {
     void bindSchedule();
     void bindActions();
     void bindLogView();
+    void sharePaneHeight();
     void showLock();
     void reportSaveFailure(const QString& reason);
     // vyndctl mode t; a refusal is shown.
@@ -224,6 +225,8 @@ class vyndPref : public QObject, public PreferencePane {
         bool atEnd = false;  // following what is appended
     };
     std::optional<ScrollPosition> savedScroll_;
+    // The administrator has set the divider between settings and log.
+    bool dividerMoved_ = false;
 
     bool lockOpen_ = false;        // polkit granted the lock's authorization
     bool editingAllowed_ = false;  // open and the settings not managed

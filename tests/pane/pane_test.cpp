@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSplitter>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -1002,11 +1003,14 @@ class PaneTest : public QObject, protected test::PaneFixture {
     void platformWordsAndAlertIcons() {
         // Nothing that does nothing here; the update choices say what they do.
         QVERIFY(!find<QCheckBox>("susRepairCheck")->isVisibleTo(view_));
-        QVERIFY(!find<QLineEdit>("susServerEdit")->isVisibleTo(view_));
+        QVERIFY(find<QLineEdit>("susServerEdit")->isVisibleTo(view_));
         QComboBox* sus = find<QComboBox>("susModeCombo");
-        QCOMPARE(sus->count(), 2);
+        QCOMPARE(sus->count(), 3);
         QVERIFY(sus->itemText(1).contains("apt"));
+        QVERIFY(sus->itemText(2).contains("site"));
         pane_->store().setValue("vynd_sus_mode", 2);
+        QCOMPARE(sus->currentIndex(), 2);
+        pane_->store().setValue("vynd_sus_mode", 5);
         QCOMPARE(sus->currentIndex(), 1);
 
         unlock();
