@@ -38,6 +38,16 @@ std::vector<std::string> list_folder(const std::string& path) {
     return names;
 }
 
+// A package that did not get installed is told to whoever is logged in, as
+// always, and logged as an Error, so the log and the run report show that
+// the computer is failing; it is tried again at the next run.
+void package_not_installed(const std::string& name) {
+    const std::string shown = escape_name(name);
+    vynd_log("Error", "Package %s not installed", shown.c_str());
+    growl("Package " + shown + " not installed", "Packages");
+    report_package(name, false);
+}
+
 }  // namespace
 
 void SyncJob::pkgInstall() {
@@ -62,8 +72,7 @@ void SyncJob::pkgInstall() {
         if (!rsyncPkgDownload(name)) {
             // Never hand the installer a partial or stale copy.
             vynd_log("Debug", "Download of package %s failed", escape_name(name).c_str());
-            growl("Package " + escape_name(name) + " not installed", "Packages");
-            report_package(name, false);
+            package_not_installed(name);
             continue;
         }
         installPkg(name);
@@ -103,8 +112,7 @@ void SyncJob::installPkg(const std::string& name) {
     if (status < 0)
         vynd_log("Fatal", "Can't run installer");
     if (status != 0) {
-        growl("Package " + escape_name(name) + " not installed", "Packages");
-        report_package(name, false);
+        package_not_installed(name);
         return;
     }
     if (auto_restart && packageRequiresRestart(name))
