@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 
 #include "process.h"
@@ -63,8 +62,7 @@ PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t
     // on the other; a child that reads nothing just sees the end of it.
     (void)fcntl(in[1], F_SETFL, O_NONBLOCK);
     // A child that stops reading must not end this process.
-    if (!input.empty())
-        signal(SIGPIPE, SIG_IGN);
+    HeldPipeSignal held;
     std::size_t written = 0;
     std::string& output = run.output;
     if (rc == 0) {

@@ -103,37 +103,25 @@ pid_t spawn_child(const std::vector<std::string>& argv, std::initializer_list<Re
     return pid;
 }
 
-// Writes all of `data` to a pipe whose reader may have gone. SIGPIPE is held
-// back for this thread while writing, and one it raised is taken, so that a
-// child that stops reading ends neither this process nor its caller's
-// handling of SIGPIPE elsewhere.
+sigset_t pipe_signal() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    return set;
+}
+
+// Writes all of `data` to a pipe whose reader may have gone.
 void write_all_to_pipe(int fd, std::string_view data) {
-    sigset_t pipe_signal;
-    sigset_t old_mask;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe_signal, &old_mask);
-    sigset_t pending;
-    sigpending(&pending);
-    bool was_pending = sigismember(&pending, SIGPIPE) == 1;
-    bool broken = false;
+    HeldPipeSignal held;
     size_t done = 0;
     while (done < data.size()) {
         ssize_t n = write(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            broken = n < 0 && errno == EPIPE;
+        if (n <= 0)
             break;
-        }
         done += static_cast<size_t>(n);
     }
-    if (broken && !was_pending) {
-        static const struct timespec kNoWait {};
-        while (sigtimedwait(&pipe_signal, nullptr, &kNoWait) < 0 && errno == EINTR) {
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
 }
 
 int wait_for(pid_t pid) {
@@ -232,6 +220,27 @@ void stop_children(int signal) {
     stopping = true;
     if (pid_t pid = running_child)
         kill(pid, signal);
+}
+
+HeldPipeSignal::HeldPipeSignal() {
+    const sigset_t set = pipe_signal();
+    pthread_sigmask(SIG_BLOCK, &set, &old_mask_);
+    sigset_t pending;
+    sigpending(&pending);
+    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+}
+
+HeldPipeSignal::~HeldPipeSignal() {
+    const sigset_t set = pipe_signal();
+    if (!was_pending_) {
+        sigset_t pending;
+        sigpending(&pending);
+        static const struct timespec kNoWait {};
+        while (sigismember(&pending, SIGPIPE) == 1 &&
+               sigtimedwait(&set, nullptr, &kNoWait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
 }
 
 std::string join_command_line(const std::vector<std::string>& argv) {

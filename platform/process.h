@@ -1,6 +1,8 @@
 // Child processes started from an argument vector, never through a shell.
 #pragma once
 
+#include <signal.h>
+
 #include <functional>
 #include <string>
 #include <string_view>
@@ -41,6 +43,22 @@ inline constexpr int kLentDescriptor = 3;
 // and from now on no child is started and a thread whose child has ended
 // waits for the process to end instead of going on. Safe from any thread.
 void stop_children(int signal);
+
+// While one lives, SIGPIPE is held back for the calling thread, and one that
+// a write to a pipe whose reader has gone raised then is taken when it ends:
+// a child that stops reading ends neither this process nor the caller's
+// handling of SIGPIPE elsewhere (the pane lives in another program).
+class HeldPipeSignal {
+  public:
+    HeldPipeSignal();
+    ~HeldPipeSignal();
+    HeldPipeSignal(const HeldPipeSignal&) = delete;
+    HeldPipeSignal& operator=(const HeldPipeSignal&) = delete;
+
+  private:
+    sigset_t old_mask_;
+    bool was_pending_ = false;
+};
 
 // Joins an argument vector into one readable line, for logs and messages.
 [[nodiscard]] std::string join_command_line(const std::vector<std::string>& argv);

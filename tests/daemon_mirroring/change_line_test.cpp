@@ -1,6 +1,8 @@
 // rsync's change lines and the escaping of names in them.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <random>
 #include <string>
 #include <vector>
@@ -124,4 +126,20 @@ TEST(ChildLines, ArriveWholeAndInOrderInFewerBatchesThanLines) {
     EXPECT_EQ(lines[3001], "end");
     EXPECT_GT(batches, 0);
     EXPECT_LT(batches, 3000);
+}
+
+// A child that reads none of its input ends neither this process nor the
+// caller's own handling of SIGPIPE, and leaves no signal pending.
+TEST(ChildInput, AChildThatStopsReadingLeavesSigpipeAsItWas) {
+    struct sigaction before {};
+    sigaction(SIGPIPE, nullptr, &before);
+    EXPECT_EQ(run_process_with_input({"/bin/true"}, std::string(1 << 20, 'x')), 0);
+    struct sigaction after {};
+    sigaction(SIGPIPE, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+    sigset_t pending, mask;
+    sigpending(&pending);
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    EXPECT_FALSE(sigismember(&pending, SIGPIPE));
+    EXPECT_FALSE(sigismember(&mask, SIGPIPE));
 }

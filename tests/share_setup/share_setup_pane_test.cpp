@@ -1,4 +1,5 @@
 // The pane's share setup action under the offscreen platform, run inside the test sandbox.
+#include <signal.h>
 #include <unistd.h>
 
 #include <QLabel>
@@ -168,6 +169,8 @@ class ShareSetupPaneTest : public QObject, protected test::PaneFixture {
         pane_->store().setValue("vynd_username", "deploy");
         QLineEdit* password = view_->findChild<QLineEdit*>("passwordEdit");
         QTest::keyClicks(password, "s3cret pw");
+        struct sigaction before {};
+        sigaction(SIGPIPE, nullptr, &before);
         QTest::mouseClick(button(), Qt::LeftButton);
         auto open = openAlerts(view_);
         QCOMPARE(open.size(), 1);
@@ -183,6 +186,10 @@ class ShareSetupPaneTest : public QObject, protected test::PaneFixture {
                 recorded.find("pkexec\037/Library/Application Support/Quenderlyn/setupshare\036") !=
                 std::string::npos);
         QVERIFY(recorded.find("s3cret") == std::string::npos);
+        // Feeding the helper left the host program's SIGPIPE as it was.
+        struct sigaction after {};
+        sigaction(SIGPIPE, nullptr, &after);
+        QVERIFY(after.sa_handler == before.sa_handler);
     }
 };
 
