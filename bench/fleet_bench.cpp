@@ -24,8 +24,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -104,8 +104,8 @@ class Workspace {
 void make_share(const std::string& root, int files) {
     std::string apps = root + "/Applications";
     for (int i = 0; i < files; ++i) {
-        std::string dir = apps + "/Bundle" + std::to_string(i / 100) + ".app/Contents/r" +
-                          std::to_string(i % 10);
+        std::string dir =
+            apps + "/Bundle" + std::to_string(i / 100) + ".app/Contents/r" + std::to_string(i % 10);
         if (i % 100 < 10)
             fs::create_directories(dir);
         std::ofstream(dir + "/f" + std::to_string(i)) << "content " << i << "\n";
@@ -158,6 +158,7 @@ struct Transport {
 
 struct Figures {
     double wall = 0, median = 0, server_cpu = 0, client_cpu = 0;
+    size_t failed = 0;  // computers whose run did not end with status 0
 };
 
 // A program's run in a sandbox as the sandbox itself saw it, so that the
@@ -251,15 +252,19 @@ Figures fleet_run(std::vector<std::unique_ptr<Computer>>& computers, size_t n, p
     for (size_t i = 0; i < n; ++i)
         running.push_back(start_timed(computers[i]->box, {Sandbox::program("vynd"), "-i"}));
     std::vector<Timed> runs;
+    size_t failed = 0;
     for (size_t i = 0; i < n; ++i) {
         Sandbox& box = computers[i]->box;
         auto r = box.wait(running[i]);
-        if (r.status != 0)
+        if (r.status != 0) {
             fprintf(stderr, "computer %zu: vynd exited %d\n%s\n", i, r.status,
                     box.readFile("/var/log/vynd.log").c_str());
+            ++failed;
+        }
         runs.push_back(read_timed(box));
     }
     Figures f;
+    f.failed = failed;
     double first = runs[0].start, last = runs[0].end;
     std::vector<double> times;
     for (const auto& t : runs) {
@@ -280,8 +285,8 @@ Figures timed_run(Sandbox& box, const std::vector<std::string>& argv, pid_t serv
     double server_before = server_cpu(server);
     auto r = box.wait(start_timed(box, argv));
     if (r.status != 0)
-        fprintf(stderr, "%s exited %d: %s%s\n", argv[argv.size() > 4 ? 4 : 0].c_str(), r.status,
-                r.out.c_str(), r.err.c_str());
+        fprintf(stderr, "%s ... %s exited %d: %s%s\n", argv.front().c_str(), argv.back().c_str(),
+                r.status, r.out.c_str(), r.err.c_str());
     Timed t = read_timed(box);
     Figures f;
     f.wall = f.median = t.wall();
@@ -299,7 +304,8 @@ std::string overhead(Computer& c, const std::string& root, pid_t server) {
     Sandbox& box = c.box;
     box.writeFile("/run/bench-pw", std::string(kPassword) + "\n", 0600);
     const std::vector<std::string> env = {"/usr/bin/env", "USER=fleet", "LC_ALL=C.UTF-8"};
-    const std::vector<std::string> access = {"--contimeout=30", "--timeout=600", "--sockopts=TCP_NODELAY",
+    const std::vector<std::string> access = {"--contimeout=30", "--timeout=600",
+                                             "--sockopts=TCP_NODELAY",
                                              "--password-file=/run/bench-pw"};
     auto listing = [&](const std::string& folder) {
         std::vector<std::string> argv = env;
@@ -316,7 +322,8 @@ std::string overhead(Computer& c, const std::string& root, pid_t server) {
                                  "/var/db/vynd/" + name, "--bwlimit=0"});
         if (!synced)
             argv.push_back("--exclude-from=/var/db/vynd/" + name + ".exclude");
-        argv.insert(argv.end(), {"-pgo", "--delay-updates", root + "/" + name + "/", "/" + name + "/"});
+        argv.insert(argv.end(),
+                    {"-pgo", "--delay-updates", root + "/" + name + "/", "/" + name + "/"});
         return argv;
     };
     struct Step {
@@ -339,20 +346,23 @@ std::string overhead(Computer& c, const std::string& root, pid_t server) {
     }
     auto median = [](std::vector<Figures> runs) {
         Figures m;
-        for (double Figures::*field : {&Figures::wall, &Figures::client_cpu, &Figures::server_cpu}) {
+        for (double Figures::*field :
+             {&Figures::wall, &Figures::client_cpu, &Figures::server_cpu}) {
             std::sort(runs.begin(), runs.end(),
                       [&](const Figures& a, const Figures& b) { return a.*field < b.*field; });
             m.*field = runs[runs.size() / 2].*field;
         }
         return m;
     };
-    appendf(out, "\none computer's no-change run through the rsync daemon, and by hand (median of %d)\n",
-           kRepeats);
+    appendf(out,
+            "\none computer's no-change run through the rsync daemon, and by hand (median of %d)\n",
+            kRepeats);
     appendf(out, "%-24s %8s %14s %14s\n", "", "wall s", "computer CPU s", "server CPU s");
     Figures bare, vynd;
     for (size_t i = 0; i < steps.size(); ++i) {
         Figures m = median(steps[i].runs);
-        appendf(out, "%-24s %8.3f %14.3f %14.3f\n", steps[i].what, m.wall, m.client_cpu, m.server_cpu);
+        appendf(out, "%-24s %8.3f %14.3f %14.3f\n", steps[i].what, m.wall, m.client_cpu,
+                m.server_cpu);
         if (i == 0) {
             vynd = m;
         } else {
@@ -362,10 +372,10 @@ std::string overhead(Computer& c, const std::string& root, pid_t server) {
         }
     }
     appendf(out, "%-24s %8.3f %14.3f %14.3f\n", "bare rsync, all of it", bare.wall, bare.client_cpu,
-           bare.server_cpu);
+            bare.server_cpu);
     auto ratio = [](double a, double b) { return b > 0 ? a / b : 0; };
     appendf(out, "%-24s %7.2fx %13.2fx %13.2fx\n", "vynd / bare rsync", ratio(vynd.wall, bare.wall),
-           ratio(vynd.client_cpu, bare.client_cpu), ratio(vynd.server_cpu, bare.server_cpu));
+            ratio(vynd.client_cpu, bare.client_cpu), ratio(vynd.server_cpu, bare.server_cpu));
     return out;
 }
 
@@ -446,8 +456,8 @@ int main(int argc, char** argv) {
         for (size_t i = 1; i < most && cloned; ++i) cloned = computers[i]->clone(*computers[0]);
         fprintf(stderr, "%s: first copy %.1f s, %zu copies of it %.1f s\n", t.name, first.wall,
                 most - 1, seconds_since(cloning));
-        if (!cloned) {
-            fprintf(stderr, "%s: cannot copy the first computer's trees\n", t.name);
+        if (first.failed || !cloned) {
+            fprintf(stderr, "%s: no first copy to start from\n", t.name);
             continue;
         }
         Figures one;
@@ -455,9 +465,11 @@ int main(int argc, char** argv) {
             Figures f = fleet_run(computers, n, *pid);
             if (n == 1)
                 one = f;
-            printf("%-14s %4zu %7.2f (%6.2f) %7.2f (%6.2f) %9.3f (%9.3f) %13.3f\n", t.name, n,
-                   f.wall, one.wall, f.median, one.median, f.server_cpu, one.server_cpu,
-                   f.client_cpu);
+            printf("%-14s %4zu %7.2f (%6.2f) %7.2f (%6.2f) %9.3f (%9.3f) %13.3f", t.name, n, f.wall,
+                   one.wall, f.median, one.median, f.server_cpu, one.server_cpu, f.client_cpu);
+            if (f.failed)
+                printf("  %zu of %zu failed", f.failed, n);
+            printf("\n");
             fflush(stdout);
         }
         if (kind == 1)
