@@ -471,6 +471,7 @@ int main(int argc, char** argv) {
                 printf("  %zu of %zu failed", f.failed, n);
             printf("\n");
             fflush(stdout);
+            fflush(stdout);
         }
         if (kind == 1)
             breakdown = overhead(*computers[0], t.host, *pid);
