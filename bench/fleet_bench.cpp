@@ -26,7 +26,7 @@
 // one computer's no-change run beside bare rsync doing the same transfers):
 //   files    SFTP  rsync daemon    rsync over ssh   vynd/bare rsync (wall, CPU)
 //   10,000   0.57  0.10 (18%)      0.21 (36%)       1.01x, 1.11x
-//   100,000  6.16  0.96 (16%)      1.04 (17%)       1.17x, 1.08x
+//   100,000  6.16  0.96 (16%)      1.04 (17%)       1.08-1.17x, 0.99-1.08x
 // Most of a short run through an rsync daemon was once waiting: 40 ms a
 // message for delayed acknowledgements, on each of the run's five
 // connections, until both sides set TCP_NODELAY.
