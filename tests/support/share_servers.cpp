@@ -76,6 +76,7 @@ bool RsyncDaemon::start(const std::string& password, std::string* why, bool read
     box_.writeFile("/home/rsyncd/rsyncd.conf",
                    "uid = 0\n"
                    "gid = 0\n"
+                   "socket options = TCP_NODELAY\n"
                    "[deploy]\n"
                    "path = /home/deploy\n"
                    "read only = " + std::string(read_only ? "yes" : "no") + "\n"
@@ -126,6 +127,11 @@ bool SshServer::start(const std::string& password, bool known_host, std::string*
                    "AuthorizedKeysFile /home/sshd/authorized_keys\n"
                    "StrictModes no\n"
                    "Subsystem sftp internal-sftp\n"
+                   // A fleet logs in at the same moment: the defaults
+                   // (10:30:100 unauthenticated, 10 sessions a connection)
+                   // would turn computers away.
+                   "MaxStartups 200\n"
+                   "MaxSessions 50\n"
                    "LogLevel VERBOSE\n");
     if (known_host) {
         // The client knows the server's key, as an administrator would set up.
