@@ -621,12 +621,13 @@ void append_bool(std::string& out, std::string_view key, const std::optional<boo
     out += *value ? "\t\t<true/>\n" : "\t\t<false/>\n";
 }
 
-using Drain = std::function<void(const std::string&)>;
+// Takes one piece of the document; false stops the writing of the rest.
+using Drain = std::function<bool(const std::string&)>;
 constexpr size_t kPiece = 1 << 16;
 
 // The "files" dictionary, one entry per installed path, handed to `drain`
-// a piece at a time.
-void append_files(std::string& out, const FileMap& files, const Drain& drain) {
+// a piece at a time. False when `drain` stopped it.
+bool append_files(std::string& out, const FileMap& files, const Drain& drain) {
     bool any = !files.empty();
     append_element(out, "\t\t", "key", "files");
     out += any ? "\t\t<dict>\n" : "\t\t<dict/>\n";
@@ -636,7 +637,8 @@ void append_files(std::string& out, const FileMap& files, const Drain& drain) {
     std::string date_text;
     for (const auto& [path, entry] : files) {
         if (out.size() >= kPiece) {
-            drain(out);
+            if (!drain(out))
+                return false;
             out.clear();
         }
         // Every name is kept: one that XML cannot carry in its escaped form.
@@ -663,6 +665,7 @@ void append_files(std::string& out, const FileMap& files, const Drain& drain) {
     }
     if (any)
         out += "\t\t</dict>\n";
+    return true;
 }
 
 // The whole document, indented with tabs as libxml2's writer lays it out.
@@ -682,8 +685,8 @@ void job_xml(const SyncJob& job, const Drain& drain) {
             append_string(out, key.name, job.*key.text);
         else if (key.flag)
             append_bool(out, key.name, job.*key.flag);
-        else if (job.files_)
-            append_files(out, *job.files_, drain);
+        else if (job.files_ && !append_files(out, *job.files_, drain))
+            return;
     }
     bool after_raw = false;
     for (const auto& [key, xml] : job.other_keys_xml) {
@@ -855,6 +858,49 @@ std::optional<SyncJob> read_manifest_file(const std::string& path,
     return parse_manifest(bytes, on_dropped_key);
 }
 
+namespace {
+
+// Reads up to `size` bytes, fewer only at the end of the file.
+ssize_t read_full(int fd, char* data, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, data + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// True when the file at `path` holds exactly the document of the job. The
+// comparison stops at the first piece that differs, which for a manifest
+// whose dates moved is the first.
+bool holds_document(const std::string& path, const SyncJob& job) {
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::string stored;
+    job_xml(job, [&](const std::string& piece) {
+        stored.resize(piece.size());
+        same = same && read_full(fd, stored.data(), piece.size()) ==
+                           static_cast<ssize_t>(piece.size()) &&
+               stored == piece;
+        return same;
+    });
+    char extra;
+    same = same && read_full(fd, &extra, 1) == 0;
+    close(fd);
+    return same;
+}
+
+}  // namespace
+
 bool write_manifest_file(const std::string& path, const SyncJob& job, std::string* err) {
     std::string tmp = path + ".XXXXXX";
     int fd = mkostemp(tmp.data(), O_CLOEXEC);
@@ -878,7 +924,8 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
     errno = 0;
     bool ok = true;
     job_xml(job, [&](const std::string& piece) {
-        ok = ok && fwrite(piece.data(), 1, piece.size(), f) == piece.size();
+        ok = fwrite(piece.data(), 1, piece.size(), f) == piece.size();
+        return ok;
     });
     ok = ok && fflush(f) == 0 && fsync(fileno(f)) == 0;
     int write_errno = errno;
@@ -896,6 +943,17 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
         return discard();
     }
     leftover_file_gone(tmp);
+    return true;
+}
+
+bool update_manifest_file(const std::string& path, const SyncJob& job, bool* rewritten,
+                          std::string* err) {
+    *rewritten = false;
+    if (holds_document(path, job))
+        return true;
+    if (!write_manifest_file(path, job, err))
+        return false;
+    *rewritten = true;
     return true;
 }
 

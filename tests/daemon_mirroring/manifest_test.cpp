@@ -3,6 +3,8 @@
 
 #include <plist/plist.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -286,6 +288,47 @@ TEST(ManifestFile, LargeManifestIsWrittenWhole) {
     auto tree = read_property_list_dictionary(dir / "m.plist");
     ASSERT_TRUE(tree);
     EXPECT_EQ(plist_dict_get_size(plist_dict_get_item(tree->get(), "files")), job.files_->size());
+}
+
+// A save of what the file already holds leaves the file alone; a change
+// anywhere, the last entry's date or the file's own end included, rewrites it.
+TEST(ManifestFile, UpdateRewritesOnlyWhatChanged) {
+    SyncJob job = sample_job();
+    for (int i = 0; i < 3000; ++i)  // several pieces of the writer
+        job.files()["Big.app/f" + std::to_string(i)].date = 1256220000;
+    TempDir dir;
+    const std::string path = dir / "m.plist";
+    std::string err;
+    bool rewritten = false;
+    ASSERT_TRUE(update_manifest_file(path, job, &rewritten, &err)) << err;
+    EXPECT_TRUE(rewritten);  // no file yet
+    auto inode = [&] {
+        struct stat st {};
+        stat(path.c_str(), &st);
+        return st.st_ino;
+    };
+    const ino_t first = inode();
+    auto loaded = read_manifest_file(path);
+    ASSERT_TRUE(loaded);
+    ASSERT_TRUE(update_manifest_file(path, *loaded, &rewritten, &err)) << err;
+    EXPECT_FALSE(rewritten);
+    EXPECT_EQ(inode(), first);
+
+    loaded->files().rbegin()->second.date = 1256220001;
+    ASSERT_TRUE(update_manifest_file(path, *loaded, &rewritten, &err)) << err;
+    EXPECT_TRUE(rewritten);
+    EXPECT_NE(inode(), first);
+    EXPECT_EQ(read_manifest_file(path)->files().rbegin()->second.date, 1256220001);
+
+    const std::string whole = read_file(path);
+    std::ofstream(path, std::ios::app) << "\n";
+    ASSERT_TRUE(update_manifest_file(path, *loaded, &rewritten, &err)) << err;
+    EXPECT_TRUE(rewritten);
+    EXPECT_EQ(read_file(path), whole);
+    loaded->owner = "daemon";
+    ASSERT_TRUE(update_manifest_file(path, *loaded, &rewritten, &err)) << err;
+    EXPECT_TRUE(rewritten);
+    EXPECT_EQ(read_manifest_file(path)->owner, "daemon");
 }
 
 // The quick reader takes only the prolog that property-list writers write;
