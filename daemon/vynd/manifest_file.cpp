@@ -972,8 +972,17 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
     }
     errno = 0;
     bool ok = true;
+    // The disk starts on what is written while the rest is laid out, so the
+    // flush at the end waits for little more than the last piece.
+    off_t written = 0;
+    off_t queued = 0;
     job_xml(job, [&](const std::string& piece) {
         ok = fwrite(piece.data(), 1, piece.size(), f) == piece.size();
+        written += static_cast<off_t>(piece.size());
+        if (ok && written - queued >= (off_t{1} << 22) && fflush(f) == 0) {
+            (void)sync_file_range(fileno(f), queued, written - queued, SYNC_FILE_RANGE_WRITE);
+            queued = written;
+        }
         return ok;
     });
     ok = ok && fflush(f) == 0 && fsync(fileno(f)) == 0;
