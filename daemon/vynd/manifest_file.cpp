@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <libxml/xmlreader.h>
 #include <plist/plist.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -306,7 +307,11 @@ std::optional<SyncJob> parse_xml(const char* data, size_t size,
 // means on its own; it only makes the common case cheap (bench_mirror).
 class PlainReader {
   public:
-    PlainReader(const char* data, size_t size) : p_(data), end_(data + size) {}
+    // With `mapped`, the data is a private mapping of the file, and the
+    // pages read are given back as the reading goes on: a large manifest is
+    // then never held whole in memory beside the job it becomes.
+    PlainReader(const char* data, size_t size, bool mapped = false)
+        : p_(data), end_(data + size), released_(mapped ? data : nullptr) {}
 
     std::optional<SyncJob> read(std::vector<std::string>* dropped) {
         if (!prolog() || !open_tag("plist", true) || !open_tag("dict"))
@@ -548,17 +553,44 @@ class PlainReader {
             // (bench_mirror); escaped names may sort elsewhere, and the hint is
             // then merely not used.
             files.insert_or_assign(files.end(), std::move(path), std::move(entry));
+            release_read_pages();
         }
+    }
+
+    // Pages of a mapped file that are read again after this (by the general
+    // reader, when this one declines) are simply read from the file anew.
+    void release_read_pages() {
+        constexpr size_t kStep = 1 << 20;
+        if (!released_ || static_cast<size_t>(p_ - released_) < kStep)
+            return;
+        static const uintptr_t kPageMask = ~(static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)) - 1);
+        auto upto = reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p_) & kPageMask);
+        if (upto > released_ &&
+            madvise(const_cast<char*>(released_), static_cast<size_t>(upto - released_),
+                    MADV_DONTNEED) == 0)
+            released_ = upto;
     }
 
     const char* p_;
     const char* end_;
+    const char* released_;  // start of the pages not yet given back; nullptr when not mapped
     bool empty_ = false;
 };
 
+std::optional<SyncJob> plain_manifest(std::string_view xml, bool mapped,
+                                      void (*on_dropped_key)(const std::string&)) {
+    std::vector<std::string> dropped;
+    auto job = PlainReader(xml.data(), xml.size(), mapped).read(&dropped);
+    if (job && on_dropped_key) {
+        for (const auto& key : dropped) on_dropped_key(key);
+    }
+    return job;
+}
+
 std::optional<SyncJob> parse_xml_document(const char* data, size_t size,
-                                          void (*on_dropped_key)(const std::string&)) {
-    if (auto job = parse_plain_manifest({data, size}, on_dropped_key))
+                                          void (*on_dropped_key)(const std::string&),
+                                          bool mapped = false) {
+    if (auto job = plain_manifest({data, size}, mapped, on_dropped_key))
         return job;
     return parse_general_manifest({data, size}, on_dropped_key);
 }
@@ -621,12 +653,13 @@ void append_bool(std::string& out, std::string_view key, const std::optional<boo
     out += *value ? "\t\t<true/>\n" : "\t\t<false/>\n";
 }
 
-using Drain = std::function<void(const std::string&)>;
+// Takes one piece of the document; false stops the writing of the rest.
+using Drain = std::function<bool(const std::string&)>;
 constexpr size_t kPiece = 1 << 16;
 
 // The "files" dictionary, one entry per installed path, handed to `drain`
-// a piece at a time.
-void append_files(std::string& out, const FileMap& files, const Drain& drain) {
+// a piece at a time. False when `drain` stopped it.
+bool append_files(std::string& out, const FileMap& files, const Drain& drain) {
     bool any = !files.empty();
     append_element(out, "\t\t", "key", "files");
     out += any ? "\t\t<dict>\n" : "\t\t<dict/>\n";
@@ -636,7 +669,8 @@ void append_files(std::string& out, const FileMap& files, const Drain& drain) {
     std::string date_text;
     for (const auto& [path, entry] : files) {
         if (out.size() >= kPiece) {
-            drain(out);
+            if (!drain(out))
+                return false;
             out.clear();
         }
         // Every name is kept: one that XML cannot carry in its escaped form.
@@ -663,6 +697,7 @@ void append_files(std::string& out, const FileMap& files, const Drain& drain) {
     }
     if (any)
         out += "\t\t</dict>\n";
+    return true;
 }
 
 // The whole document, indented with tabs as libxml2's writer lays it out.
@@ -682,8 +717,8 @@ void job_xml(const SyncJob& job, const Drain& drain) {
             append_string(out, key.name, job.*key.text);
         else if (key.flag)
             append_bool(out, key.name, job.*key.flag);
-        else if (job.files_)
-            append_files(out, *job.files_, drain);
+        else if (job.files_ && !append_files(out, *job.files_, drain))
+            return;
     }
     bool after_raw = false;
     for (const auto& [key, xml] : job.other_keys_xml) {
@@ -789,12 +824,7 @@ std::optional<int64_t> parse_plist_date(std::string_view text) {
 
 std::optional<SyncJob> parse_plain_manifest(std::string_view xml,
                                             void (*on_dropped_key)(const std::string&)) {
-    std::vector<std::string> dropped;
-    auto job = PlainReader(xml.data(), xml.size()).read(&dropped);
-    if (job && on_dropped_key) {
-        for (const auto& key : dropped) on_dropped_key(key);
-    }
-    return job;
+    return plain_manifest(xml, false, on_dropped_key);
 }
 
 std::optional<SyncJob> parse_general_manifest(std::string_view xml,
@@ -802,9 +832,11 @@ std::optional<SyncJob> parse_general_manifest(std::string_view xml,
     return parse_xml(xml.data(), xml.size(), on_dropped_key);
 }
 
-std::optional<SyncJob> parse_manifest(const std::string& bytes,
+namespace {
+
+std::optional<SyncJob> parse_document(std::string_view bytes, bool mapped,
                                       void (*on_dropped_key)(const std::string&)) {
-    if (bytes.compare(0, 6, "bplist") == 0) {
+    if (bytes.substr(0, 6) == "bplist") {
         // A binary manifest (written by another tool): read it through the
         // XML form, which keeps one reader for both.
         plist_t root = nullptr;
@@ -821,7 +853,14 @@ std::optional<SyncJob> parse_manifest(const std::string& bytes,
         free(xml);
         return job;
     }
-    return parse_xml_document(bytes.data(), bytes.size(), on_dropped_key);
+    return parse_xml_document(bytes.data(), bytes.size(), on_dropped_key, mapped);
+}
+
+}  // namespace
+
+std::optional<SyncJob> parse_manifest(const std::string& bytes,
+                                      void (*on_dropped_key)(const std::string&)) {
+    return parse_document(bytes, false, on_dropped_key);
 }
 
 std::optional<SyncJob> read_manifest_file(const std::string& path,
@@ -829,12 +868,25 @@ std::optional<SyncJob> read_manifest_file(const std::string& path,
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
-    // Read in one piece into a buffer of the file's size (a little more, to
-    // see the end of a file that grew meanwhile).
     struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        static_cast<uint64_t>(st.st_size) < SIZE_MAX / 2) {
+        // Mapped rather than read, so that its pages can be given back as
+        // they are parsed. Only this program writes the database folder, and
+        // it replaces a manifest by renaming, never cuts one short, so the
+        // mapping keeps its content however the file is replaced meanwhile.
+        auto size = static_cast<size_t>(st.st_size);
+        void* data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (data != MAP_FAILED) {
+            close(fd);
+            (void)madvise(data, size, MADV_SEQUENTIAL);
+            auto job = parse_document({static_cast<const char*>(data), size}, true, on_dropped_key);
+            munmap(data, size);
+            return job;
+        }
+    }
+    // Not a plain file, or one that cannot be mapped: read in pieces.
     std::string bytes;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        bytes.resize(static_cast<size_t>(st.st_size) + 1);
     size_t used = 0;
     for (;;) {
         if (used == bytes.size())
@@ -854,6 +906,49 @@ std::optional<SyncJob> read_manifest_file(const std::string& path,
     bytes.resize(used);
     return parse_manifest(bytes, on_dropped_key);
 }
+
+namespace {
+
+// Reads up to `size` bytes, fewer only at the end of the file.
+ssize_t read_full(int fd, char* data, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        ssize_t n = read(fd, data + got, size - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+// True when the file at `path` holds exactly the document of the job. The
+// comparison stops at the first piece that differs, which for a manifest
+// whose dates moved is the first.
+bool holds_document(const std::string& path, const SyncJob& job) {
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool same = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    std::string stored;
+    job_xml(job, [&](const std::string& piece) {
+        stored.resize(piece.size());
+        same = same && read_full(fd, stored.data(), piece.size()) ==
+                           static_cast<ssize_t>(piece.size()) &&
+               stored == piece;
+        return same;
+    });
+    char extra;
+    same = same && read_full(fd, &extra, 1) == 0;
+    close(fd);
+    return same;
+}
+
+}  // namespace
 
 bool write_manifest_file(const std::string& path, const SyncJob& job, std::string* err) {
     std::string tmp = path + ".XXXXXX";
@@ -877,8 +972,18 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
     }
     errno = 0;
     bool ok = true;
+    // The disk starts on what is written while the rest is laid out, so the
+    // flush at the end waits for little more than the last piece.
+    off_t written = 0;
+    off_t queued = 0;
     job_xml(job, [&](const std::string& piece) {
-        ok = ok && fwrite(piece.data(), 1, piece.size(), f) == piece.size();
+        ok = fwrite(piece.data(), 1, piece.size(), f) == piece.size();
+        written += static_cast<off_t>(piece.size());
+        if (ok && written - queued >= (off_t{1} << 22) && fflush(f) == 0) {
+            (void)sync_file_range(fileno(f), queued, written - queued, SYNC_FILE_RANGE_WRITE);
+            queued = written;
+        }
+        return ok;
     });
     ok = ok && fflush(f) == 0 && fsync(fileno(f)) == 0;
     int write_errno = errno;
@@ -896,6 +1001,17 @@ bool write_manifest_file(const std::string& path, const SyncJob& job, std::strin
         return discard();
     }
     leftover_file_gone(tmp);
+    return true;
+}
+
+bool update_manifest_file(const std::string& path, const SyncJob& job, bool* rewritten,
+                          std::string* err) {
+    *rewritten = false;
+    if (holds_document(path, job))
+        return true;
+    if (!write_manifest_file(path, job, err))
+        return false;
+    *rewritten = true;
     return true;
 }
 

@@ -34,6 +34,12 @@ namespace vynd {
 [[nodiscard]] bool write_manifest_file(const std::string& path, const SyncJob& job,
                                        std::string* err);
 
+// The same, unless the file already holds exactly what would be written: a
+// manifest that did not change keeps its file (and its time) as it is.
+// `rewritten` tells which happened.
+[[nodiscard]] bool update_manifest_file(const std::string& path, const SyncJob& job,
+                                        bool* rewritten, std::string* err);
+
 // True when a relative path can be a "files" key: not empty, not absolute,
 // no empty, "." or ".." component.
 [[nodiscard]] bool is_safe_relative_path(std::string_view path);

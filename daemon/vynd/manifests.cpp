@@ -77,7 +77,8 @@ void save_manifests() {
                            {"Library", &libManifest},
                            {"Packages", &pkgManifest}}) {
         std::string err;
-        if (!write_manifest_file(manifest_file_path(id), *job, &err))
+        bool rewritten = false;
+        if (!update_manifest_file(manifest_file_path(id), *job, &rewritten, &err))
             vynd_log("Error", "Could not save the manifest %s: %s", id, err.c_str());
     }
 }

@@ -3,6 +3,8 @@
 
 #include <plist/plist.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -268,24 +270,71 @@ TEST(ManifestFile, BothReadersReadTheSameJob) {
     }
 }
 
-// A manifest far larger than one piece of the writer reads back whole, and
-// libplist agrees with its layout.
+// A manifest far larger than one piece of the writer, and than the steps in
+// which the reader gives back the pages it read, reads back whole, also when
+// the quick reader declines only at its end; libplist agrees with its layout.
 TEST(ManifestFile, LargeManifestIsWrittenWhole) {
     SyncJob job = sample_job();
-    for (int i = 0; i < 5000; ++i)
+    for (int i = 0; i < 20000; ++i)
         job.files()["Big.app/Contents/Resources/file-" + std::to_string(i)].date = 1256220000 + i;
     TempDir dir;
     std::string err;
     ASSERT_TRUE(write_manifest_file(dir / "m.plist", job, &err)) << err;
-    auto back = read_manifest_file(dir / "m.plist");
-    ASSERT_TRUE(back && back->files_);
-    ASSERT_EQ(back->files_->size(), job.files_->size());
-    for (const auto& [path, entry] : *job.files_)
-        EXPECT_EQ(back->files_->at(path).date, entry.date) << path;
-    EXPECT_EQ(back->srcPath, job.srcPath);
+    std::string commented = read_file(dir / "m.plist");
+    commented.insert(commented.rfind("</plist>"), "<!-- kept -->");
+    std::ofstream(dir / "c.plist") << commented;
+    for (const char* name : {"m.plist", "c.plist"}) {
+        auto back = read_manifest_file(dir / name);
+        ASSERT_TRUE(back && back->files_) << name;
+        ASSERT_EQ(back->files_->size(), job.files_->size()) << name;
+        for (const auto& [path, entry] : *job.files_)
+            ASSERT_EQ(back->files_->at(path).date, entry.date) << name << " " << path;
+        EXPECT_EQ(back->srcPath, job.srcPath);
+    }
     auto tree = read_property_list_dictionary(dir / "m.plist");
     ASSERT_TRUE(tree);
     EXPECT_EQ(plist_dict_get_size(plist_dict_get_item(tree->get(), "files")), job.files_->size());
+}
+
+// A save of what the file already holds leaves the file alone; a change
+// anywhere, the last entry's date or the file's own end included, rewrites it.
+TEST(ManifestFile, UpdateRewritesOnlyWhatChanged) {
+    SyncJob job = sample_job();
+    for (int i = 0; i < 3000; ++i)  // several pieces of the writer
+        job.files()["Big.app/f" + std::to_string(i)].date = 1256220000;
+    TempDir dir;
+    const std::string path = dir / "m.plist";
+    std::string err;
+    bool rewritten = false;
+    ASSERT_TRUE(update_manifest_file(path, job, &rewritten, &err)) << err;
+    EXPECT_TRUE(rewritten);  // no file yet
+    auto inode = [&] {
+        struct stat st {};
+        stat(path.c_str(), &st);
+        return st.st_ino;
+    };
+    const ino_t first = inode();
+    auto loaded = read_manifest_file(path);
+    ASSERT_TRUE(loaded);
+    ASSERT_TRUE(update_manifest_file(path, *loaded, &rewritten, &err)) << err;
+    EXPECT_FALSE(rewritten);
+    EXPECT_EQ(inode(), first);
+
+    loaded->files().rbegin()->second.date = 1256220001;
+    ASSERT_TRUE(update_manifest_file(path, *loaded, &rewritten, &err)) << err;
+    EXPECT_TRUE(rewritten);
+    EXPECT_NE(inode(), first);
+    EXPECT_EQ(read_manifest_file(path)->files().rbegin()->second.date, 1256220001);
+
+    const std::string whole = read_file(path);
+    std::ofstream(path, std::ios::app) << "\n";
+    ASSERT_TRUE(update_manifest_file(path, *loaded, &rewritten, &err)) << err;
+    EXPECT_TRUE(rewritten);
+    EXPECT_EQ(read_file(path), whole);
+    loaded->owner = "daemon";
+    ASSERT_TRUE(update_manifest_file(path, *loaded, &rewritten, &err)) << err;
+    EXPECT_TRUE(rewritten);
+    EXPECT_EQ(read_manifest_file(path)->owner, "daemon");
 }
 
 // The quick reader takes only the prolog that property-list writers write;

@@ -110,6 +110,39 @@ TEST_F(Mirroring, FirstRunNoChangeRunAndDeletionsWhenKeptInStep) {
     EXPECT_EQ(box.readFile("/Applications/Local.app/mine"), "local");
 }
 
+// A run that changes nothing in a manifest leaves its file as it was; one
+// that lists new items, changes a setting or moves dates rewrites it.
+TEST_F(Mirroring, ManifestsAreRewrittenOnlyWhenTheyChange) {
+    Settings s;
+    box.writePrefs(s.get());
+    share("Applications/Foo.app/Contents/Info.plist");
+    share("Library/Fonts/a.ttf");
+    run();
+    auto stamp = [&](const std::string& id) {
+        struct stat st {};
+        EXPECT_EQ(stat(box.path("/var/db/vynd/" + id + ".plist").c_str(), &st), 0) << id;
+        return std::pair(st.st_ino, st.st_mtim.tv_nsec + st.st_mtim.tv_sec * 1000000000LL);
+    };
+    const auto apps = stamp("Applications");
+    const auto lib = stamp("Library");
+    const auto pkgs = stamp("Packages");
+    run();  // nothing new on the share, nothing kept in step
+    EXPECT_EQ(stamp("Applications"), apps);
+    EXPECT_EQ(stamp("Library"), lib);
+    EXPECT_EQ(stamp("Packages"), pkgs);
+
+    share("Applications/New.app/x");
+    Settings kept;
+    kept.flag("vynd_keep_lib_synced", true);
+    box.writePrefs(kept.get());
+    run();
+    EXPECT_NE(stamp("Applications"), apps);
+    EXPECT_TRUE(in_manifest("Applications", "New.app/x"));
+    EXPECT_NE(stamp("Library"), lib);
+    EXPECT_EQ(vynd::plist_dict_bool(manifest("Library")->get(), "keepSynced"), true);
+    EXPECT_EQ(stamp("Packages"), pkgs);
+}
+
 TEST_F(Mirroring, JobNotKeptInStepNeverOverwritesALocalChange) {
     Settings s;
     box.writePrefs(s.get());
