@@ -70,18 +70,23 @@ std::string RsyncDaemon::log() const {
     return box_.readFile(kLog);
 }
 
-bool RsyncDaemon::start(const std::string& password, std::string* why, bool read_only) {
+bool RsyncDaemon::start(const std::string& password, std::string* why, bool read_only,
+                        const std::string& global, const std::string& module) {
     box_.mkdirs("/home/deploy");
     box_.writeFile("/home/rsyncd/secrets", "fleet:" + password + "\n", 0600);
     box_.writeFile("/home/rsyncd/rsyncd.conf",
                    "uid = 0\n"
                    "gid = 0\n"
-                   "socket options = TCP_NODELAY\n"
-                   "[deploy]\n"
-                   "path = /home/deploy\n"
-                   "read only = " + std::string(read_only ? "yes" : "no") + "\n"
-                   "auth users = fleet\n"
-                   "secrets file = /home/rsyncd/secrets\n");
+                   "socket options = TCP_NODELAY\n" +
+                       global +
+                       "[deploy]\n"
+                       "path = /home/deploy\n"
+                       "read only = " +
+                       std::string(read_only ? "yes" : "no") +
+                       "\n"
+                       "auth users = fleet\n"
+                       "secrets file = /home/rsyncd/secrets\n" +
+                       module);
     return launch({"/usr/bin/rsync", "--daemon", "--no-detach", "--log-file=" + std::string(kLog),
                    "--config=/home/rsyncd/rsyncd.conf", "--address=127.0.0.1",
                    "--port=" + std::to_string(port_)},
@@ -110,29 +115,36 @@ bool SshServer::start(const std::string& password, bool known_host, std::string*
         }
         shadow = hash;
     }
-    box_.setEtcFile("shadow", "root:" + shadow + ":19000:0:99999:7:::\nsshd:*:19000:0:99999:7:::\n");
+    box_.setEtcFile("shadow",
+                    "root:" + shadow + ":19000:0:99999:7:::\nsshd:*:19000:0:99999:7:::\n");
     box_.writeFile("/home/sshd/authorized_keys",
                    password.empty() ? box_.readFile(std::string(kClientKey) + ".pub") : "");
     const char* yes_no = password.empty() ? "no" : "yes";
     box_.writeFile("/home/sshd/sshd_config",
                    "ListenAddress 127.0.0.1\n"
-                   "Port " + std::to_string(port_) + "\n"
-                   "HostKey /home/sshd/host_key\n"
-                   "PidFile none\n"
-                   "UsePAM no\n"
-                   "PermitRootLogin yes\n"
-                   "PasswordAuthentication " + std::string(yes_no) + "\n"
-                   "KbdInteractiveAuthentication no\n"
-                   "PubkeyAuthentication " + std::string(password.empty() ? "yes" : "no") + "\n"
-                   "AuthorizedKeysFile /home/sshd/authorized_keys\n"
-                   "StrictModes no\n"
-                   "Subsystem sftp internal-sftp\n"
-                   // A fleet logs in at the same moment: the defaults
-                   // (10:30:100 unauthenticated, 10 sessions a connection)
-                   // would turn computers away.
-                   "MaxStartups 200\n"
-                   "MaxSessions 50\n"
-                   "LogLevel VERBOSE\n");
+                   "Port " +
+                       std::to_string(port_) +
+                       "\n"
+                       "HostKey /home/sshd/host_key\n"
+                       "PidFile none\n"
+                       "UsePAM no\n"
+                       "PermitRootLogin yes\n"
+                       "PasswordAuthentication " +
+                       std::string(yes_no) +
+                       "\n"
+                       "KbdInteractiveAuthentication no\n"
+                       "PubkeyAuthentication " +
+                       std::string(password.empty() ? "yes" : "no") +
+                       "\n"
+                       "AuthorizedKeysFile /home/sshd/authorized_keys\n"
+                       "StrictModes no\n"
+                       "Subsystem sftp internal-sftp\n"
+                       // A fleet logs in at the same moment: the defaults
+                       // (10:30:100 unauthenticated, 10 sessions a connection)
+                       // would turn computers away.
+                       "MaxStartups 200\n"
+                       "MaxSessions 50\n"
+                       "LogLevel VERBOSE\n");
     if (known_host) {
         // The client knows the server's key, as an administrator would set up.
         std::string key = box_.readFile("/home/sshd/host_key.pub");

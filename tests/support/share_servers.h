@@ -44,11 +44,13 @@ class ShareServer {
 };
 
 // rsync --daemon with one module "deploy" of /home/deploy, read only unless
-// asked, whose user "fleet" logs in with `password`.
+// asked, whose user "fleet" logs in with `password`. `global` lines go before
+// the module ("motd file = ..."), `module` lines into it ("use chroot = yes").
 class RsyncDaemon : public ShareServer {
   public:
     using ShareServer::ShareServer;
-    bool start(const std::string& password, std::string* why, bool read_only = true);
+    bool start(const std::string& password, std::string* why, bool read_only = true,
+               const std::string& global = "", const std::string& module = "");
     // Its log file: connections, logins, transfers.
     [[nodiscard]] std::string log() const override;
 
