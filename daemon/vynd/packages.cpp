@@ -1,9 +1,14 @@
 // The Packages job: each new package of the share downloaded, installed once, recorded.
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 
 #include "area_paths.h"
 #include "database.h"
@@ -22,28 +27,166 @@ namespace vynd {
 
 namespace {
 
-// The names in a folder in the order the file system lists them: hidden
-// entries too, no sorting, no filtering. A missing folder lists nothing.
-std::vector<std::string> list_folder(const std::string& path) {
-    std::vector<std::string> names;
-    DIR* dir = opendir(path.c_str());
-    if (!dir)
-        return names;
+// The type of an item as the first character of its mode, as ls and a
+// remote listing show it.
+char type_of(mode_t mode) {
+    if (S_ISREG(mode))
+        return '-';
+    if (S_ISDIR(mode))
+        return 'd';
+    if (S_ISLNK(mode))
+        return 'l';
+    if (S_ISCHR(mode))
+        return 'c';
+    if (S_ISBLK(mode))
+        return 'b';
+    if (S_ISFIFO(mode))
+        return 'p';
+    if (S_ISSOCK(mode))
+        return 's';
+    return '?';
+}
+
+std::string kind_of(char type) {
+    switch (type) {
+        case '-':
+            return "a regular file";
+        case 'd':
+            return "a folder";
+        case 'l':
+            return "a symbolic link";
+        case 'c':
+        case 'b':
+            return "a device";
+        case 'p':
+            return "a FIFO";
+        case 's':
+            return "a socket";
+        default:
+            return "neither a regular file nor a folder";
+    }
+}
+
+// The names in the share's packages folder, reached through `folder`
+// without following a link, in the order the file system lists them: hidden
+// entries too, no sorting. Each comes with the type of the entry itself,
+// never of what a link names.
+void list_folder(int folder, std::vector<std::string>& names, std::vector<char>& types) {
+    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
     while (struct dirent* e = readdir(dir)) {
         std::string_view n = e->d_name;
-        if (n != "." && n != "..")
-            names.emplace_back(n);
+        if (n == "." || n == "..")
+            continue;
+        struct stat st;
+        names.emplace_back(n);
+        types.push_back(fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                            ? type_of(st.st_mode)
+                            : '?');
     }
     closedir(dir);
-    return names;
+}
+
+// The first item of a downloaded package folder that a reader of the folder
+// could be led out of it by, or that is no file, folder or link, named
+// (escaped) with what it is; no value when there is none. `root` is the
+// package folder, `folder` the one below it at `relative`.
+std::optional<std::string> leaving_item(int root, int folder, const std::string& relative) {
+    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    if (!dir) {
+        if (fd >= 0)
+            close(fd);
+        return escape_name(relative.empty() ? "." : relative) + ", a folder that cannot be read";
+    }
+    std::optional<std::string> found;
+    while (!found) {
+        struct dirent* e = readdir(dir);
+        if (!e)
+            break;
+        std::string_view n = e->d_name;
+        if (n == "." || n == "..")
+            continue;
+        const std::string item = relative.empty() ? std::string(n) : relative + "/" + e->d_name;
+        struct stat st;
+        if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            found = escape_name(item) + ", gone while it was checked";
+        } else if (S_ISDIR(st.st_mode)) {
+            int sub = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            found = sub >= 0 ? leaving_item(root, sub, item)
+                             : escape_name(item) + ", a folder that cannot be read";
+            if (sub >= 0)
+                close(sub);
+        } else if (S_ISLNK(st.st_mode)) {
+            // The kernel resolves the link as a reader would and refuses
+            // any step out of the package folder, whether by "..", by an
+            // absolute target or by another link met on the way. A link to
+            // nothing inside it leads nowhere; where the kernel cannot tell,
+            // every link is refused.
+            struct open_how how {};
+            how.flags = O_PATH | O_CLOEXEC;
+            how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+            long target = syscall(SYS_openat2, root, item.c_str(), &how, sizeof how);
+            if (target >= 0)
+                close(static_cast<int>(target));
+            else if (errno != ENOENT)
+                found = escape_name(item) + ", a symbolic link that leads out of it";
+        } else if (!S_ISREG(st.st_mode)) {
+            found = escape_name(item) + ", " + kind_of(type_of(st.st_mode));
+        }
+    }
+    closedir(dir);
+    return found;
+}
+
+// What is wrong with the download of a package the share listed as `listed`
+// ('-' or 'd'): rsync copies links, devices and FIFOs as what they are, and
+// the share may have changed between its listing and the download. No value
+// when the download is that regular file, or that folder holding no link
+// out of it and nothing but files, folders and links.
+std::optional<std::string> download_fault(const std::string& downloads, const std::string& name,
+                                          char listed) {
+    int dir = open(downloads.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    if (dir < 0 || fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (dir >= 0)
+            close(dir);
+        return std::string("its download is missing");
+    }
+    std::optional<std::string> fault;
+    char got = type_of(st.st_mode);
+    if (got != listed) {
+        fault = "the share listed it as " + kind_of(listed) + " and " + kind_of(got) +
+                " was downloaded";
+    } else if (got == 'd') {
+        int root = openat(dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        std::optional<std::string> item =
+            root >= 0 ? leaving_item(root, root, "")
+                      : std::optional<std::string>("., a folder that cannot be read");
+        if (root >= 0)
+            close(root);
+        if (item)
+            fault = "the package folder holds " + *item;
+    }
+    close(dir);
+    return fault;
 }
 
 // A package that did not get installed is told to whoever is logged in, as
-// always, and logged as an Error, so the log and the run report show that
-// the computer is failing; it is tried again at the next run.
-void package_not_installed(const std::string& name) {
+// always, and logged as an Error (with the reason when there is one beyond
+// the installer's own output), so the log and the run report show that the
+// computer is failing; it is tried again at the next run.
+void package_not_installed(const std::string& name, const std::string& why = "") {
     const std::string shown = escape_name(name);
-    vynd_log("Error", "Package %s not installed", shown.c_str());
+    if (why.empty())
+        vynd_log("Error", "Package %s not installed", shown.c_str());
+    else
+        vynd_log("Error", "Package %s not installed: %s", shown.c_str(), why.c_str());
     growl("Package " + shown + " not installed", "Packages");
     report_package(name, false);
 }
@@ -57,22 +200,45 @@ void SyncJob::pkgInstall() {
     int folder = volURL && !remote ? open_folder_below(volURL->path, src) : -1;
     bool is_link = (volURL && !remote && folder < 0 && errno == ELOOP) ||
                    (remote && remote_folder_is_link(src));
-    if (folder >= 0)
-        close(folder);
     if (is_link) {
         vynd_log("Error", "%s is a symbolic link on the share: no package installed", src.c_str());
         vynd_log("Debug", "Package installs finished");
         return;
     }
-    std::vector<std::string> names =
-        remote ? list_share_folder(src).value_or(std::vector<std::string>{}) : list_folder(src);
-    for (const auto& name : names) {
+    std::vector<std::string> names;
+    std::vector<char> types;
+    if (remote) {
+        names = list_share_folder(src, &types).value_or(std::vector<std::string>{});
+    } else if (folder >= 0) {
+        list_folder(folder, names, types);
+        close(folder);
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
         if (files().count(name))
             continue;
+        // Only what the share holds as itself is installed: a link would
+        // hand the installer a file of this computer that anyone may have
+        // written, and a device or FIFO is no package.
+        char type = i < types.size() ? types[i] : '?';
+        if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+            package_not_installed(name, "not a name a folder can hold");
+            continue;
+        }
+        if (type != '-' && type != 'd') {
+            package_not_installed(
+                name, "the share lists it as " + kind_of(type) + ", not a regular file");
+            continue;
+        }
         if (!rsyncPkgDownload(name)) {
             // Never hand the installer a partial or stale copy.
             vynd_log("Debug", "Download of package %s failed", escape_name(name).c_str());
             package_not_installed(name);
+            continue;
+        }
+        if (auto fault = download_fault(fullDstPath(""), name, type)) {
+            (void)rmpath(fullDstPath(name), false);
+            package_not_installed(name, *fault);
             continue;
         }
         installPkg(name);
@@ -92,7 +258,8 @@ bool SyncJob::rsyncPkgDownload(const std::string& name) {
     argv.push_back(fullSrcPath(name));
     argv.push_back(target);
     int status = run_process_lines(
-        argv, [](std::string_view line) { printf("%.*s\n", static_cast<int>(line.size()), line.data()); },
+        argv,
+        [](std::string_view line) { printf("%.*s\n", static_cast<int>(line.size()), line.data()); },
         false, {}, env);
     fflush(stdout);
     return status == 0;

@@ -284,7 +284,7 @@ TEST_F(DataSafety, ManifestThatCannotBeSavedIsAnError) {
     // Installing it fills the disk; a second link keeps the download's room
     // taken after the daemon removes it.
     box.addStub("/usr/bin/dpkg",
-                "case $1 in --audit) exit 0 ;; esac; ln \"$4\" /var/db/vynd/held; "
+                "case $1 in --audit) exit 0 ;; esac; ln -L \"$4\" /var/db/vynd/held; "
                 "head -c 1M /dev/zero >/var/db/vynd/fill; exit 0");
     run();
     EXPECT_EQ(logged_count("Could not save the manifest Packages: "), 1) << log_text();

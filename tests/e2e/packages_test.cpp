@@ -1,5 +1,8 @@
 // The Packages job end to end: the real rsync and installer, a recording dpkg.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -9,12 +12,14 @@
 #include "prefs_builder.h"
 #include "property_list.h"
 #include "sandbox.h"
+#include "share_servers.h"
 
 namespace fs = std::filesystem;
 using vynd::test::build_debian_package;
 using vynd::test::log_message;
 using vynd::test::NotificationService;
 using vynd::test::PrefsBuilder;
+using vynd::test::RsyncDaemon;
 using vynd::test::Sandbox;
 
 namespace {
@@ -24,9 +29,11 @@ const std::string kDownloads = "/var/db/vynd/Packages";
 const std::string kInstaller = "/Library/Application Support/Quenderlyn/installer";
 
 // dpkg stands in recording; a package whose name holds "bad" fails, one
-// whose name holds "restart" asks for a restart as Debian packages do.
+// whose name holds "restart" asks for a restart as Debian packages do. It
+// is given the package as a descriptor and notes the file that is.
 const char kDpkg[] = R"([ "$1" = --audit ] && exit 0
-pkg=$4
+pkg=$(readlink -f "$4")
+printf '%s\036' "$pkg" >>/run/dpkg-installs
 case $pkg in
     *bad*) echo "dpkg: error processing archive $pkg"; exit 1 ;;
     *restart*) : >/run/reboot-required ;;
@@ -76,13 +83,36 @@ class PackagesTest : public testing::Test {
         return names;
     }
 
-    // The packages dpkg was asked to install, in order.
+    // The files dpkg was given to install, in order.
     std::vector<std::string> dpkgInstalls() const {
         std::vector<std::string> out;
-        for (const auto& argv : box.calls())
-            if (argv[0] == "/usr/bin/dpkg" && argv.size() == 5 && argv[3] == "--install")
-                out.push_back(argv.back());
+        if (!box.exists("/run/dpkg-installs"))
+            return out;
+        std::string all = box.readFile("/run/dpkg-installs");
+        for (size_t start = 0, end; (end = all.find('\036', start)) != std::string::npos;
+             start = end + 1)
+            out.push_back(all.substr(start, end - start));
         return out;
+    }
+
+    std::vector<std::string> reportedFailed() const {
+        std::vector<std::string> out;
+        auto report = vynd::read_property_list_dictionary(box.path("/var/db/vynd/report.plist"));
+        plist_t a = report ? plist_dict_get_item(report->get(), "packagesFailed") : nullptr;
+        for (uint32_t i = 0; a && i < plist_array_get_size(a); ++i) {
+            char* name = nullptr;
+            plist_get_string_val(plist_array_get_item(a, i), &name);
+            out.emplace_back(name ? name : "");
+            free(name);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+
+    // A package a local user wrote, where a link on the share can name it.
+    void plantUsersPackage() {
+        ASSERT_TRUE(build_debian_package(box.path("/tmp/x.deb"), "vynd-evil", "f", "evil"));
+        ASSERT_EQ(chown(box.path("/tmp/x.deb").c_str(), 1500, 1500), 0);
     }
 
     bool restarted() const {
@@ -230,4 +260,68 @@ TEST_F(PackagesTest, CleanAloneInstallsNothing) {
     ASSERT_EQ(box.vynd({"-c"}).status, 0);
     EXPECT_TRUE(dpkgInstalls().empty());
     EXPECT_FALSE(box.logged("Installing Packages..."));
+}
+
+// An administrator's "latest" link, and a link to a file a local user wrote:
+// neither is followed, only the regular file is installed, as itself; a
+// package folder holding a link out of it is not handed on either.
+TEST_F(PackagesTest, LinksOnTheShareAreNeverInstalled) {
+    plantUsersPackage();
+    addPackage("tool-1.4.deb");
+    fs::create_symlink("tool-1.4.deb", box.path(kPackages + "/tool-latest.deb"));
+    fs::create_symlink("../../../../tmp/x.deb", box.path(kPackages + "/evil.deb"));
+    box.mkdirs(kPackages + "/Tool.pkg/Contents");
+    fs::create_symlink("../../../../../tmp/x.deb", box.path(kPackages + "/Tool.pkg/Contents/x"));
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+
+    EXPECT_EQ(dpkgInstalls(), std::vector<std::string>{kDownloads + "/tool-1.4.deb"});
+    EXPECT_EQ(recorded(), std::vector<std::string>{"tool-1.4.deb"});
+    EXPECT_EQ(reportedFailed(),
+              (std::vector<std::string>{"Tool.pkg", "evil.deb", "tool-latest.deb"}));
+    for (const char* name : {"evil.deb", "tool-latest.deb"}) {
+        EXPECT_TRUE(box.logged(std::string("Package ") + name +
+                               " not installed: the share lists it as a symbolic link, not a "
+                               "regular file"));
+        EXPECT_FALSE(box.exists(kDownloads + "/" + name));
+    }
+    EXPECT_TRUE(
+        box.logged("Package Tool.pkg not installed: the package folder holds Contents/x, "
+                   "a symbolic link that leads out of it"));
+    EXPECT_FALSE(box.exists(kDownloads + "/Tool.pkg"));
+}
+
+// A hostile rsync daemon (a chrooted module) lists links, a device node and a
+// FIFO as packages: none is downloaded or installed.
+TEST_F(PackagesTest, AnRsyncDaemonsLinksAndDevicesAreNeverInstalled) {
+    plantUsersPackage();
+    const std::string module = "/home/deploy/Packages";
+    box.mkdirs(module);
+    ASSERT_TRUE(build_debian_package(box.path(module + "/tool-1.4.deb"), "vynd-test", "f", "v1"));
+    fs::create_symlink("tool-1.4.deb", box.path(module + "/tool-latest.deb"));
+    fs::create_symlink("../../../../tmp/x.deb", box.path(module + "/evil.deb"));
+    ASSERT_EQ(mkfifo(box.path(module + "/pipe.deb").c_str(), 0644), 0);
+    ASSERT_EQ(mknod(box.path(module + "/disk.deb").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    RsyncDaemon server(box);
+    std::string why;
+    ASSERT_TRUE(server.start("pw", &why, true, "", "use chroot = yes\n")) << why;
+    PrefsBuilder p;
+    p.text("vynd_host", "rsync://127.0.0.1:" + std::to_string(server.port()) + "/deploy")
+        .text("vynd_username", "fleet")
+        .text("vynd_passwd", "pw");
+    box.writePrefs(p.get());
+    auto r = box.vynd({"-i"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    EXPECT_EQ(dpkgInstalls(), std::vector<std::string>{kDownloads + "/tool-1.4.deb"});
+    EXPECT_EQ(recorded(), std::vector<std::string>{"tool-1.4.deb"});
+    EXPECT_EQ(reportedFailed(),
+              (std::vector<std::string>{"disk.deb", "evil.deb", "pipe.deb", "tool-latest.deb"}));
+    EXPECT_TRUE(
+        box.logged("Package disk.deb not installed: the share lists it as a device, not a "
+                   "regular file"));
+    EXPECT_TRUE(
+        box.logged("Package pipe.deb not installed: the share lists it as a FIFO, not a "
+                   "regular file"));
+    for (const char* name : {"disk.deb", "pipe.deb", "evil.deb", "tool-latest.deb"})
+        EXPECT_FALSE(box.exists(kDownloads + "/" + name)) << name;
 }

@@ -32,8 +32,8 @@ class RunReportTest : public testing::Test {
             box.mkdirs(kShare + "/" + area);
         // A package whose name holds "bad" fails; one that holds "slow" takes a while.
         box.addStub("/usr/bin/dpkg",
-                    "[ \"$1\" = --audit ] && exit 0\ncase $4 in *bad*) exit 1 ;; *slow*) : "
-                    ">/run/slow; sleep 30 ;; esac\nexit 0");
+                    "[ \"$1\" = --audit ] && exit 0\ncase $(readlink -f \"$4\") in *bad*) exit 1 ;; "
+                    "*slow*) : >/run/slow; sleep 30 ;; esac\nexit 0");
         share();
     }
     void share() {

@@ -1,5 +1,6 @@
 // The installer and software update programs of this platform.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -37,19 +38,21 @@ TEST(SoftwareUpdateTool, CatalogSourcesThatLoosenNoCheck) {
     using vynd::softwareupdate::check_sources;
     bool deb822 = true;
     std::string err;
-    EXPECT_TRUE(check_sources("# the site's archive\n"
-                              "deb [arch=amd64 signed-by=/usr/share/keyrings/site.gpg] "
-                              "https://deb.example/debian bookworm main contrib\n"
-                              "deb http://deb.debian.org/debian-security bookworm-security main\n"
-                              "deb file:/srv/flat ./\n",
-                              &deb822, &err))
+    EXPECT_TRUE(
+        check_sources("# the site's archive\n"
+                      "deb [arch=amd64 signed-by=/usr/share/keyrings/site.gpg] "
+                      "https://deb.example/debian bookworm main contrib\n"
+                      "deb http://deb.debian.org/debian-security bookworm-security main\n"
+                      "deb file:/srv/flat ./\n",
+                      &deb822, &err))
         << err;
     EXPECT_FALSE(deb822);
-    EXPECT_TRUE(check_sources("Types: deb\nURIs: https://deb.example/debian\nSuites: bookworm\n"
-                              "Components: main\nSigned-By: /usr/share/keyrings/site.gpg\n\n"
-                              "Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm\n"
-                              "Components: main\n",
-                              &deb822, &err))
+    EXPECT_TRUE(
+        check_sources("Types: deb\nURIs: https://deb.example/debian\nSuites: bookworm\n"
+                      "Components: main\nSigned-By: /usr/share/keyrings/site.gpg\n\n"
+                      "Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm\n"
+                      "Components: main\n",
+                      &deb822, &err))
         << err;
     EXPECT_TRUE(deb822);
     for (const char* bad : {
@@ -147,6 +150,26 @@ TEST_F(InstallerOnScratchDatabase, FailingAndForeignPackages) {
     r = installer({"-pkg", "/tmp/App.pkg", "-target", "/"});
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.out.find("is not a Debian package"), std::string::npos) << r.out;
+}
+
+// A link handed to the installer, to a package a local user wrote, is
+// neither installed nor asked about; a FIFO is refused without waiting.
+TEST_F(InstallerOnScratchDatabase, RefusesALinkAndAnythingButARegularFile) {
+    ASSERT_TRUE(vynd::test::build_debian_package(box.path("/tmp/x.deb"), "vynd-evil", "e", "e"));
+    ASSERT_EQ(chown(box.path("/tmp/x.deb").c_str(), 1500, 1500), 0);
+    fs::create_symlink("/tmp/x.deb", box.path("/tmp/link.deb"));
+    ASSERT_EQ(mkfifo(box.path("/tmp/pipe.deb").c_str(), 0644), 0);
+    auto r = installer({"-pkg", "/tmp/link.deb", "-target", "/"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("installer: /tmp/link.deb is a symbolic link"), std::string::npos)
+        << r.out;
+    auto q = installer({"-query", "RestartAction", "-pkg", "/tmp/link.deb"});
+    EXPECT_NE(q.status, 0);
+    EXPECT_EQ(q.out, "");
+    r = installer({"-pkg", "/tmp/pipe.deb", "-target", "/"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.out.find("is not a regular file"), std::string::npos) << r.out;
+    EXPECT_NE(box.run({"/usr/bin/dpkg-query", "-W", "vynd-evil"}).status, 0);
 }
 
 // A package whose configuration was stopped half-way blocks dpkg until it is
