@@ -2,12 +2,15 @@
 // computer's own sources, so that updates come only from what the site approved.
 #include "catalog_sources.h"
 
+#include <limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,23 +51,90 @@ std::vector<std::string> words(const std::string& s, const char* separators = " 
 // Options that only say which parts of an archive to fetch, and keyrings
 // named by path or fingerprint. Anything else could loosen apt's checks.
 bool allowed_option(const std::string& name) {
-    static const char* kAllowed[] = {"arch",     "lang",    "target", "pdiffs",
-                                     "by-hash",  "signed-by", "types", "uris",
-                                     "suites",   "components", "architectures",
-                                     "languages", "targets", "enabled"};
-    return std::find_if(std::begin(kAllowed), std::end(kAllowed), [&](const char* a) {
-               return name == a;
-           }) != std::end(kAllowed);
+    static const char* kAllowed[] = {
+        "arch", "lang",   "target",     "pdiffs",        "by-hash",   "signed-by", "types",
+        "uris", "suites", "components", "architectures", "languages", "targets",   "enabled"};
+    return std::find_if(std::begin(kAllowed), std::end(kAllowed),
+                        [&](const char* a) { return name == a; }) != std::end(kAllowed);
+}
+
+// Why nobody but root may change the item: owned by root, writable by root
+// alone. Empty when so.
+std::string not_roots_own(const std::string& path, const struct stat& st) {
+    if (st.st_uid != 0)
+        return path + " is owned by uid " + std::to_string(st.st_uid) + ", not by root";
+    if (st.st_mode & 022)
+        return path + " may be written by others than root";
+    return "";
+}
+
+// A keyring decides whose packages apt installs as root, so it must be one
+// that only root can change, as apt's own trusted folders are: a regular
+// file owned by root and writable by root alone, reached through folders
+// of the same kind from / down. A link on the way is followed and its
+// target checked the same way: it sits in a folder only root can change,
+// so only root can change where it leads. Empty when the path is such a
+// keyring, else why not.
+std::string untrusted_keyring(const std::string& path) {
+    std::vector<std::string> pending;  // components still to walk, last first
+    auto push_components = [&](const std::string& p) {
+        auto parts = words(p, "/");
+        pending.insert(pending.end(), parts.rbegin(), parts.rend());
+    };
+    push_components(path);
+    std::string here = "/";
+    struct stat st;
+    if (lstat("/", &st) != 0)
+        return "/ cannot be examined";
+    if (std::string why = not_roots_own("/", st); !why.empty())
+        return why;
+    int links = 0;
+    while (!pending.empty()) {
+        std::string part = pending.back();
+        pending.pop_back();
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            // `here` holds no link, so its parent is the one walked through.
+            here = here.substr(0, std::max<size_t>(here.rfind('/'), 1));
+            continue;
+        }
+        std::string next = here == "/" ? "/" + part : here + "/" + part;
+        if (lstat(next.c_str(), &st) != 0)
+            return next + " cannot be examined: " + strerror(errno);
+        if (S_ISLNK(st.st_mode)) {
+            char target[PATH_MAX];
+            ssize_t n = readlink(next.c_str(), target, sizeof target);
+            if (n <= 0 || n >= static_cast<ssize_t>(sizeof target) || ++links > 40)
+                return next + " is a link that cannot be followed";
+            std::string to(target, static_cast<size_t>(n));
+            if (to[0] == '/')
+                here = "/";
+            push_components(to);
+            continue;
+        }
+        if (std::string why = not_roots_own(next, st); !why.empty())
+            return why;
+        if (!pending.empty() && !S_ISDIR(st.st_mode))
+            return next + " is not a folder";
+        here = next;
+    }
+    if (lstat(here.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return here + " is not a regular file";
+    return "";
 }
 
 bool allowed_keyring(const std::string& value, std::string* err) {
     for (const auto& k : words(value, " \t,")) {
         bool path = k[0] == '/';
-        bool fingerprint = std::all_of(k.begin(), k.end(), [](unsigned char c) {
-            return std::isxdigit(c) || c == '!';
-        });
+        bool fingerprint = std::all_of(
+            k.begin(), k.end(), [](unsigned char c) { return std::isxdigit(c) || c == '!'; });
         if (!path && !fingerprint) {
             *err = "signed-by names neither a keyring file nor a key fingerprint: " + k;
+            return false;
+        }
+        if (std::string why = path ? untrusted_keyring(k) : ""; !why.empty()) {
+            *err = "the keyring " + k + " is not one only root can change: " + why;
             return false;
         }
     }
@@ -210,7 +280,8 @@ std::optional<std::string> read_small_file(const std::string& path, std::string*
 std::string percent_decoded(const std::string& s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+        if (s[i] == '%' && i + 2 < s.size() &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
             std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
             out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
             i += 2;
@@ -324,8 +395,8 @@ std::optional<std::vector<std::string>> prepare_catalog(const std::string& url,
     std::string parent = state.substr(0, state.rfind('/'));
     std::error_code ignored;
     std::filesystem::create_directories(parent.substr(0, parent.rfind('/')), ignored);
-    for (const auto& folder : {parent, state, state + "/lists", state + "/lists/partial",
-                               state + "/sources.list.d"})
+    for (const auto& folder :
+         {parent, state, state + "/lists", state + "/lists/partial", state + "/sources.list.d"})
         if (!private_folder(folder, err))
             return std::nullopt;
     auto text = fetch(url, state, err);

@@ -42,7 +42,7 @@ std::optional<std::vector<std::string>> catalog_options() {
     std::string err;
     auto options = prepare_catalog(*url, kCatalogState, &err);
     if (!options)
-        fprintf(stderr, "softwareupdate: %s; nothing is updated\n", err.c_str());
+        fprintf(stderr, "softwareupdate: Error: %s; nothing is updated\n", err.c_str());
     return options;
 }
 
@@ -66,12 +66,12 @@ int list_updates() {
     // Fresh package lists first; stale ones still give an answer.
     (void)refresh_lists(*catalog);
     std::vector<Upgrade> upgrades;
-    int status =
-        run_process_lines(apt_get({"-s", "-q"}, *catalog, "dist-upgrade"), [&](std::string_view line) {
-            Upgrade u;
-            if (parse_apt_install_line(line, &u))
-                upgrades.push_back(u);
-        });
+    int status = run_process_lines(apt_get({"-s", "-q"}, *catalog, "dist-upgrade"),
+                                   [&](std::string_view line) {
+                                       Upgrade u;
+                                       if (parse_apt_install_line(line, &u))
+                                           upgrades.push_back(u);
+                                   });
     if (status != 0) {
         fprintf(stderr, "softwareupdate: cannot list the updates (apt-get exited with status %d)\n",
                 status);

@@ -1,7 +1,10 @@
 // Software update and permission repair after an install run, with a recording apt.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 
 #include "prefs_builder.h"
 #include "property_list.h"
@@ -193,7 +196,7 @@ TEST_F(SoftwareUpdateTest, RepairWithoutARepairToolIsHarmless) {
 // stops the update instead of falling back to the computer's sources.
 TEST_F(SoftwareUpdateTest, PrivateCatalogReplacesTheComputersSources) {
     updatesAvailable();
-    const std::string site = "deb [signed-by=/usr/share/keyrings/site.gpg] "
+    const std::string site = "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
                              "https://deb.example/debian bookworm main\n";
     box.writeFile("/Volumes/Share/site.list", site);
     PrefsBuilder empty;
@@ -245,4 +248,42 @@ TEST_F(SoftwareUpdateTest, PrivateCatalogReplacesTheComputersSources) {
     ASSERT_EQ(box.vynd({"-i"}).status, 0);
     EXPECT_TRUE(apt_runs(seen).empty());
     EXPECT_EQ(box.readFile(state + "/catalog.list"), site);
+}
+
+// A catalog that names a keyring a local user can change (owns it, owns its
+// folder, or owns the folder of a link to a root's keyring) would let that
+// user's archive decide what is installed as root: it is refused, and
+// nothing is updated from it or from the computer's own sources.
+TEST_F(SoftwareUpdateTest, CatalogKeyringsAreOnesOnlyRootCanChange) {
+    updatesAvailable();
+    box.writeFile("/var/lib/keyrings/own.gpg", "key");
+    ASSERT_EQ(chown(box.path("/var/lib/keyrings/own.gpg").c_str(), 1500, 1500), 0);
+    box.writeFile("/var/lib/site-keys/site.gpg", "key");
+    ASSERT_EQ(chown(box.path("/var/lib/site-keys").c_str(), 1500, 1500), 0);
+    box.mkdirs("/home/jdoe");
+    ASSERT_EQ(chown(box.path("/home/jdoe").c_str(), 1500, 1500), 0);
+    std::filesystem::create_symlink("/usr/share/keyrings/debian-archive-keyring.gpg",
+                                    box.path("/home/jdoe/link.gpg"));
+    PrefsBuilder set;
+    set.text("CatalogURL", "file:///Volumes/Share/site.list");
+    box.writeFile(kUpdateFile, vynd::property_list_xml(set.get()));
+    PrefsBuilder p;
+    box.writePrefs(p.share().number("vynd_sus_mode", 1).get());
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"/var/lib/keyrings/own.gpg", "/var/lib/keyrings/own.gpg is owned by uid 1500"},
+        {"/var/lib/site-keys/site.gpg", "/var/lib/site-keys is owned by uid 1500"},
+        {"/home/jdoe/link.gpg", "/home/jdoe is owned by uid 1500"}};
+    for (const auto& [keyring, why] : refused) {
+        box.writeFile("/Volumes/Share/site.list",
+                      "deb [signed-by=" + keyring + "] https://deb.example/debian bookworm main\n");
+        auto r = box.vynd({"-i"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(aptCalls().empty()) << keyring;
+        EXPECT_NE(r.err.find("softwareupdate: Error: the catalog file:///Volumes/Share/site.list "
+                             "is refused: the keyring " +
+                             keyring + " is not one only root can change: " + why),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_FALSE(box.exists("/var/lib/vynd/softwareupdate/catalog.list"));
 }

@@ -40,19 +40,19 @@ TEST(SoftwareUpdateTool, CatalogSourcesThatLoosenNoCheck) {
     std::string err;
     EXPECT_TRUE(
         check_sources("# the site's archive\n"
-                      "deb [arch=amd64 signed-by=/usr/share/keyrings/site.gpg] "
+                      "deb [arch=amd64 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
                       "https://deb.example/debian bookworm main contrib\n"
                       "deb http://deb.debian.org/debian-security bookworm-security main\n"
                       "deb file:/srv/flat ./\n",
                       &deb822, &err))
         << err;
     EXPECT_FALSE(deb822);
-    EXPECT_TRUE(
-        check_sources("Types: deb\nURIs: https://deb.example/debian\nSuites: bookworm\n"
-                      "Components: main\nSigned-By: /usr/share/keyrings/site.gpg\n\n"
-                      "Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm\n"
-                      "Components: main\n",
-                      &deb822, &err))
+    EXPECT_TRUE(check_sources(
+        "Types: deb\nURIs: https://deb.example/debian\nSuites: bookworm\n"
+        "Components: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n\n"
+        "Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm\n"
+        "Components: main\n",
+        &deb822, &err))
         << err;
     EXPECT_TRUE(deb822);
     for (const char* bad : {
@@ -62,6 +62,9 @@ TEST(SoftwareUpdateTool, CatalogSourcesThatLoosenNoCheck) {
              "deb [ allow-insecure=yes ] http://evil.example/debian bookworm main\n",
              "deb [check-valid-until=no] http://snapshot.debian.org/archive bookworm main\n",
              "deb [signed-by=site.gpg] https://deb.example/debian bookworm main\n",
+             "deb [signed-by=/usr/share/keyrings/missing.gpg] https://deb.example/debian "
+             "bookworm main\n",
+             "deb [signed-by=/usr/share/keyrings] https://deb.example/debian bookworm main\n",
              "deb https://deb.example/debian bookworm\n",
              "deb ftp://deb.example/debian bookworm main\n",
              "rm -rf /\n",
