@@ -11,6 +11,7 @@
 #include "prefs.h"
 #include "process.h"
 #include "property_list.h"
+#include "rsync_output.h"
 #include "system_tools.h"
 
 namespace vynd {
@@ -24,6 +25,16 @@ std::vector<std::string> library_folders() {
     return {home + "/Library", "/Library", "/Network/Library", "/System/Library"};
 }
 
+// The tool says why it could not update (a catalog it refused, say) on a
+// line of its own. That is a failure of the run, so the line is logged (as
+// the tool's text, escaped) at "Error" and the run report counts it; the
+// tool's other output stays out of the log.
+void log_tool_error(std::string_view line) {
+    static constexpr std::string_view kToolError = "softwareupdate: Error: ";
+    if (line.substr(0, kToolError.size()) == kToolError)
+        vynd_log("Error", "%s", escape_name(line).c_str());
+}
+
 }  // namespace
 
 bool sw_updates_available() {
@@ -32,6 +43,7 @@ bool sw_updates_available() {
              "apparently");
     // softwareupdate -l 2>&1 | grep 'No new software available.', without a shell:
     // the matching lines are echoed as grep would, and a match means no updates.
+    // The tool's Error lines are logged besides.
     static const std::regex phrase("No new software available.");
     bool matched = false;
     (void)run_process_lines(
@@ -42,6 +54,7 @@ bool sw_updates_available() {
                 fwrite(line.data(), 1, line.size(), stdout);
                 fputc('\n', stdout);
             }
+            log_tool_error(line);
         },
         true);
     fflush(stdout);
@@ -60,7 +73,17 @@ bool software_update() {
         }
     }
     vynd_log("Info", "Starting software update");
-    int status = run_process({kSoftwareUpdatePath, "-d", "-i", "-a"});
+    // Both of the tool's streams still reach the daemon's standard output,
+    // in the order written; only its Error lines also reach the log.
+    int status = run_process_lines(
+        {kSoftwareUpdatePath, "-d", "-i", "-a"},
+        [](std::string_view line) {
+            fwrite(line.data(), 1, line.size(), stdout);
+            fputc('\n', stdout);
+            log_tool_error(line);
+        },
+        true, [] { fflush(stdout); });
+    fflush(stdout);
     vynd_log("Info", "Software update finished");
     return status == 0;
 }

@@ -196,8 +196,9 @@ TEST_F(SoftwareUpdateTest, RepairWithoutARepairToolIsHarmless) {
 // stops the update instead of falling back to the computer's sources.
 TEST_F(SoftwareUpdateTest, PrivateCatalogReplacesTheComputersSources) {
     updatesAvailable();
-    const std::string site = "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
-                             "https://deb.example/debian bookworm main\n";
+    const std::string site =
+        "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
+        "https://deb.example/debian bookworm main\n";
     box.writeFile("/Volumes/Share/site.list", site);
     PrefsBuilder empty;
     box.writeFile(kUpdateFile, vynd::property_list_xml(empty.get()));
@@ -270,20 +271,25 @@ TEST_F(SoftwareUpdateTest, CatalogKeyringsAreOnesOnlyRootCanChange) {
     PrefsBuilder p;
     box.writePrefs(p.share().number("vynd_sus_mode", 1).get());
     const std::vector<std::pair<std::string, std::string>> refused = {
-        {"/var/lib/keyrings/own.gpg", "/var/lib/keyrings/own.gpg is owned by uid 1500"},
-        {"/var/lib/site-keys/site.gpg", "/var/lib/site-keys is owned by uid 1500"},
-        {"/home/jdoe/link.gpg", "/home/jdoe is owned by uid 1500"}};
+        {"/var/lib/keyrings/own.gpg",
+         "/var/lib/keyrings/own.gpg is owned by uid 1500, not by root"},
+        {"/var/lib/site-keys/site.gpg", "/var/lib/site-keys is owned by uid 1500, not by root"},
+        {"/home/jdoe/link.gpg", "/home/jdoe is owned by uid 1500, not by root"}};
     for (const auto& [keyring, why] : refused) {
         box.writeFile("/Volumes/Share/site.list",
                       "deb [signed-by=" + keyring + "] https://deb.example/debian bookworm main\n");
         auto r = box.vynd({"-i"});
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_TRUE(aptCalls().empty()) << keyring;
-        EXPECT_NE(r.err.find("softwareupdate: Error: the catalog file:///Volumes/Share/site.list "
-                             "is refused: the keyring " +
-                             keyring + " is not one only root can change: " + why),
-                  std::string::npos)
-            << r.err;
+        // The refusal is the run's Error, in the log and in the report.
+        const std::string error =
+            "softwareupdate: Error: the catalog file:///Volumes/Share/site.list is refused: the "
+            "keyring " +
+            keyring + " is not one only root can change: " + why + "; nothing is updated";
+        EXPECT_TRUE(box.logged(error)) << log();
+        auto report = vynd::read_property_list_dictionary(box.path("/var/db/vynd/report.plist"));
+        ASSERT_TRUE(report);
+        EXPECT_EQ(vynd::plist_dict_string(report->get(), "lastError"), error);
     }
     EXPECT_FALSE(box.exists("/var/lib/vynd/softwareupdate/catalog.list"));
 }
