@@ -7,9 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <limits>
+
+#include "bounded_read.h"
 
 namespace vynd {
 
@@ -30,18 +30,25 @@ std::optional<Plist> parse_property_list(const std::string& bytes) {
     return tree;
 }
 
-std::optional<Plist> read_property_list(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+std::optional<Plist> read_property_list(const std::string& path, uint64_t limit,
+                                        std::string* too_large, const char* what) {
+    // O_NONBLOCK: a FIFO in the file's place must not hold the reader up.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
+    std::string bytes;
+    BoundedRead read = read_bounded(fd, limit, &bytes);
+    close(fd);
+    if (read == BoundedRead::too_large && too_large)
+        *too_large = too_large_message(path, limit, what);
+    if (read != BoundedRead::ok)
         return std::nullopt;
     return parse_property_list(bytes);
 }
 
-std::optional<Plist> read_property_list_dictionary(const std::string& path) {
-    auto root = read_property_list(path);
+std::optional<Plist> read_property_list_dictionary(const std::string& path, uint64_t limit,
+                                                   std::string* too_large, const char* what) {
+    auto root = read_property_list(path, limit, too_large, what);
     if (!root || plist_get_node_type(root->get()) != PLIST_DICT)
         return std::nullopt;
     return root;

@@ -3,6 +3,7 @@
 
 #include <plist/plist.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,15 +16,27 @@ struct PlistDeleter {
 // An owned property-list node (the root of a tree).
 using Plist = std::unique_ptr<void, PlistDeleter>;
 
+// No settings, job or report file comes near this size; what is larger was
+// made to exhaust the reader's memory.
+inline constexpr uint64_t kMaxPropertyListSize = uint64_t{1} << 20;
+
 // Reads a property list in XML or binary form. No value when the file is
-// missing, unreadable or not a property list.
-[[nodiscard]] std::optional<Plist> read_property_list(const std::string& path);
+// missing, unreadable, not a regular file, larger than `limit` bytes or not
+// a property list. A file refused for its size alone is told in `too_large`
+// (naming the file and the limit), so a caller can report what it would
+// otherwise take for a missing file; `what` names the kind of file there.
+[[nodiscard]] std::optional<Plist> read_property_list(const std::string& path,
+                                                      uint64_t limit = kMaxPropertyListSize,
+                                                      std::string* too_large = nullptr,
+                                                      const char* what = "a property list");
 
 // Parses a property list held in memory, in either encoding.
 [[nodiscard]] std::optional<Plist> parse_property_list(const std::string& bytes);
 
 // Reads a property list whose root must be a dictionary.
-[[nodiscard]] std::optional<Plist> read_property_list_dictionary(const std::string& path);
+[[nodiscard]] std::optional<Plist> read_property_list_dictionary(
+    const std::string& path, uint64_t limit = kMaxPropertyListSize,
+    std::string* too_large = nullptr, const char* what = "a property list");
 
 // The XML form of a property list.
 [[nodiscard]] std::string property_list_xml(plist_t node);

@@ -16,7 +16,11 @@ namespace vynd {
 
 bool SecretFile::create(const std::string& text, std::string* err) {
     char name[] = "/run/vynd-credentials-XXXXXX";
-    fd_ = mkostemp(name, O_CLOEXEC);  // mode 0600
+    // mkostemp makes it 0600 whatever the umask; 077 keeps it so should
+    // that ever change.
+    mode_t old_mask = umask(077);
+    fd_ = mkostemp(name, O_CLOEXEC);
+    umask(old_mask);
     if (fd_ < 0) {
         if (err)
             *err = std::string("cannot create a credentials file: ") + strerror(errno);

@@ -32,6 +32,8 @@ bool empty_log_file(std::string* err, const std::string& path) {
 }
 
 int emptylog_main(int argc, char** argv) {
+    // Nothing is created here, but nothing ever may be under the caller's umask.
+    umask(022);
     // Nothing on the command line may choose what is emptied.
     if (argc > 1) {
         std::fprintf(stderr, "usage: %s\n", argv[0]);

@@ -76,9 +76,21 @@ bool rmpath(const std::string& path, bool keep_listable_folders) {
     return !something_at(path);
 }
 
+bool make_folders(const std::string& path, mode_t mode) {
+    std::filesystem::path made;
+    for (const auto& part : std::filesystem::path(path)) {
+        made /= part;
+        // The mode is set, not left to the umask a library call or the
+        // caller's shell may have.
+        if (mkdir(made.c_str(), mode) == 0)
+            chmod(made.c_str(), mode);
+    }
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 void mkfolder(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::create_directories(path, ignored);
+    (void)make_folders(path, kDatabaseFolderMode);
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         vynd_log("Fatal", "Problem creating directory %s", path.c_str());
@@ -87,6 +99,30 @@ void mkfolder(const std::string& path) {
 void mkdbdir() {
     for (const char* area : {"", "/Applications", "/Users", "/Library", "/Packages"})
         mkfolder(std::string(kDatabasePath) + area);
+    close_database_to_others();
+}
+
+void close_database_to_others() {
+    for (const char* area : {"", "/Applications", "/Users", "/Library", "/Packages"}) {
+        std::string path = std::string(kDatabasePath) + area;
+        int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        // Only a folder of root's own is this program's to mend.
+        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 022) != 0) {
+            mode_t was = st.st_mode & 07777;
+            if (fchmod(fd, was & ~mode_t{022}) == 0)
+                vynd_log("Error",
+                         "%s could be written by others (mode %04o); it is now writable by root "
+                         "alone. What it holds may have been changed: vynd -ci starts afresh",
+                         path.c_str(), static_cast<unsigned>(was));
+            else
+                vynd_log("Error", "%s can be written by others (mode %04o) and cannot be closed",
+                         path.c_str(), static_cast<unsigned>(was));
+        }
+        close(fd);
+    }
 }
 
 std::vector<std::string> remove_half_written_manifests() {

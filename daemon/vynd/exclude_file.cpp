@@ -1,9 +1,15 @@
 // The exclude file that keeps installed paths of a job out of rsync's way.
 #include "exclude_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "bounded_read.h"
 
 namespace vynd {
 
@@ -47,10 +53,20 @@ std::vector<std::string> exclude_lines(const FileMap& files) {
 }
 
 bool write_exclude_file(const std::string& path, const FileMap& files, std::string* err) {
-    FILE* f = fopen(path.c_str(), "we");
+    // Made afresh rather than cut short: whatever stands at the path (a link
+    // someone planted while the folder was open to them) is not written through.
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        if (err)
+            *err = path + ": " + strerror(errno);
+        return false;
+    }
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    FILE* f = fd >= 0 && fchmod(fd, 0644) == 0 ? fdopen(fd, "w") : nullptr;
     if (!f) {
         if (err)
             *err = path + ": " + strerror(errno);
+        if (fd >= 0)
+            close(fd);
         return false;
     }
     for (const auto& line : exclude_lines(files)) {
@@ -63,6 +79,28 @@ bool write_exclude_file(const std::string& path, const FileMap& files, std::stri
     if (fclose(f) != 0)
         ok = false;
     return ok;
+}
+
+SiteExclude check_site_exclude_file(const std::string& path, std::string* err) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return SiteExclude::none;
+        *err = "cannot open the site exclude file " + path + ": " + strerror(errno);
+        return SiteExclude::refused;
+    }
+    struct stat st;
+    int stat_result = fstat(fd, &st);
+    close(fd);
+    if (stat_result != 0 || !S_ISREG(st.st_mode)) {
+        *err = "the site exclude file " + path + " is not a regular file; it was not used";
+        return SiteExclude::refused;
+    }
+    if (static_cast<uint64_t>(st.st_size) > kMaxSiteExcludeSize) {
+        *err = too_large_message(path, kMaxSiteExcludeSize, "a site exclude file");
+        return SiteExclude::refused;
+    }
+    return SiteExclude::usable;
 }
 
 }  // namespace vynd

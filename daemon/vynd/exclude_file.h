@@ -1,6 +1,7 @@
 // The exclude file that keeps installed paths of a job out of rsync's way.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,5 +23,17 @@ namespace vynd {
 // Writes the lines, one a line, to the path (created or cut to length 0).
 [[nodiscard]] bool write_exclude_file(const std::string& path, const FileMap& files,
                                       std::string* err);
+
+// A site exclude file is placed by the administrator, and may also come with
+// the share's Library area: whoever writes the share can make it anything.
+// rsync reads it whole, as root, so it is bounded like a settings file.
+inline constexpr uint64_t kMaxSiteExcludeSize = uint64_t{1} << 20;
+
+enum class SiteExclude { none, usable, refused };
+
+// What stands at a site exclude file's path: nothing, a regular file of at
+// most kMaxSiteExcludeSize (a link to one counts), or anything else (a FIFO
+// rsync would wait on, a device, a larger file), refused with the reason in `err`.
+[[nodiscard]] SiteExclude check_site_exclude_file(const std::string& path, std::string* err);
 
 }  // namespace vynd

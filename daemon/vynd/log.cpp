@@ -1,6 +1,8 @@
 // The daemon's log: the log file, the system log echo and notifications.
 #include "log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -20,6 +22,7 @@ FILE* log_file = nullptr;
 namespace {
 
 constexpr size_t kMessageSize = 1024;
+constexpr const char* kLogPath = "/var/log/vynd.log";
 
 // Cuts a formatted message that filled the buffer back to the last whole
 // UTF-8 character, so a shortened line never ends in half a character.
@@ -92,7 +95,18 @@ void vynd_log_flush() {
 }
 
 bool open_log_file() {
-    log_file = fopen("/var/log/vynd.log", "a+e");
+    int fd = open(kLogPath, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    // Made by an earlier run under a permissive umask, the log may be open
+    // to everyone's writing: then anyone could forge its lines.
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+        (st.st_mode & 022) != 0)
+        fchmod(fd, st.st_mode & 07755);
+    log_file = fdopen(fd, "a+");
+    if (!log_file)
+        close(fd);
     return log_file != nullptr;
 }
 

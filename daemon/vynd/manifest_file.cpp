@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "bounded_read.h"
 #include "leftover_files.h"
 #include "path_components.h"
 #include "rsync_output.h"
@@ -864,11 +865,20 @@ std::optional<SyncJob> parse_manifest(const std::string& bytes,
 }
 
 std::optional<SyncJob> read_manifest_file(const std::string& path,
-                                          void (*on_dropped_key)(const std::string&)) {
+                                          void (*on_dropped_key)(const std::string&),
+                                          std::string* too_large, uint64_t limit) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return std::nullopt;
+    auto refuse = [&] {
+        close(fd);
+        if (too_large)
+            *too_large = too_large_message(path, limit, "a manifest");
+        return std::nullopt;
+    };
     struct stat st;
+    if (fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > limit)
+        return refuse();
     if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
         static_cast<uint64_t>(st.st_size) < SIZE_MAX / 2) {
         // Mapped rather than read, so that its pages can be given back as
@@ -890,7 +900,8 @@ std::optional<SyncJob> read_manifest_file(const std::string& path,
     size_t used = 0;
     for (;;) {
         if (used == bytes.size())
-            bytes.resize(std::max<size_t>(bytes.size() * 2, 65536));
+            bytes.resize(static_cast<size_t>(
+                std::min<uint64_t>(std::max<size_t>(bytes.size() * 2, 65536), limit + 1)));
         ssize_t n = read(fd, bytes.data() + used, bytes.size() - used);
         if (n < 0 && errno == EINTR)
             continue;
@@ -901,6 +912,8 @@ std::optional<SyncJob> read_manifest_file(const std::string& path,
         if (n == 0)
             break;
         used += static_cast<size_t>(n);
+        if (used > limit)
+            return refuse();
     }
     close(fd);
     bytes.resize(used);

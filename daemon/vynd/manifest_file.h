@@ -2,6 +2,7 @@
 // stream, so that manifests of many thousand paths cost little.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,12 +11,19 @@
 
 namespace vynd {
 
+// A manifest of a million paths, each entry some 90 bytes of XML besides its
+// path, stays far below this unless its paths average near a kilobyte;
+// what is larger was not written by this program and is not parsed.
+inline constexpr uint64_t kMaxManifestSize = uint64_t{1} << 30;
+
 // Reads a stored job. No value when the file is missing or is not a
 // property list whose root is a dictionary. Keys of the wrong type are left
 // out; so are "files" keys that could lead outside the area (absolute, with
 // an empty, "." or ".." component), each reported through `on_dropped_key`.
+// A file larger than `limit` is not read, with the reason in `too_large`.
 [[nodiscard]] std::optional<SyncJob> read_manifest_file(
-    const std::string& path, void (*on_dropped_key)(const std::string& key) = nullptr);
+    const std::string& path, void (*on_dropped_key)(const std::string& key) = nullptr,
+    std::string* too_large = nullptr, uint64_t limit = kMaxManifestSize);
 
 // The same, from the bytes of a property list (XML or binary).
 [[nodiscard]] std::optional<SyncJob> parse_manifest(

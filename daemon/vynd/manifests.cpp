@@ -27,7 +27,12 @@ void log_dropped_key(const std::string& key) {
 }
 
 SyncJob load(const char* id) {
-    auto job = read_manifest_file(manifest_file_path(id), log_dropped_key);
+    std::string too_large;
+    auto job = read_manifest_file(manifest_file_path(id), log_dropped_key, &too_large);
+    // Taken for empty, it would have every package installed again and
+    // every installed file overwritten.
+    if (!too_large.empty())
+        vynd_log("Fatal", "%s", too_large.c_str());
     return job ? std::move(*job) : SyncJob();
 }
 

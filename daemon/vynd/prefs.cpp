@@ -44,6 +44,7 @@ bool keep_user_synced = false;
 bool keep_lib_synced = false;
 std::string ssh_key_file;
 bool allow_empty_area = false;
+std::string prefs_error;
 
 namespace {
 
@@ -182,13 +183,16 @@ void read_prefs() {
     struct stat st;
     const bool managed = stat(kManagedPrefsPath, &st) == 0;
     const char* path = managed ? kManagedPrefsPath : kGlobalPrefsPath;
-    auto file = read_property_list_dictionary(path);
+    prefs_error.clear();
+    auto file =
+        read_property_list_dictionary(path, kMaxPropertyListSize, &prefs_error, "a settings file");
     apply_prefs(file ? file->get() : nullptr);
     // A managed preference file is used whole, password and all. The
     // companion counts only when root made it.
     if (!managed && lstat(kPasswordPrefsPath, &st) == 0 && S_ISREG(st.st_mode) &&
         st.st_uid == 0) {
-        if (auto secret = read_property_list_dictionary(kPasswordPrefsPath))
+        if (auto secret = read_property_list_dictionary(kPasswordPrefsPath, kMaxPropertyListSize,
+                                                        &prefs_error, "a settings file"))
             apply_password_prefs(secret->get());
     }
 }

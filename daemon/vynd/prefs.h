@@ -51,6 +51,11 @@ extern std::string ssh_key_file;
 // An area kept in step whose folder on the share is empty still deletes.
 extern bool allow_empty_area;
 
+// Why read_prefs found no settings although a file was there (one larger than
+// kMaxPropertyListSize, which no settings file reaches); empty otherwise.
+// Told once the log is open.
+extern std::string prefs_error;
+
 // Fills the globals above from the managed preference file when it exists,
 // else from the global one. Missing or malformed files give the defaults.
 void read_prefs();

@@ -1,6 +1,7 @@
 // One daemon run: the options and the sequence from start to shutdown.
 #include "run.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -52,6 +53,8 @@ void show_setup() {
     printf("%s -> %s -> <install>\n", pkg_path.c_str(), "/var/db/vynd/Packages");
     printf("auto_restart: %s\n", auto_restart ? "yes" : "no");
     printf("bandwidth: %d kb/s\n", bandwidth);
+    if (!prefs_error.empty())
+        fprintf(stderr, "vynd: %s\n", prefs_error.c_str());
     exit(0);
 }
 
@@ -69,12 +72,19 @@ void null_sleep_test() {
 
 void vynd_init() {
     file_lock();
-    report_run_started();
+    std::string report_problem;
+    report_run_started(&report_problem);
     if (!open_log_file())
         vynd_log("Fatal", "can't open log file");
     catch_stop_signals();
     vynd_log("Info", "vynd started");
     report_public_lock();
+    if (!prefs_error.empty())
+        vynd_log("Error", "%s", prefs_error.c_str());
+    if (!report_problem.empty())
+        vynd_log("Error", "%s", report_problem.c_str());
+    // Before anything in the database is read or written.
+    close_database_to_others();
     // What a run killed outright (SIGKILL, a power cut) left behind.
     for (const auto& list : {remove_leftover_credentials(), remove_half_written_manifests(),
                              remove_half_written_reports(kDatabasePath, kTextfileFolder)}) {
@@ -102,6 +112,10 @@ void restart_computer() {
 }
 
 int vynd_main(int argc, char** argv) {
+    // What this program and its children (rsync, the installer) make must not
+    // be writable by others, whatever umask it was started with (pkexec and
+    // shells pass theirs on).
+    umask(022);
     system_log_open("vynd");
     check_users_logged_in();
     growl_init();

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <mutex>
 
 #include "area_paths.h"
@@ -234,8 +233,10 @@ std::string report_prometheus_text(const RunReport& report) {
     return t.take();
 }
 
-std::optional<int64_t> last_run_without_error_in(const std::string& report_path) {
-    auto dict = read_property_list_dictionary(report_path);
+std::optional<int64_t> last_run_without_error_in(const std::string& report_path,
+                                                 std::string* too_large) {
+    auto dict =
+        read_property_list_dictionary(report_path, kMaxReportSize, too_large, "a run report");
     plist_t node = dict ? plist_dict_get_item(dict->get(), "lastRunWithoutError") : nullptr;
     if (!node || plist_get_node_type(node) != PLIST_DATE)
         return std::nullopt;
@@ -249,10 +250,8 @@ bool write_report_files(const RunReport& report, const std::string& database,
                         const std::string& textfile_folder, std::string* err) {
     struct stat st;
     // A run that ended before the database was made still leaves its report.
-    if (lstat(database.c_str(), &st) != 0 && errno == ENOENT) {
-        std::error_code ignored;
-        std::filesystem::create_directories(database, ignored);
-    }
+    if (lstat(database.c_str(), &st) != 0 && errno == ENOENT)
+        (void)make_folders(database, kDatabaseFolderMode);
     bool ok = write_in_folder(database, kReportName, report_property_list(report), err);
     if (lstat(textfile_folder.c_str(), &st) != 0 && errno == ENOENT)
         return ok;
@@ -290,8 +289,9 @@ std::vector<std::string> remove_half_written_reports(const std::string& database
     return removed;
 }
 
-void report_run_started() {
-    auto carried = last_run_without_error_in(std::string(kDatabasePath) + "/" + kReportName);
+void report_run_started(std::string* problem) {
+    auto carried =
+        last_run_without_error_in(std::string(kDatabasePath) + "/" + kReportName, problem);
     std::lock_guard<std::mutex> hold(report_lock());
     RunReport& r = run_report();
     r.start = time(nullptr);

@@ -38,8 +38,13 @@ struct RunReport {
 // The report as an XML property list, and as Prometheus text.
 [[nodiscard]] std::string report_property_list(const RunReport& report);
 [[nodiscard]] std::string report_prometheus_text(const RunReport& report);
-// The end of the last run without an Error that a stored report names.
-[[nodiscard]] std::optional<int64_t> last_run_without_error_in(const std::string& report_path);
+// No report comes near this size, even one naming thousands of packages.
+inline constexpr uint64_t kMaxReportSize = uint64_t{16} << 20;
+
+// The end of the last run without an Error that a stored report names. A
+// report larger than kMaxReportSize is not read, which `too_large` tells.
+[[nodiscard]] std::optional<int64_t> last_run_without_error_in(const std::string& report_path,
+                                                               std::string* too_large = nullptr);
 
 // Writes report.plist into `database` and, when `textfile_folder` exists,
 // vynd.prom into it: each reached without following a link, refused when
@@ -54,8 +59,9 @@ std::vector<std::string> remove_half_written_reports(const std::string& database
 // The run's report as it goes. Safe from any thread.
 
 // The run holds the lock: from now on its end writes a report. Carries the
-// last run without an Error over from the stored report.
-void report_run_started();
+// last run without an Error over from the stored report; `problem` says why
+// it could not (for the log, which is not open yet).
+void report_run_started(std::string* problem);
 // A line logged at "Error" or "Fatal".
 void report_error(const char* message);
 void report_copied(const std::string& area);

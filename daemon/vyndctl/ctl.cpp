@@ -1,6 +1,7 @@
 // vyndctl: the privileged control tool the pane runs for what needs root.
 #include "ctl.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -75,6 +76,8 @@ int vyndctl_main(int argc, char** argv) {
         std::fputs("Need to be running as root!\n", stdout);
         return 0;
     }
+    // pkexec passes on the caller's umask; what the tool makes is not theirs to open.
+    umask(022);
     const std::optional<uid_t> requester = requesting_user();
     // The pane's privileged start may make only the effective user root.
     [[maybe_unused]] int ignored = setuid(0);

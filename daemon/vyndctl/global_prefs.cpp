@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "bounded_read.h"
 #include "property_list.h"
 
 namespace vynd {
@@ -60,7 +61,8 @@ int open_as(uid_t user, const std::string& path, int flags) {
 }
 
 // Reads the whole of a regular file. A link is not followed and anything
-// but a regular file is refused, so no device or FIFO is read.
+// but a regular file is refused, so no device or FIFO is read; nor is a
+// file larger than any settings file, whose size is seen before reading.
 bool read_regular_file(const std::string& path, uid_t user, std::string* bytes,
                        std::string* err) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer before it is refused.
@@ -74,22 +76,16 @@ bool read_regular_file(const std::string& path, uid_t user, std::string* bytes,
             *err = path + " is not a regular file";
         return false;
     }
-    bytes->clear();
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            int error = errno;
-            close(fd);
-            return fail(err, "cannot read " + path, error);
-        }
-        if (n == 0)
-            break;
-        bytes->append(buffer, static_cast<size_t>(n));
-    }
+    BoundedRead read = read_bounded(fd, kMaxSettingsFileSize, bytes);
+    int error = errno;
     close(fd);
+    if (read == BoundedRead::too_large) {
+        if (err)
+            *err = too_large_message(path, kMaxSettingsFileSize, "a settings file");
+        return false;
+    }
+    if (read == BoundedRead::failed)
+        return fail(err, "cannot read " + path, error);
     return true;
 }
 
@@ -105,7 +101,9 @@ bool store_password(plist_t dict, const std::string& target, std::string* err) {
         plist_dict_set_item(secret.get(), "vynd_passwd", plist_copy(node));
         bool enciphered = plist_dict_bool(dict, "vynd_encrypt_pass").value_or(false);
         plist_dict_set_item(secret.get(), "vynd_encrypt_pass", plist_new_bool(enciphered));
+        mode_t old_mask = umask(077);
         ok = write_property_list_atomically(target, secret.get(), err, 0600);
+        umask(old_mask);
     } else if (password && unlink(target.c_str()) != 0 && errno != ENOENT) {
         ok = fail(err, "cannot remove " + target, errno);
     }

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 namespace vynd {
@@ -12,6 +13,9 @@ inline constexpr const char* kGlobalPrefsFile = "/Library/Preferences/com.quende
 // password (key vynd_passwd, with the vynd_encrypt_pass it was stored under).
 inline constexpr const char* kPasswordPrefsFile =
     "/Library/Preferences/com.quenderlyn.vynd.passwd.plist";
+
+// No settings file comes near this; a larger one is refused before it is read.
+inline constexpr uint64_t kMaxSettingsFileSize = uint64_t{1} << 20;
 
 struct PrefsTargets {
     std::string prefs = kGlobalPrefsFile;

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "database.h"
+#include "exclude_file.h"
 #include "log.h"
 #include "prefs.h"
 #include "property_list.h"
@@ -131,6 +132,27 @@ TEST(PropertyList, AZeroByteInAKeyOrStringIsNoPropertyList) {
                                      "\x03"s + std::string(15, '\0') + "\x14"s));
     EXPECT_TRUE(parse_property_list("<plist version=\"1.0\"><dict><key>a</key><string>b</string>"
                                     "</dict></plist>"));
+}
+
+// The share's Library area can bring any file to the site exclude file's place.
+TEST(SiteExclude, OnlyARegularFileOfBoundedSizeIsGivenToRsync) {
+    TempDir dir;
+    const std::string path = dir.path() + "/exclude-Library";
+    std::string err;
+    EXPECT_EQ(check_site_exclude_file(path, &err), SiteExclude::none);
+    std::ofstream(path) << "Caches/\n";
+    EXPECT_EQ(check_site_exclude_file(path, &err), SiteExclude::usable);
+    fs::resize_file(path, kMaxSiteExcludeSize + 1);
+    EXPECT_EQ(check_site_exclude_file(path, &err), SiteExclude::refused);
+    EXPECT_EQ(err,
+              path + " is larger than 1 MiB, the most a site exclude file may be; it was not read");
+    fs::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+    EXPECT_EQ(check_site_exclude_file(path, &err), SiteExclude::refused);
+    fs::remove(path);
+    fs::create_symlink("/dev/zero", path);
+    EXPECT_EQ(check_site_exclude_file(path, &err), SiteExclude::refused);
+    EXPECT_EQ(err, "the site exclude file " + path + " is not a regular file; it was not used");
 }
 
 TEST(PercentEscape, EscapesWhatMayNotStandInAUrl) {

@@ -291,7 +291,7 @@ TEST(ManifestFile, LargeManifestIsWrittenWhole) {
             ASSERT_EQ(back->files_->at(path).date, entry.date) << name << " " << path;
         EXPECT_EQ(back->srcPath, job.srcPath);
     }
-    auto tree = read_property_list_dictionary(dir / "m.plist");
+    auto tree = read_property_list_dictionary(dir / "m.plist", kMaxManifestSize);
     ASSERT_TRUE(tree);
     EXPECT_EQ(plist_dict_get_size(plist_dict_get_item(tree->get(), "files")), job.files_->size());
 }

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "debian_package.h"
 #include "prefs_builder.h"
 #include "property_list.h"
 #include "sandbox.h"
@@ -57,8 +58,9 @@ class LocalBoundary : public ::testing::Test {
     std::string userSettings(const std::string& host, const std::string* password,
                              bool enciphered = false) {
         vynd::test::PrefsBuilder p;
-        p.text("vynd_host", host).text("vynd_username", "admin").flag("vynd_encrypt_pass",
-                                                                       enciphered);
+        p.text("vynd_host", host)
+            .text("vynd_username", "admin")
+            .flag("vynd_encrypt_pass", enciphered);
         if (password)
             p.text("vynd_passwd", *password);
         return vynd::property_list_xml(p.get());
@@ -153,10 +155,10 @@ TEST_F(LocalBoundary, AForeignMountAtTheSharesPlaceIsLeftAlone) {
     p.text("vynd_host", "smb://server/Deploy");
     box.writePrefs(p.get());
     box.writeFile("/tmp/other/file", "someone else's");
-    auto r = box.run({"/bin/sh", "-c",
-                      "mkdir -p /Volumes/Deploy && mount --bind /tmp/other /Volumes/Deploy && '" +
-                          Sandbox::program("vynd") +
-                          "' -i; s=$?; cat /Volumes/Deploy/file; exit $s"});
+    auto r =
+        box.run({"/bin/sh", "-c",
+                 "mkdir -p /Volumes/Deploy && mount --bind /tmp/other /Volumes/Deploy && '" +
+                     Sandbox::program("vynd") + "' -i; s=$?; cat /Volumes/Deploy/file; exit $s"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "someone else's");
     EXPECT_TRUE(box.logged("Unable to mount share."));
@@ -178,6 +180,69 @@ TEST_F(LocalBoundary, TheLogIsEmptiedByAProgramThatEmptiesNothingElse) {
     std::filesystem::create_symlink("/tmp/other", box.path("/var/log/vynd.log"));
     EXPECT_EQ(box.run({emptylog}).status, 1);
     EXPECT_EQ(box.readFile("/tmp/other"), "keep");
+}
+
+// Started the way a shell or pkexec with umask 000 starts a program.
+std::vector<std::string> underUmask000(std::vector<std::string> argv) {
+    argv.insert(argv.begin(), {"/bin/sh", "-c", "umask 000; exec \"$@\"", "sh"});
+    return argv;
+}
+
+TEST_F(LocalBoundary, APermissiveUmaskOpensNothingOfVyndsToOthers) {
+    constexpr uid_t kLocal = 1500;
+    // While the package is installed, a user tries to put another in its place.
+    box.addStub("/usr/bin/dpkg",
+                "[ \"$1\" = --audit ] && exit 0\n"
+                "/usr/bin/setpriv --reuid=1500 --regid=1500 --clear-groups /bin/sh -c "
+                "'cp /tmp/evil.deb /var/db/vynd/Packages/tool.deb; echo replaced=$?; "
+                "touch /var/db/vynd/Packages/planted; echo planted=$?' >> /tmp/swap 2>/dev/null\n"
+                "exit 0");
+    box.writeFile("/tmp/evil.deb", "evil", 0644);
+    box.mkdirs("/Volumes/Share/Packages");
+    ASSERT_TRUE(vynd::test::build_debian_package(box.path("/Volumes/Share/Packages/tool.deb"),
+                                                 "vynd-test", "f", "v1"));
+    box.writeFile("/Volumes/Share/Applications/App/file", "x");
+    box.mkdirs("/var/lib/prometheus/node-exporter");
+    // What an earlier run under umask 000 left.
+    box.mkdirs("/var/db/vynd/Packages");
+    chmod(box.path("/var/db/vynd").c_str(), 0755);
+    chmod(box.path("/var/db/vynd/Packages").c_str(), 0777);
+    std::filesystem::remove_all(box.path("/Library/Preferences"));
+
+    const std::string secret = kSecret;
+    vynd::test::PrefsBuilder p;
+    p.share().text("vynd_passwd", secret);
+    box.writeFile("/tmp/h.plist", vynd::property_list_xml(p.get()), 0600);
+    ASSERT_EQ(chown(box.path("/tmp/h.plist").c_str(), kLocal, kLocal), 0);
+    auto saved = box.run(underUmask000(
+        {"/usr/bin/env", "PKEXEC_UID=1500", Sandbox::program("vyndctl"), "p", "/tmp/h.plist"}));
+    EXPECT_EQ(saved.out, "255\n") << saved.err;
+    auto r = box.run(underUmask000({Sandbox::program("vynd"), "-i"}));
+    EXPECT_EQ(r.status, 0) << r.err;
+
+    EXPECT_EQ(box.readFile("/tmp/swap"), "replaced=1\nplanted=1\n");
+    EXPECT_NE(box.lastLoggedWith("/var/db/vynd/Packages could be written by others (mode 0777)"),
+              "");
+    EXPECT_EQ(box.run(underUmask000({Sandbox::program("emptylog")})).status, 0);
+    EXPECT_EQ(modeOf(kPasswordPrefs), 0600u);
+    EXPECT_EQ(modeOf("/run/vynd"), 0700u);
+    EXPECT_EQ(modeOf("/run/vynd/vynd.lock"), 0600u);
+    int seen = 0;
+    for (const std::string top : {"/var/db/vynd", "/var/log/vynd.log", "/var/run/vynd.lock",
+                                  "/Library/Preferences", "/var/lib/prometheus/node-exporter"}) {
+        auto check = [&](const std::filesystem::path& host) {
+            struct stat st;
+            ASSERT_EQ(lstat(host.c_str(), &st), 0) << host;
+            EXPECT_EQ(st.st_mode & 022, 0u) << host << " is open to others";
+            ++seen;
+        };
+        check(box.path(top));
+        if (std::filesystem::is_directory(box.path(top)))
+            for (const auto& e : std::filesystem::recursive_directory_iterator(box.path(top)))
+                check(e.path());
+    }
+    // The folders, manifests, exclude files, report, metrics, log, lock and settings.
+    EXPECT_GE(seen, 20);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
@@ -304,4 +305,26 @@ TEST(Run, RestrictedToTimesWithoutLoggedInUsers) {
     // No notification service here: notifications are skipped without delay.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     EXPECT_EQ(box.logMessages().back(), "vynd finished");
+}
+
+TEST(Run, FilesTooLargeForWhatTheyHoldAreRefusedUnread) {
+    Sandbox box;
+    const std::string prefs = "/Library/Preferences/com.quenderlyn.vynd.plist";
+    Prefs p;
+    use_share(box, p);
+    // Sparse, so only a reader that takes it whole pays for its size.
+    std::filesystem::resize_file(box.path(prefs), uint64_t{3} << 30);
+    auto r = box.vynd({"-i"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(box.logged(
+        prefs + " is larger than 1 MiB, the most a settings file may be; it was not read"));
+
+    // A manifest taken for empty would have everything installed again.
+    box.writePrefs(p.share().get());
+    box.writeFile("/var/db/vynd/Packages.plist", "");
+    std::filesystem::resize_file(box.path("/var/db/vynd/Packages.plist"), uint64_t{2} << 30);
+    EXPECT_EQ(box.vynd({"-i"}).status, 255);
+    EXPECT_EQ(box.logMessages().back(),
+              "/var/db/vynd/Packages.plist is larger than 1 GiB, the "
+              "most a manifest may be; it was not read");
 }

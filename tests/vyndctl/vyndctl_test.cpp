@@ -406,6 +406,18 @@ TEST_F(GlobalPrefs, RefusesLinksAndWhatIsNotARegularFile) {
     EXPECT_EQ(box_.readFile(kPrefs), kOld);
 }
 
+TEST_F(GlobalPrefs, RefusesAHugeFileBeforeReadingIt) {
+    // 3 GiB of nothing: read whole, it would take more memory than the computer may have.
+    box_.writeFile("/tmp/huge.plist", kNew);
+    std::filesystem::resize_file(box_.path("/tmp/huge.plist"), uint64_t{3} << 30);
+    auto r = ctl({"p", "/tmp/huge.plist"});
+    EXPECT_EQ(r.out, "255\n");
+    EXPECT_EQ(r.err,
+              "vyndctl: /tmp/huge.plist is larger than 1 MiB, the most a settings file may be; it "
+              "was not read\n");
+    EXPECT_EQ(box_.readFile(kPrefs), kOld);
+}
+
 TEST_F(GlobalPrefs, MakesThePreferencesFolderOnAFreshSystem) {
     std::filesystem::remove_all(box_.path("/Library/Preferences"));
     box_.writeFile("/tmp/tmp.prefs", kNew);
