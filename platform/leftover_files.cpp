@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <filesystem>
 #include <mutex>
 #include <set>
 
@@ -20,6 +21,11 @@ std::set<std::string>& files() {
     return *s;
 }
 
+std::set<std::string>& folders() {
+    static auto* s = new std::set<std::string>;
+    return *s;
+}
+
 }  // namespace
 
 void leftover_file_made(const std::string& path) {
@@ -32,10 +38,24 @@ void leftover_file_gone(const std::string& path) {
     files().erase(path);
 }
 
+void leftover_folder_made(const std::string& path) {
+    std::lock_guard<std::mutex> hold(files_lock());
+    folders().insert(path);
+}
+
+void leftover_folder_gone(const std::string& path) {
+    std::lock_guard<std::mutex> hold(files_lock());
+    folders().erase(path);
+}
+
 void remove_leftover_files() {
     std::lock_guard<std::mutex> hold(files_lock());
     for (const auto& path : files()) unlink(path.c_str());
     files().clear();
+    // remove_all follows no links: only the tree itself goes.
+    std::error_code ec;
+    for (const auto& path : folders()) std::filesystem::remove_all(path, ec);
+    folders().clear();
 }
 
 }  // namespace vynd

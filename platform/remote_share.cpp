@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "leftover_files.h"
 #include "process.h"
 
 namespace vynd {
@@ -229,6 +230,7 @@ bool create_remote_folders(const RemoteShare& share, const std::vector<std::stri
     if (!mkdtemp(tmpl))
         return fail(err, "cannot make a temporary folder");
     const fs::path tree = tmpl;
+    leftover_folder_made(tree);
     std::error_code ec;
     bool made = true;
     for (const auto& folder : folders) {
@@ -255,6 +257,7 @@ bool create_remote_folders(const RemoteShare& share, const std::vector<std::stri
             fail(err, said.empty() ? "rsync ended with status " + std::to_string(*status) : said);
     }
     fs::remove_all(tree, ec);
+    leftover_folder_gone(tree);
     return ok;
 }
 

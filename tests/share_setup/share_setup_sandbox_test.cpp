@@ -2,16 +2,28 @@
 // folder.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QImage>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "files.h"
 #include "icns_family.h"
+#include "property_list.h"
 #include "sandbox.h"
 #include "share_servers.h"
 #include "share_setup.h"
+#include "share_setup_tool.h"
 #include "value_transformers.h"
 
 using vynd::test::Sandbox;
@@ -208,4 +220,87 @@ TEST_F(ShareSetupSandbox, AnRsyncDaemonGetsItsFoldersSentWithThePasswordInAFile)
     alerts = setup({host, "vynd_username=fleet", "vynd_passwd=wrong"});
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].rfind("Unable to mount share.|", 0), 0u) << alerts[0];
+}
+
+namespace {
+
+// Whether the host process is there and not yet ended.
+bool alive(pid_t pid) {
+    const std::string stat = vynd::test::read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+// What the sandbox folder holds whose name begins with the prefix.
+std::vector<std::string> named(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.path().filename().string().rfind(prefix, 0) == 0)
+            out.push_back(e.path().filename().string());
+    return out;
+}
+
+template <typename Done>
+bool within_ten_seconds(Done done) {
+    for (int i = 0; i < 500; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+}  // namespace
+
+// SIGTERM while rsync waits on a server that took the connection and never
+// answers: setupshare stops rsync, removes the password file and its scratch
+// folder, and its answer says it was stopped.
+TEST_F(ShareSetupSandbox, StoppedSetupLeavesNothingBehindAndSaysSo) {
+    if (access("/usr/bin/rsync", X_OK) != 0)
+        GTEST_SKIP() << "rsync is not installed";
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const std::string host =
+        "rsync://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/deploy";
+
+    vynd::Plist request(plist_new_dict());
+    plist_dict_set_item(request.get(), "vynd_host", plist_new_string(host.c_str()));
+    plist_dict_set_item(request.get(), "vynd_username", plist_new_string("fleet"));
+    plist_dict_set_item(request.get(), "vynd_passwd", plist_new_string("s3cr$t"));
+    box.writeFile("/tmp/request", vynd::property_list_xml(request.get()));
+    // The sandbox lives on after setupshare, so that a child it left would
+    // still be seen running.
+    auto running = box.start({"/bin/sh", "-c",
+                              "'" + Sandbox::program("setupshare") +
+                                  "' </tmp/request; echo $? >/tmp/status; exec sleep 60"});
+
+    pollfd waiting{listener, POLLIN, 0};
+    ASSERT_EQ(poll(&waiting, 1, 10000), 1) << "rsync never connected";
+    int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    const std::optional<pid_t> setupshare = box.findProcess(running, "setupshare");
+    const std::optional<pid_t> rsync = box.findProcess(running, "rsync");
+    ASSERT_TRUE(setupshare && rsync);
+    ASSERT_EQ(named(box.path("/run"), "vynd-credentials-").size(), 1u);
+    ASSERT_EQ(named(box.path("/tmp"), "vynd-folders-").size(), 1u);
+
+    kill(*setupshare, SIGTERM);
+    EXPECT_TRUE(within_ten_seconds([&] { return box.exists("/tmp/status"); }));
+    EXPECT_TRUE(within_ten_seconds([&] { return !alive(*rsync); }));
+    if (auto sleeper = box.findProcess(running, "sleep"))
+        kill(*sleeper, SIGKILL);
+    auto r = box.wait(running);
+    close(connection);
+    close(listener);
+    EXPECT_EQ(box.readFile("/tmp/status"), "0\n");
+    EXPECT_EQ(r.out, vynd::alertLine(vynd::kSetupStoppedTitle,
+                                     QString(vynd::kSetupStoppedMessage).replace("%s", "SIGTERM")) +
+                         "\n");
+    EXPECT_TRUE(named(box.path("/run"), "vynd-credentials-").empty());
+    EXPECT_TRUE(named(box.path("/tmp"), "vynd-folders-").empty());
 }
