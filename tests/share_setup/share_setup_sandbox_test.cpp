@@ -222,6 +222,41 @@ TEST_F(ShareSetupSandbox, AnRsyncDaemonGetsItsFoldersSentWithThePasswordInAFile)
     EXPECT_EQ(alerts[0].rfind("Unable to mount share.|", 0), 0u) << alerts[0];
 }
 
+// A name holding ".." is refused alike on a mounted share and on one rsync
+// reaches: a folder alert with the path it would have had, nothing made
+// for it, and the other folders made.
+TEST_F(ShareSetupSandbox, RefusedFolderNamesAreToldAlikeAndNothingIsMade) {
+    if (access("/usr/bin/rsync", X_OK) != 0)
+        GTEST_SKIP() << "rsync is not installed";
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    vynd::test::RsyncDaemon server(box);
+    std::string why;
+    ASSERT_TRUE(server.start("s3cr$t", &why, false)) << why;
+    box.mkdirs("/home/deploy");
+    const std::string daemon = "rsync://127.0.0.1:" + std::to_string(server.port()) + "/deploy";
+    const std::vector<std::string> names = {"vynd_app_path=../outside",
+                                            "vynd_library_path=a/../../outside2"};
+    for (const auto& [host, root] :
+         {std::pair<std::string, std::string>{"smb://server/Deploy", "/Volumes/Deploy"},
+          {daemon, daemon}}) {
+        std::vector<std::string> settings = {"vynd_host=" + host, "vynd_username=fleet",
+                                             "vynd_passwd=s3cr$t"};
+        settings.insert(settings.end(), names.begin(), names.end());
+        EXPECT_EQ(setup(settings),
+                  (std::vector<std::string>{
+                      "Problem Creating Directory|" + root + "/../outside",
+                      "Problem Creating Directory|" + root + "/a/../../outside2", kSuccess}))
+            << host;
+    }
+    for (const char* made : {"/tmp/server/Users", "/tmp/server/Packages", "/home/deploy/Users",
+                             "/home/deploy/Packages"})
+        EXPECT_TRUE(box.exists(made)) << made;
+    for (const char* outside :
+         {"/tmp/outside", "/tmp/outside2", "/tmp/server/a", "/Volumes/outside", "/home/outside",
+          "/home/outside2", "/home/deploy/a"})
+        EXPECT_FALSE(box.exists(outside)) << outside;
+}
+
 namespace {
 
 // Whether the host process is there and not yet ended.
