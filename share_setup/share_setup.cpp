@@ -11,6 +11,7 @@
 #include "finder_info.h"
 #include "icns_family.h"
 #include "remote_share.h"
+#include "share_folders.h"
 #include "share_url.h"
 #include "share_volume.h"
 #include "value_transformers.h"
@@ -52,9 +53,9 @@ std::optional<fs::path> insideTheShare(const std::string& name) {
     return relative;
 }
 
-// Makes the folder and its missing parents rwxr-xr-x (as far as the umask
-// lets it): every computer's daemon reads the share, its administrators
-// write it. An existing folder is left as it is.
+// Makes the folder and its missing parents, following the path as given:
+// the share's root is the administrator's to name. An existing folder is
+// left as it is.
 bool makeFolders(const fs::path& folder) {
     fs::path made;
     for (const fs::path& part : folder) {
@@ -198,14 +199,17 @@ void ShareSetup::markVolume(const std::string& root, const QImage& volumeIcon) c
     } else {
         flags &= static_cast<uint16_t>(~kIsInvisible);
         flags |= kHasCustomIcon;
-        if (auto family = IcnsFamily::iconFamilyWithThumbnailsOfImage(volumeIcon))
-            (void)family->writeToURL(
-                QUrl::fromLocalFile(QString::fromStdString(root + "/" + kVolumeIconName)));
+        if (auto family = IcnsFamily::iconFamilyWithThumbnailsOfImage(volumeIcon)) {
+            const QByteArray bytes = family->data();
+            (void)replaceFileBelow(openShareRoot(root), root, kVolumeIconName,
+                                   std::string(bytes.constData(), std::size_t(bytes.size())), 0644);
+        }
     }
     (void)set_finder_flags(root, flags);
 }
 
 void ShareSetup::createAreaFolders(const std::string& base) const {
+    const OpenFolder root = makeFolders(base) ? openShareRoot(base) : OpenFolder();
     for (const Area& area : kAreas) {
         const std::string name = folderName(area, setting(area.key));
         const std::optional<fs::path> relative = insideTheShare(name);
@@ -214,9 +218,15 @@ void ShareSetup::createAreaFolders(const std::string& base) const {
             continue;
         }
         // An existing folder counts as made; anything else in its place does not.
-        const fs::path folder = fs::path(base) / *relative;
-        if (!makeFolders(folder))
-            alert_(kCreateFailedTitle, QString::fromStdString(folder.string()));
+        const std::string folder = (fs::path(base) / *relative).string();
+        BelowFailure failure;
+        if (makeFoldersBelow(root, base, *relative, &failure))
+            continue;
+        alert_(kCreateFailedTitle,
+               failure.link ? withReason(QString::fromStdString(folder),
+                                         failure.path + " is a link, which setup does not "
+                                                        "follow: nothing was made through it.")
+                            : QString::fromStdString(folder));
     }
 }
 

@@ -257,6 +257,46 @@ TEST_F(ShareSetupSandbox, RefusedFolderNamesAreToldAlikeAndNothingIsMade) {
         EXPECT_FALSE(box.exists(outside)) << outside;
 }
 
+// A share writer (uid 1500) made the Applications folder, the first folder
+// of an area's path and the volume icon links to places outside the share:
+// on a mounted share and in a folder a file URL names, setup makes nothing
+// through them and names each folder it could not make.
+TEST_F(ShareSetupSandbox, LinksAShareWriterPutInTheShareAreNotFollowed) {
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    box.writeFile("/tmp/outside/victim", "kept\n");
+    for (const char* share : {"/tmp/server", "/tmp/files"}) {
+        box.mkdirs(share);
+        ASSERT_EQ(chown(box.path(share).c_str(), 1500, 1500), 0);
+        const std::string s = share;
+        auto r = box.run_as_user(
+            {"/bin/sh", "-c",
+             "ln -s /tmp/outside " + s + "/Applications && ln -s /tmp/outside " + s +
+                 "/lnk && ln -s /tmp/outside/victim " + s + "/.VolumeIcon.icns"},
+            1500);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    const char kLink[] = " is a link, which setup does not follow: nothing was made through it.";
+    for (const auto& [host, root] :
+         {std::pair<std::string, std::string>{"smb://server/Deploy", "/Volumes/Deploy"},
+          {"file:///tmp/files", "/tmp/files"}}) {
+        EXPECT_EQ(
+            setup(
+                {"vynd_host=" + host, "vynd_volume_hidden=false", "vynd_library_path=lnk/Library"}),
+            (std::vector<std::string>{
+                "Problem Creating Directory|" + root + "/Applications\\n\\n" + root +
+                    "/Applications" + kLink,
+                "Problem Creating Directory|" + root + "/lnk/Library\\n\\n" + root + "/lnk" + kLink,
+                kSuccess}))
+            << host;
+    }
+    std::vector<std::string> outside;
+    for (const auto& e : std::filesystem::directory_iterator(box.path("/tmp/outside")))
+        outside.push_back(e.path().filename().string());
+    EXPECT_EQ(outside, std::vector<std::string>{"victim"});
+    EXPECT_EQ(box.readFile("/tmp/outside/victim"), "kept\n");
+    EXPECT_TRUE(onServer("Users") && box.exists("/tmp/files/Packages"));
+}
+
 namespace {
 
 // Whether the host process is there and not yet ended.
