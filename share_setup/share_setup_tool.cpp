@@ -43,9 +43,9 @@ void answer_stopped(int signal) {
 
 const std::vector<const char*>& shareSetupKeys() {
     static const std::vector<const char*> keys = {
-        "vynd_host",         "vynd_username",      "vynd_passwd",
-        "vynd_encrypt_pass", "vynd_volume_hidden", "vynd_app_path",
-        "vynd_user_path",    "vynd_library_path",  "vynd_pkg_path"};
+        "vynd_host",          "vynd_username",    "vynd_passwd",    "vynd_encrypt_pass",
+        "vynd_volume_hidden", "vynd_app_path",    "vynd_user_path", "vynd_library_path",
+        "vynd_pkg_path",      "vynd_ssh_key_file"};
     return keys;
 }
 
