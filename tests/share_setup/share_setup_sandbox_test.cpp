@@ -13,6 +13,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -329,10 +330,46 @@ bool within_ten_seconds(Done done) {
 
 // SIGTERM while rsync waits on a server that took the connection and never
 // answers: setupshare stops rsync, removes the password file and its scratch
-// folder, and its answer says it was stopped.
+// folder, and its answer says it was stopped. Over ssh it also ends the
+// connection master that ssh keeps in the background for a minute.
 TEST_F(ShareSetupSandbox, StoppedSetupLeavesNothingBehindAndSaysSo) {
     if (access("/usr/bin/rsync", X_OK) != 0)
         GTEST_SKIP() << "rsync is not installed";
+    // Starts setupshare with the settings, waits for `ready`, stops it and
+    // checks that it answered so and left no rsync, secret or scratch folder.
+    auto stopped = [&](const std::vector<std::pair<const char*, std::string>>& settings,
+                       const std::function<bool()>& ready) {
+        vynd::Plist request(plist_new_dict());
+        for (const auto& [key, value] : settings)
+            plist_dict_set_item(request.get(), key, plist_new_string(value.c_str()));
+        box.writeFile("/tmp/request", vynd::property_list_xml(request.get()));
+        std::filesystem::remove(box.path("/tmp/status"));
+        // The sandbox lives on after setupshare, so that a child it left
+        // would still be seen running.
+        auto running = box.start({"/bin/sh", "-c",
+                                  "'" + Sandbox::program("setupshare") +
+                                      "' </tmp/request; echo $? >/tmp/status; exec sleep 60"});
+        ASSERT_TRUE(ready()) << "rsync never reached the server";
+        const std::optional<pid_t> setupshare = box.findProcess(running, "setupshare");
+        const std::optional<pid_t> rsync = box.findProcess(running, "rsync");
+        ASSERT_TRUE(setupshare && rsync);
+        ASSERT_EQ(named(box.path("/tmp"), "vynd-folders-").size(), 1u);
+
+        kill(*setupshare, SIGTERM);
+        EXPECT_TRUE(within_ten_seconds([&] { return box.exists("/tmp/status"); }));
+        EXPECT_TRUE(within_ten_seconds([&] { return !alive(*rsync); }));
+        if (auto sleeper = box.findProcess(running, "sleep"))
+            kill(*sleeper, SIGKILL);
+        auto r = box.wait(running);
+        EXPECT_EQ(box.readFile("/tmp/status"), "0\n");
+        EXPECT_EQ(r.out,
+                  vynd::alertLine(vynd::kSetupStoppedTitle,
+                                  QString(vynd::kSetupStoppedMessage).replace("%s", "SIGTERM")) +
+                      "\n");
+        EXPECT_TRUE(named(box.path("/run"), "vynd-credentials-").empty());
+        EXPECT_TRUE(named(box.path("/tmp"), "vynd-folders-").empty());
+    };
+
     int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
@@ -341,41 +378,48 @@ TEST_F(ShareSetupSandbox, StoppedSetupLeavesNothingBehindAndSaysSo) {
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(listen(listener, 1), 0);
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    const std::string host =
-        "rsync://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/deploy";
-
-    vynd::Plist request(plist_new_dict());
-    plist_dict_set_item(request.get(), "vynd_host", plist_new_string(host.c_str()));
-    plist_dict_set_item(request.get(), "vynd_username", plist_new_string("fleet"));
-    plist_dict_set_item(request.get(), "vynd_passwd", plist_new_string("s3cr$t"));
-    box.writeFile("/tmp/request", vynd::property_list_xml(request.get()));
-    // The sandbox lives on after setupshare, so that a child it left would
-    // still be seen running.
-    auto running = box.start({"/bin/sh", "-c",
-                              "'" + Sandbox::program("setupshare") +
-                                  "' </tmp/request; echo $? >/tmp/status; exec sleep 60"});
-
-    pollfd waiting{listener, POLLIN, 0};
-    ASSERT_EQ(poll(&waiting, 1, 10000), 1) << "rsync never connected";
-    int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    const std::optional<pid_t> setupshare = box.findProcess(running, "setupshare");
-    const std::optional<pid_t> rsync = box.findProcess(running, "rsync");
-    ASSERT_TRUE(setupshare && rsync);
-    ASSERT_EQ(named(box.path("/run"), "vynd-credentials-").size(), 1u);
-    ASSERT_EQ(named(box.path("/tmp"), "vynd-folders-").size(), 1u);
-
-    kill(*setupshare, SIGTERM);
-    EXPECT_TRUE(within_ten_seconds([&] { return box.exists("/tmp/status"); }));
-    EXPECT_TRUE(within_ten_seconds([&] { return !alive(*rsync); }));
-    if (auto sleeper = box.findProcess(running, "sleep"))
-        kill(*sleeper, SIGKILL);
-    auto r = box.wait(running);
+    int connection = -1;
+    stopped({{"vynd_host", "rsync://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/deploy"},
+             {"vynd_username", "fleet"},
+             {"vynd_passwd", "s3cr$t"}},
+            [&] {
+                pollfd waiting{listener, POLLIN, 0};
+                if (poll(&waiting, 1, 10000) != 1)
+                    return false;
+                connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+                return named(box.path("/run"), "vynd-credentials-").size() == 1u;
+            });
     close(connection);
     close(listener);
-    EXPECT_EQ(box.readFile("/tmp/status"), "0\n");
-    EXPECT_EQ(r.out, vynd::alertLine(vynd::kSetupStoppedTitle,
-                                     QString(vynd::kSetupStoppedMessage).replace("%s", "SIGTERM")) +
-                         "\n");
-    EXPECT_TRUE(named(box.path("/run"), "vynd-credentials-").empty());
-    EXPECT_TRUE(named(box.path("/tmp"), "vynd-folders-").empty());
+
+    // The server takes the login and runs, instead of rsync, what never answers.
+    vynd::test::SshServer server(box);
+    std::string why;
+    ASSERT_TRUE(server.start("", true, &why)) << why;
+    box.writeFile("/home/sshd/authorized_keys",
+                  "command=\"exec sleep 600\" " +
+                      box.readFile(std::string(vynd::test::SshServer::kClientKey) + ".pub"));
+    // The master's socket, once it is listening under its own name.
+    auto master = [&] {
+        std::vector<std::string> sockets;
+        if (box.exists("/run/vynd-ssh"))
+            for (const std::string& name : named(box.path("/run/vynd-ssh"), ""))
+                if (name.find('.') == std::string::npos)
+                    sockets.push_back(name);
+        return sockets;
+    };
+    stopped(
+        {{"vynd_host", "ssh://root@127.0.0.1:" + std::to_string(server.port()) + "/home/deploy"},
+         {"vynd_ssh_key_file", vynd::test::SshServer::kClientKey}},
+        [&] { return within_ten_seconds([&] { return master().size() == 1u; }); });
+    EXPECT_TRUE(within_ten_seconds([&] { return master().empty(); }));
+
+    // A setup left to end, with the key it was given, ends the master too.
+    box.writeFile("/home/sshd/authorized_keys",
+                  box.readFile(std::string(vynd::test::SshServer::kClientKey) + ".pub"));
+    box.mkdirs("/home/deploy");
+    auto r = box.run({"/bin/sh", "-c", "'" + Sandbox::program("setupshare") + "' </tmp/request"});
+    EXPECT_EQ(r.out, vynd::alertLine(vynd::kSetupDoneTitle, vynd::kSetupDoneMessage) + "\n");
+    EXPECT_TRUE(box.exists("/home/deploy/Packages"));
+    EXPECT_TRUE(master().empty());
 }
