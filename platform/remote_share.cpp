@@ -6,8 +6,11 @@
 
 #include <cctype>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <system_error>
 
+#include "leftover_files.h"
 #include "process.h"
 
 namespace vynd {
@@ -74,6 +77,44 @@ std::string ssh_host(const RemoteShare& share) {
     if (host.size() > 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
     return host;
+}
+
+// The connection master ControlPersist puts in the background is no child
+// of this process, so nothing would end it when the process is stopped: it
+// stays for its minute. For each share it may serve, the command that ends
+// it, naming its socket as ssh resolves it, so that it needs none of the
+// configuration files a stop removes.
+std::mutex masters_lock;
+std::map<std::string, std::vector<std::string>> masters;
+
+std::string master_key(const RemoteShare& share) {
+    return share.root + '\n' + share.user.value_or("") + '\n' +
+           (share.port ? std::to_string(*share.port) : "") + '\n' + share.key_file;
+}
+
+void note_master(const RemoteShare& share, const std::string& config) {
+    const std::string key = master_key(share);
+    {
+        std::lock_guard<std::mutex> hold(masters_lock);
+        if (masters.count(key))
+            return;
+    }
+    std::string socket;
+    (void)run_process_lines({"/usr/bin/ssh", "-F", config, "-T", "-G", ssh_host(share)},
+                            [&](std::string_view line) {
+                                if (line.substr(0, 12) == "controlpath ")
+                                    socket = std::string(line.substr(12));
+                            },
+                            true);
+    if (socket.empty() || socket == "none")
+        return;
+    std::vector<std::string> end_master = {"/usr/bin/ssh", "-F", "/dev/null", "-o",
+                                           "BatchMode yes"};
+    end_master.insert(end_master.end(),
+                      {"-o", "ControlPath " + socket, "-O", "exit", ssh_host(share)});
+    std::lock_guard<std::mutex> hold(masters_lock);
+    if (masters.emplace(key, end_master).second)
+        leftover_command_made(end_master);
 }
 
 }  // namespace
@@ -167,12 +208,15 @@ bool RemoteAccess::open(const RemoteShare& share, std::string* err) {
         config += "IdentityFile \"" + share.key_file + "\"\nIdentitiesOnly yes\n";
     // One login a run, not one a call: each further call is a new channel
     // of the same connection, which costs the server little.
-    if (control_folder_ready())
+    const bool master = control_folder_ready();
+    if (master)
         config += "ControlMaster auto\nControlPath " + std::string(kControlFolder) +
                   "/%C\nControlPersist 60\n";
     config += "Include /etc/ssh/ssh_config\n";
     if (!ssh_config_.create(config, err))
         return false;
+    if (master)
+        note_master(share, ssh_config_.path());
     options = {"-e", "/usr/bin/ssh -F " + ssh_config_.path()};
     return true;
 }
@@ -209,16 +253,17 @@ std::optional<std::vector<RemoteItem>> list_remote_folder(const RemoteShare& sha
 }
 
 void close_remote_share(const RemoteShare& share) {
-    if (share.scheme != "ssh")
-        return;
-    RemoteAccess access;
-    if (!access.open(share, nullptr))
-        return;
-    std::string ssh = access.options.back();  // "/usr/bin/ssh -F <file>"
-    size_t blank = ssh.find(' ');
-    (void)run_process_lines({ssh.substr(0, blank), "-F", ssh.substr(ssh.rfind(' ') + 1), "-O",
-                             "exit", ssh_host(share)},
-                            [](std::string_view) {}, true);
+    std::vector<std::string> end_master;
+    {
+        std::lock_guard<std::mutex> hold(masters_lock);
+        auto it = masters.find(master_key(share));
+        if (share.scheme != "ssh" || it == masters.end())
+            return;
+        end_master = std::move(it->second);
+        masters.erase(it);
+    }
+    (void)run_process_lines(end_master, [](std::string_view) {}, true);
+    leftover_command_gone(end_master);
 }
 
 bool create_remote_folders(const RemoteShare& share, const std::vector<std::string>& folders,
@@ -229,6 +274,7 @@ bool create_remote_folders(const RemoteShare& share, const std::vector<std::stri
     if (!mkdtemp(tmpl))
         return fail(err, "cannot make a temporary folder");
     const fs::path tree = tmpl;
+    leftover_folder_made(tree);
     std::error_code ec;
     bool made = true;
     for (const auto& folder : folders) {
@@ -255,6 +301,7 @@ bool create_remote_folders(const RemoteShare& share, const std::vector<std::stri
             fail(err, said.empty() ? "rsync ended with status " + std::to_string(*status) : said);
     }
     fs::remove_all(tree, ec);
+    leftover_folder_gone(tree);
     return ok;
 }
 

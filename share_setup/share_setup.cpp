@@ -1,14 +1,17 @@
 // Preparing a share for the daemon: mount it, mark its volume, create the four area folders.
 #include "share_setup.h"
 
+#include <sys/stat.h>
 #include <QUrl>
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #include "finder_info.h"
 #include "icns_family.h"
 #include "remote_share.h"
+#include "share_folders.h"
 #include "share_url.h"
 #include "share_volume.h"
 #include "value_transformers.h"
@@ -33,17 +36,35 @@ constexpr Area kAreas[] = {
     {"vynd_pkg_path", "Packages"},
 };
 
+std::string folderName(const Area& area, const QString& setting) {
+    return setting.isEmpty() ? area.defaultName : setting.toStdString();
+}
+
 QString withNumber(const char* format, int number) {
     return QString::fromUtf8(format).replace("%d", QString::number(number));
 }
 
-// The folder for an area: the base extended by the name, kept inside the
-// base, so a name such as "../../etc" cannot reach anywhere else.
-std::optional<fs::path> areaFolder(const fs::path& base, const std::string& name) {
+// An area's folder name as a path below the share's root; none for a name
+// such as "../../etc" that would reach anywhere else, or that names the root.
+std::optional<fs::path> insideTheShare(const std::string& name) {
     fs::path relative = fs::path(name).relative_path().lexically_normal();
     if (relative.empty() || *relative.begin() == "..")
         return std::nullopt;
-    return base / relative;
+    return relative;
+}
+
+// Makes the folder and its missing parents, following the path as given:
+// the share's root is the administrator's to name. An existing folder is
+// left as it is.
+bool makeFolders(const fs::path& folder) {
+    fs::path made;
+    for (const fs::path& part : folder) {
+        made /= part;
+        if (mkdir(made.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+    }
+    std::error_code ec;
+    return fs::is_directory(folder, ec);
 }
 
 // The designed message, with what went wrong beside it.
@@ -147,9 +168,13 @@ ShareSetup::Outcome ShareSetup::setupRemoteShare(const ShareUrl& url) {
         remote_share(url, credential("vynd_username"), credential("vynd_passwd"),
                      setting("vynd_ssh_key_file").toStdString(), &why);
     std::vector<std::string> folders;
+    std::vector<std::string> refused;
     for (const Area& area : kAreas) {
-        std::string name = setting(area.key).toStdString();
-        folders.push_back(name.empty() ? area.defaultName : name);
+        const std::string name = folderName(area, setting(area.key));
+        if (const std::optional<fs::path> relative = insideTheShare(name))
+            folders.push_back(relative->string());
+        else
+            refused.push_back(name);
     }
     const bool made = share && create_remote_folders(*share, folders, &why, &error);
     if (share)
@@ -158,6 +183,9 @@ ShareSetup::Outcome ShareSetup::setupRemoteShare(const ShareUrl& url) {
         alert_(kMountFailedTitle, withNumber(kMountFailedMessage, error));
         return Outcome::MountFailed;
     }
+    // Told as a mounted share tells a folder it could not make.
+    for (const std::string& name : refused)
+        alert_(kCreateFailedTitle, QString::fromStdString(share->root + "/" + name));
     alert_(kSetupDoneTitle, kSetupDoneMessage);
     return Outcome::Succeeded;
 }
@@ -171,27 +199,34 @@ void ShareSetup::markVolume(const std::string& root, const QImage& volumeIcon) c
     } else {
         flags &= static_cast<uint16_t>(~kIsInvisible);
         flags |= kHasCustomIcon;
-        if (auto family = IcnsFamily::iconFamilyWithThumbnailsOfImage(volumeIcon))
-            (void)family->writeToURL(
-                QUrl::fromLocalFile(QString::fromStdString(root + "/" + kVolumeIconName)));
+        if (auto family = IcnsFamily::iconFamilyWithThumbnailsOfImage(volumeIcon)) {
+            const QByteArray bytes = family->data();
+            (void)replaceFileBelow(openShareRoot(root), root, kVolumeIconName,
+                                   std::string(bytes.constData(), std::size_t(bytes.size())), 0644);
+        }
     }
     (void)set_finder_flags(root, flags);
 }
 
 void ShareSetup::createAreaFolders(const std::string& base) const {
+    const OpenFolder root = makeFolders(base) ? openShareRoot(base) : OpenFolder();
     for (const Area& area : kAreas) {
-        std::string name = setting(area.key).toStdString();
-        if (name.empty())
-            name = area.defaultName;
-        const std::optional<fs::path> folder = areaFolder(base, name);
-        std::error_code ec;
-        if (folder)
-            fs::create_directories(*folder, ec);
-        // An existing folder counts as made; anything else in its place does not.
-        if (!folder || ec || !fs::is_directory(*folder, ec)) {
-            const std::string shown = folder ? folder->string() : (fs::path(base) / name).string();
-            alert_(kCreateFailedTitle, QString::fromStdString(shown));
+        const std::string name = folderName(area, setting(area.key));
+        const std::optional<fs::path> relative = insideTheShare(name);
+        if (!relative) {
+            alert_(kCreateFailedTitle, QString::fromStdString(base + "/" + name));
+            continue;
         }
+        // An existing folder counts as made; anything else in its place does not.
+        const std::string folder = (fs::path(base) / *relative).string();
+        BelowFailure failure;
+        if (makeFoldersBelow(root, base, *relative, &failure))
+            continue;
+        alert_(kCreateFailedTitle,
+               failure.link ? withReason(QString::fromStdString(folder),
+                                         failure.path + " is a link, which setup does not "
+                                                        "follow: nothing was made through it.")
+                            : QString::fromStdString(folder));
     }
 }
 

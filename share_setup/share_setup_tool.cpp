@@ -5,18 +5,47 @@
 #include <QMap>
 #include <QVariant>
 
-#include <cstdio>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "process_stop.h"
 #include "property_list.h"
 #include "share_setup.h"
 
 namespace vynd {
 
+namespace {
+
+// A stop takes this for good, so that no alert follows the stopped one.
+std::mutex answer_lock;
+bool answered = false;
+
+void answer(const QString& title, const QString& message) {
+    std::printf("%s\n", alertLine(title, message).c_str());
+    std::fflush(stdout);
+}
+
+void answer_stopped(int signal) {
+    answer_lock.lock();
+    if (!answered) {
+        const char* name = sigabbrev_np(signal);
+        answer(kSetupStoppedTitle, QString::fromUtf8(kSetupStoppedMessage)
+                                       .replace("%s", QString("SIG") + (name ? name : "?")));
+    }
+    // From the stopper's thread exit() would tear down what the others use.
+    _exit(0);
+}
+
+}  // namespace
+
 const std::vector<const char*>& shareSetupKeys() {
     static const std::vector<const char*> keys = {
-        "vynd_host",         "vynd_username",      "vynd_passwd",
-        "vynd_encrypt_pass", "vynd_volume_hidden", "vynd_app_path",
-        "vynd_user_path",    "vynd_library_path",  "vynd_pkg_path"};
+        "vynd_host",          "vynd_username",    "vynd_passwd",    "vynd_encrypt_pass",
+        "vynd_volume_hidden", "vynd_app_path",    "vynd_user_path", "vynd_library_path",
+        "vynd_pkg_path",      "vynd_ssh_key_file"};
     return keys;
 }
 
@@ -72,13 +101,16 @@ int setupshare_main(const std::string& request) {
             (void)icon.loadFromData(reinterpret_cast<const uchar*>(bytes), static_cast<int>(length),
                                     "PNG");
     }
+    end_on_stop_signals(answer_stopped);
     ShareSetup setup([&](const QString& key) { return settings.value(key); },
                      [](const QString& title, const QString& message) {
-                         std::printf("%s\n", alertLine(title, message).c_str());
-                         std::fflush(stdout);
+                         std::lock_guard<std::mutex> hold(answer_lock);
+                         answer(title, message);
                      },
                      {});
     (void)setup.setupShare(icon);
+    std::lock_guard<std::mutex> hold(answer_lock);
+    answered = true;
     return 0;
 }
 

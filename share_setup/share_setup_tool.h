@@ -11,6 +11,11 @@ namespace vynd {
 inline constexpr char kSetupSharePath[] = "/Library/Application Support/Quenderlyn/setupshare";
 // The image the volume icon is made from, as PNG, beside the settings.
 inline constexpr char kVolumeIconKey[] = "volume_icon";
+// The last alert when a stop signal ends the setup; %s is the signal's name.
+inline constexpr char kSetupStoppedTitle[] = "Share setup stopped";
+inline constexpr char kSetupStoppedMessage[] =
+    "The setup was stopped by %s before it ended. The share may be only partly prepared; run "
+    "the setup again to finish it.";
 
 // The settings share setup reads, and no others: whatever else the request
 // holds is not passed on.
@@ -24,7 +29,9 @@ inline constexpr char kVolumeIconKey[] = "volume_icon";
 // Reads the request (a property list: the settings and the volume icon) and
 // prepares the network share it names, writing each alert as a line on
 // standard output. 0 when the setup ran, whatever its outcome; 2 for a
-// request it refuses.
+// request it refuses. From the start of the setup a stop signal ends the
+// process with 0 once its children are stopped and its secrets and scratch
+// folders removed, the stopped alert last.
 [[nodiscard]] int setupshare_main(const std::string& request);
 
 }  // namespace vynd

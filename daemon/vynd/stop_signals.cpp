@@ -1,61 +1,18 @@
 // A run stopped by SIGTERM (systemctl stop), SIGINT or SIGHUP.
 #include "stop_signals.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstring>
-#include <thread>
 
-#include "leftover_files.h"
 #include "log.h"
-#include "process.h"
+#include "process_stop.h"
 
 namespace vynd {
 
-namespace {
-
-int wake_fds[2] = {-1, -1};
-
-// Only wakes the stopper: the work is not safe inside a signal handler.
-void on_stop_signal(int signal) {
-    int saved = errno;
-    unsigned char byte = static_cast<unsigned char>(signal);
-    (void)!write(wake_fds[1], &byte, 1);
-    errno = saved;
-}
-
-void stopper() {
-    unsigned char byte = 0;
-    while (read(wake_fds[0], &byte, 1) != 1) {
-        if (errno != EINTR)
-            return;
-    }
-    int signal = byte;
-    stop_children(signal);
-    remove_leftover_files();
-    const char* name = sigabbrev_np(signal);
-    vynd_log("Fatal", "vynd stopped by SIG%s", name ? name : "?");
-}
-
-}  // namespace
-
 void catch_stop_signals() {
-    if (wake_fds[0] >= 0 || pipe2(wake_fds, O_CLOEXEC) != 0)
-        return;
-    try {
-        std::thread(stopper).detach();
-    } catch (const std::system_error&) {
-        return;  // the signals keep their default: the run simply ends
-    }
-    struct sigaction sa;
-    memset(&sa, 0, sizeof sa);
-    sa.sa_handler = on_stop_signal;
-    sa.sa_flags = SA_RESTART;
-    sigemptyset(&sa.sa_mask);
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &sa, nullptr);
+    end_on_stop_signals([](int signal) {
+        const char* name = sigabbrev_np(signal);
+        vynd_log("Fatal", "vynd stopped by SIG%s", name ? name : "?");
+    });
 }
 
 }  // namespace vynd

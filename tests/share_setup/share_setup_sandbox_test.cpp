@@ -2,16 +2,29 @@
 // folder.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QImage>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "files.h"
 #include "icns_family.h"
+#include "property_list.h"
 #include "sandbox.h"
 #include "share_servers.h"
 #include "share_setup.h"
+#include "share_setup_tool.h"
 #include "value_transformers.h"
 
 using vynd::test::Sandbox;
@@ -208,4 +221,205 @@ TEST_F(ShareSetupSandbox, AnRsyncDaemonGetsItsFoldersSentWithThePasswordInAFile)
     alerts = setup({host, "vynd_username=fleet", "vynd_passwd=wrong"});
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].rfind("Unable to mount share.|", 0), 0u) << alerts[0];
+}
+
+// A name holding ".." is refused alike on a mounted share and on one rsync
+// reaches: a folder alert with the path it would have had, nothing made
+// for it, and the other folders made.
+TEST_F(ShareSetupSandbox, RefusedFolderNamesAreToldAlikeAndNothingIsMade) {
+    if (access("/usr/bin/rsync", X_OK) != 0)
+        GTEST_SKIP() << "rsync is not installed";
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    vynd::test::RsyncDaemon server(box);
+    std::string why;
+    ASSERT_TRUE(server.start("s3cr$t", &why, false)) << why;
+    box.mkdirs("/home/deploy");
+    const std::string daemon = "rsync://127.0.0.1:" + std::to_string(server.port()) + "/deploy";
+    const std::vector<std::string> names = {"vynd_app_path=../outside",
+                                            "vynd_library_path=a/../../outside2"};
+    for (const auto& [host, root] :
+         {std::pair<std::string, std::string>{"smb://server/Deploy", "/Volumes/Deploy"},
+          {daemon, daemon}}) {
+        std::vector<std::string> settings = {"vynd_host=" + host, "vynd_username=fleet",
+                                             "vynd_passwd=s3cr$t"};
+        settings.insert(settings.end(), names.begin(), names.end());
+        EXPECT_EQ(setup(settings),
+                  (std::vector<std::string>{
+                      "Problem Creating Directory|" + root + "/../outside",
+                      "Problem Creating Directory|" + root + "/a/../../outside2", kSuccess}))
+            << host;
+    }
+    for (const char* made : {"/tmp/server/Users", "/tmp/server/Packages", "/home/deploy/Users",
+                             "/home/deploy/Packages"})
+        EXPECT_TRUE(box.exists(made)) << made;
+    for (const char* outside :
+         {"/tmp/outside", "/tmp/outside2", "/tmp/server/a", "/Volumes/outside", "/home/outside",
+          "/home/outside2", "/home/deploy/a"})
+        EXPECT_FALSE(box.exists(outside)) << outside;
+}
+
+// A share writer (uid 1500) made the Applications folder, the first folder
+// of an area's path and the volume icon links to places outside the share:
+// on a mounted share and in a folder a file URL names, setup makes nothing
+// through them and names each folder it could not make.
+TEST_F(ShareSetupSandbox, LinksAShareWriterPutInTheShareAreNotFollowed) {
+    box.addStub("/usr/sbin/mount.cifs", kMountByBinding);
+    box.writeFile("/tmp/outside/victim", "kept\n");
+    for (const char* share : {"/tmp/server", "/tmp/files"}) {
+        box.mkdirs(share);
+        ASSERT_EQ(chown(box.path(share).c_str(), 1500, 1500), 0);
+        const std::string s = share;
+        auto r = box.run_as_user(
+            {"/bin/sh", "-c",
+             "ln -s /tmp/outside " + s + "/Applications && ln -s /tmp/outside " + s +
+                 "/lnk && ln -s /tmp/outside/victim " + s + "/.VolumeIcon.icns"},
+            1500);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    const char kLink[] = " is a link, which setup does not follow: nothing was made through it.";
+    for (const auto& [host, root] :
+         {std::pair<std::string, std::string>{"smb://server/Deploy", "/Volumes/Deploy"},
+          {"file:///tmp/files", "/tmp/files"}}) {
+        EXPECT_EQ(
+            setup(
+                {"vynd_host=" + host, "vynd_volume_hidden=false", "vynd_library_path=lnk/Library"}),
+            (std::vector<std::string>{
+                "Problem Creating Directory|" + root + "/Applications\\n\\n" + root +
+                    "/Applications" + kLink,
+                "Problem Creating Directory|" + root + "/lnk/Library\\n\\n" + root + "/lnk" + kLink,
+                kSuccess}))
+            << host;
+    }
+    std::vector<std::string> outside;
+    for (const auto& e : std::filesystem::directory_iterator(box.path("/tmp/outside")))
+        outside.push_back(e.path().filename().string());
+    EXPECT_EQ(outside, std::vector<std::string>{"victim"});
+    EXPECT_EQ(box.readFile("/tmp/outside/victim"), "kept\n");
+    EXPECT_TRUE(onServer("Users") && box.exists("/tmp/files/Packages"));
+}
+
+namespace {
+
+// Whether the host process is there and not yet ended.
+bool alive(pid_t pid) {
+    const std::string stat = vynd::test::read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+// What the sandbox folder holds whose name begins with the prefix.
+std::vector<std::string> named(const std::string& folder, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(folder))
+        if (e.path().filename().string().rfind(prefix, 0) == 0)
+            out.push_back(e.path().filename().string());
+    return out;
+}
+
+template <typename Done>
+bool within_ten_seconds(Done done) {
+    for (int i = 0; i < 500; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+}
+
+}  // namespace
+
+// SIGTERM while rsync waits on a server that took the connection and never
+// answers: setupshare stops rsync, removes the password file and its scratch
+// folder, and its answer says it was stopped. Over ssh it also ends the
+// connection master that ssh keeps in the background for a minute.
+TEST_F(ShareSetupSandbox, StoppedSetupLeavesNothingBehindAndSaysSo) {
+    if (access("/usr/bin/rsync", X_OK) != 0)
+        GTEST_SKIP() << "rsync is not installed";
+    // Starts setupshare with the settings, waits for `ready`, stops it and
+    // checks that it answered so and left no rsync, secret or scratch folder.
+    auto stopped = [&](const std::vector<std::pair<const char*, std::string>>& settings,
+                       const std::function<bool()>& ready) {
+        vynd::Plist request(plist_new_dict());
+        for (const auto& [key, value] : settings)
+            plist_dict_set_item(request.get(), key, plist_new_string(value.c_str()));
+        box.writeFile("/tmp/request", vynd::property_list_xml(request.get()));
+        std::filesystem::remove(box.path("/tmp/status"));
+        // The sandbox lives on after setupshare, so that a child it left
+        // would still be seen running.
+        auto running = box.start({"/bin/sh", "-c",
+                                  "'" + Sandbox::program("setupshare") +
+                                      "' </tmp/request; echo $? >/tmp/status; exec sleep 60"});
+        ASSERT_TRUE(ready()) << "rsync never reached the server";
+        const std::optional<pid_t> setupshare = box.findProcess(running, "setupshare");
+        const std::optional<pid_t> rsync = box.findProcess(running, "rsync");
+        ASSERT_TRUE(setupshare && rsync);
+        ASSERT_EQ(named(box.path("/tmp"), "vynd-folders-").size(), 1u);
+
+        kill(*setupshare, SIGTERM);
+        EXPECT_TRUE(within_ten_seconds([&] { return box.exists("/tmp/status"); }));
+        EXPECT_TRUE(within_ten_seconds([&] { return !alive(*rsync); }));
+        if (auto sleeper = box.findProcess(running, "sleep"))
+            kill(*sleeper, SIGKILL);
+        auto r = box.wait(running);
+        EXPECT_EQ(box.readFile("/tmp/status"), "0\n");
+        EXPECT_EQ(r.out,
+                  vynd::alertLine(vynd::kSetupStoppedTitle,
+                                  QString(vynd::kSetupStoppedMessage).replace("%s", "SIGTERM")) +
+                      "\n");
+        EXPECT_TRUE(named(box.path("/run"), "vynd-credentials-").empty());
+        EXPECT_TRUE(named(box.path("/tmp"), "vynd-folders-").empty());
+    };
+
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    int connection = -1;
+    stopped({{"vynd_host", "rsync://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/deploy"},
+             {"vynd_username", "fleet"},
+             {"vynd_passwd", "s3cr$t"}},
+            [&] {
+                pollfd waiting{listener, POLLIN, 0};
+                if (poll(&waiting, 1, 10000) != 1)
+                    return false;
+                connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+                return named(box.path("/run"), "vynd-credentials-").size() == 1u;
+            });
+    close(connection);
+    close(listener);
+
+    // The server takes the login and runs, instead of rsync, what never answers.
+    vynd::test::SshServer server(box);
+    std::string why;
+    ASSERT_TRUE(server.start("", true, &why)) << why;
+    box.writeFile("/home/sshd/authorized_keys",
+                  "command=\"exec sleep 600\" " +
+                      box.readFile(std::string(vynd::test::SshServer::kClientKey) + ".pub"));
+    // The master's socket, once it is listening under its own name.
+    auto master = [&] {
+        std::vector<std::string> sockets;
+        if (box.exists("/run/vynd-ssh"))
+            for (const std::string& name : named(box.path("/run/vynd-ssh"), ""))
+                if (name.find('.') == std::string::npos)
+                    sockets.push_back(name);
+        return sockets;
+    };
+    stopped(
+        {{"vynd_host", "ssh://root@127.0.0.1:" + std::to_string(server.port()) + "/home/deploy"},
+         {"vynd_ssh_key_file", vynd::test::SshServer::kClientKey}},
+        [&] { return within_ten_seconds([&] { return master().size() == 1u; }); });
+    EXPECT_TRUE(within_ten_seconds([&] { return master().empty(); }));
+
+    // A setup left to end, with the key it was given, ends the master too.
+    box.writeFile("/home/sshd/authorized_keys",
+                  box.readFile(std::string(vynd::test::SshServer::kClientKey) + ".pub"));
+    box.mkdirs("/home/deploy");
+    auto r = box.run({"/bin/sh", "-c", "'" + Sandbox::program("setupshare") + "' </tmp/request"});
+    EXPECT_EQ(r.out, vynd::alertLine(vynd::kSetupDoneTitle, vynd::kSetupDoneMessage) + "\n");
+    EXPECT_TRUE(box.exists("/home/deploy/Packages"));
+    EXPECT_TRUE(master().empty());
 }
