@@ -24,10 +24,21 @@ namespace vynd {
 namespace {
 
 // Copies a change line that reports an update into the log, as printed.
-// The log is flushed after each batch of lines rsync wrote.
-void rsyncLog(std::string_view line) {
-    if (!reports_update(line))
-        return;
+// rsync's own text (its messages, a server's message of the day) goes in
+// escaped and after "rsync: ", so that it can never pass for a change line
+// or for one of the daemon's own lines (a forged "Fatal"). The log is
+// flushed after each batch of lines rsync wrote.
+void rsyncLog(std::string_view line, const std::optional<ChangeLine>& change) {
+    std::string text;
+    if (change) {
+        if (change->update_type == '.')
+            return;
+    } else {
+        text = escape_name(decode_rsync_escapes(line));
+        if (text.rfind("rsync: ", 0) != 0 && text.rfind("rsync error: ", 0) != 0)
+            text.insert(0, "rsync: ");
+        line = text;
+    }
     vynd_log_raw(line, false);
     fwrite(line.data(), 1, line.size(), stdout);
     fputc('\n', stdout);
@@ -39,20 +50,19 @@ class ListingReader {
   public:
     ListingReader(FileMap& files, const std::string& area) : files_(files), area_(area) {}
 
-    void updateManifest(std::string_view line) {
-        if (width_ == 0)
-            width_ = itemize_width_of_root_line(line);
-        auto change = parse_change_line(line, width_ ? width_ : 11);
-        if (!change)
-            return;  // a message, not an item
-        if (change->name == "./")
+    // The line as a change line of this run; no value for rsync's own text.
+    std::optional<ChangeLine> read(std::string_view line) { return lines_.read(line); }
+
+    void updateManifest(ChangeLine&& change) {
+        // "*deleting" tells of an item going, never of one listed.
+        if (change.name == "./" || change.update_type == '*')
             return;
-        if (!is_safe_relative_path(change->name))
+        if (!is_safe_relative_path(change.name))
             return;
-        if (change->update_type != '.')
+        if (change.update_type != '.')
             report_copied(area_);
-        FileEntry& entry = entryFor(std::move(change->name));
-        entry.date = parse_rsync_timestamp(change->timestamp);
+        FileEntry& entry = entryFor(std::move(change.name));
+        entry.date = parse_rsync_timestamp(change.timestamp);
         entry.listed = true;
     }
 
@@ -74,7 +84,7 @@ class ListingReader {
     FileMap& files_;
     const std::string& area_;
     FileMap::iterator next_ = files_.end();
-    int width_ = 0;
+    ChangeLineReader lines_;
 };
 
 // After a failed rsync: forgets the paths this run listed that are not in
@@ -214,8 +224,10 @@ void SyncJob::install() {
         status = run_process_lines(
             argv,
             [&](std::string_view line) {
-                rsyncLog(line);
-                reader.updateManifest(line);
+                std::optional<ChangeLine> change = reader.read(line);
+                rsyncLog(line, change);
+                if (change)
+                    reader.updateManifest(std::move(*change));
             },
             false,
             [] {
