@@ -77,10 +77,27 @@ std::string SyncJob::rsyncExcludeString() const {
     return "--exclude-from=\"" + site + "\"";
 }
 
+namespace {
+
+// Whatever a share holds, no device node, socket or pipe of its is made
+// here: root would make them as they are, and a device node open to all is
+// the whole disk. Where the share's modes are kept, its set-user-ID and
+// set-group-ID bits are not: any writer of the share could otherwise hand
+// every computer a program that runs as root.
+constexpr const char* kNoSpecialFiles[] = {"--no-devices", "--no-specials"};
+constexpr const char* kNoSetIdBits = "--chmod=Fug-s";
+
+}  // namespace
+
 std::string SyncJob::rsyncWithOptions() const {
-    return "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"" + std::string(kDatabasePath) + "/" +
-           job_id() + "\" --bwlimit=" + std::to_string(bandwidth) + " " + rsyncExcludeString() +
-           " " + rsyncKeySyncOpt() + " " + rsyncSetPermOpt() + " --delay-updates";
+    std::string command = "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"" +
+                          std::string(kDatabasePath) + "/" + job_id() +
+                          "\" --bwlimit=" + std::to_string(bandwidth) + " " + rsyncExcludeString() +
+                          " " + rsyncKeySyncOpt() + " " + rsyncSetPermOpt() + " --delay-updates";
+    for (const char* option : kNoSpecialFiles) command += std::string(" ") + option;
+    if (!sets_perm())
+        command += std::string(" ") + kNoSetIdBits;
+    return command;
 }
 
 std::vector<std::string> SyncJob::rsyncArguments() const {
@@ -103,6 +120,9 @@ std::vector<std::string> SyncJob::rsyncArguments() const {
             argv.push_back(*modes);
     }
     argv.push_back("--delay-updates");
+    argv.insert(argv.end(), std::begin(kNoSpecialFiles), std::end(kNoSpecialFiles));
+    if (!sets_perm())
+        argv.push_back(kNoSetIdBits);
     return argv;
 }
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -307,4 +308,31 @@ TEST_F(DataSafety, WheelIsGroupZeroAndARelativeHostIsAFolder) {
     EXPECT_EQ(st.st_gid, 0u);
     EXPECT_EQ(logged_count("Unknown owner or group"), 0) << log_text();
     EXPECT_EQ(logged_count("/Volumes/Share/Library -> /Library starting..."), 1) << log_text();
+}
+
+// A share's set-user-ID and set-group-ID programs, a device node open to
+// all and a pipe, in an area that keeps the share's modes: none is
+// installed as such.
+TEST_F(DataSafety, SetIdProgramsAndDeviceNodesOfAShareAreNotInstalled) {
+    PrefsBuilder p;
+    p.share();
+    box.writePrefs(p.get());
+    share("Library/bin/setuid", "#!/bin/sh\n");
+    share("Library/bin/setgid", "#!/bin/sh\n");
+    ASSERT_EQ(chmod(box.path(kShare + "/Library/bin/setuid").c_str(), 04755), 0);
+    ASSERT_EQ(chmod(box.path(kShare + "/Library/bin/setgid").c_str(), 02755), 0);
+    ASSERT_EQ(mknod(box.path(kShare + "/Library/bin/disk").c_str(), S_IFCHR | 0666, makedev(1, 3)),
+              0);
+    ASSERT_EQ(mkfifo(box.path(kShare + "/Library/bin/pipe").c_str(), 0666), 0);
+    run();
+    struct stat st {};
+    ASSERT_EQ(stat(box.path("/Library/bin/setuid").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(stat(box.path("/Library/bin/setgid").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_FALSE(box.exists("/Library/bin/disk"));
+    EXPECT_FALSE(box.exists("/Library/bin/pipe"));
+    EXPECT_FALSE(in_manifest("Library", "bin/disk"));
+    EXPECT_NE(log_text().find("rsync: skipping non-regular file \"bin/disk\""), std::string::npos)
+        << log_text();
 }

@@ -95,7 +95,8 @@ class RemoteShareTest : public testing::Test {
         EXPECT_EQ(box.readFile("/Applications/Tool.app/Contents/Info.plist"), "info\n");
         EXPECT_EQ(box.readFile("/Applications/Read Me $(x).txt"), "read me\n");
         EXPECT_TRUE(logHas("rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Applications\" "
-                           "--bwlimit=0   -pgo --delay-updates \"" + source + "/Applications/\" "
+                           "--bwlimit=0   -pgo --delay-updates --no-devices --no-specials --chmod=Fug-s \"" +
+                           source + "/Applications/\" "
                            "\"/Applications/\""))
             << box.readFile("/var/log/vynd.log");
         EXPECT_TRUE(logHas(">f+++++++++ Tool.app/Contents/Info.plist")) << box.readFile("/var/log/vynd.log");
