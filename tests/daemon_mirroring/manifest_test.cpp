@@ -402,6 +402,14 @@ TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
               "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Library\" --bwlimit=0  "
               "  --delay-updates --no-devices --no-specials \"/Volumes/Deploy/Library/\" "
               "\"/var/db/vynd/Library/\"");
+    // Users keeps no owner of the share, even for a moment: no -pgo.
+    SyncJob users;
+    users.id = "Users";
+    users.keepSynced = true;
+    users.setPerm = false;
+    EXPECT_EQ(users.rsyncWithOptions(),
+              "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Users\" --bwlimit=0    "
+              "--delay-updates --no-devices --no-specials");
     SyncJob pkg;
     pkg.id = "Packages";
     pkg.keepSynced = true;

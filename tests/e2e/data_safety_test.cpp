@@ -336,3 +336,66 @@ TEST_F(DataSafety, SetIdProgramsAndDeviceNodesOfAShareAreNotInstalled) {
     EXPECT_NE(log_text().find("rsync: skipping non-regular file \"bin/disk\""), std::string::npos)
         << log_text();
 }
+
+// A user's home made 700, then a run killed while it copies into it and one
+// that ends: at no point is anything of the user's the share owner's, and
+// the home stays 700.
+TEST_F(DataSafety, AUsersFilesAreNeverTheSharesOwners) {
+    users("jdoe:x:1500:1500::/Users/jdoe:/bin/sh\nadmin:x:1600:1600::/home/admin:/bin/sh\n",
+          "jdoe:x:1500:\nadmin:x:1600:\n");
+    PrefsBuilder p;
+    p.share().flag("vynd_keep_user_synced", true);
+    box.writePrefs(p.get());
+    share("Users/jdoe/Documents/doc.txt");
+    share("Users/Shared/notes.txt");
+    auto give_share_to_admin = [&] {
+        for (const auto& e : fs::recursive_directory_iterator(box.path(kShare + "/Users")))
+            ASSERT_EQ(lchown(e.path().c_str(), 1600, 1600), 0);
+    };
+    auto admins_items = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : fs::recursive_directory_iterator(box.path("/Users/jdoe")))
+            if (owner_of(e.path()) == 1600)
+                found.push_back(e.path());
+        if (owner_of(box.path("/Users/jdoe")) != 1500)
+            found.push_back("/Users/jdoe");
+        return found;
+    };
+    auto home_mode = [&] {
+        struct stat st {};
+        lstat(box.path("/Users/jdoe").c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    give_share_to_admin();
+    run();
+    ASSERT_TRUE(admins_items().empty());
+    ASSERT_EQ(box.run_as_user({"/bin/chmod", "700", "/Users/jdoe"}, 1500).status, 0);
+
+    // Killed while the new file comes in at 20 kB/s.
+    share("Users/jdoe/Documents/big.bin", std::string(400 * 1024, 'b'));
+    give_share_to_admin();
+    p.number("vynd_bandwidth", 20);
+    box.writePrefs(p.get());
+    auto running = box.start({Sandbox::program("vynd"), "-i"});
+    std::optional<pid_t> rsync;
+    bool receiving = false;
+    for (int i = 0; i < 200 && !receiving; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        rsync = box.findProcess(running, "rsync");
+        receiving = rsync && box.exists("/var/db/vynd/Users") &&
+                    !fs::is_empty(box.path("/var/db/vynd/Users"));
+    }
+    ASSERT_TRUE(receiving);
+    EXPECT_EQ(admins_items(), std::vector<std::string>{});
+    EXPECT_EQ(home_mode(), 0700u);
+    kill(*rsync, SIGKILL);
+    EXPECT_EQ(box.wait(running).status, 0);
+    EXPECT_EQ(admins_items(), std::vector<std::string>{});
+
+    p.number("vynd_bandwidth", 0);
+    box.writePrefs(p.get());
+    run();
+    EXPECT_EQ(box.readFile("/Users/jdoe/Documents/big.bin").size(), 400u * 1024);
+    EXPECT_EQ(admins_items(), std::vector<std::string>{});
+    EXPECT_EQ(home_mode(), 0700u);
+}
