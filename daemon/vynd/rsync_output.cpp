@@ -175,6 +175,28 @@ bool reports_update(std::string_view line, int itemize_width) {
     return change && change->update_type != '.';
 }
 
+std::optional<std::string_view> overlong_path_in(std::string_view text) {
+    constexpr auto npos = std::string_view::npos;
+    // The sender measures each name against its limit for a path.
+    constexpr std::string_view kOverflows = "filename overflows max-path len by ";
+    constexpr std::string_view kSkipping = "skipping overly long name: ";
+    if (size_t at = text.find(kOverflows); at != npos) {
+        size_t colon = text.find(": ", at + kOverflows.size());
+        if (colon != npos && colon + 2 < text.size())
+            return text.substr(colon + 2);
+    }
+    if (size_t at = text.find(kSkipping); at != npos && at + kSkipping.size() < text.size())
+        return text.substr(at + kSkipping.size());
+    // The receiver's system calls refused it (ENAMETOOLONG): rsync names
+    // the path in quotes before the reason.
+    constexpr std::string_view kRefused = "\" failed: File name too long";
+    size_t end = text.rfind(kRefused);
+    size_t begin = end == npos ? npos : text.find('"');
+    if (begin != npos && begin < end)
+        return text.substr(begin + 1, end - begin - 1);
+    return std::nullopt;
+}
+
 std::optional<int64_t> parse_rsync_timestamp(std::string_view text) {
     // yyyy/MM/dd HH:mm:ss
     static constexpr std::string_view kShape = "dddd/dd/dd dd:dd:dd";

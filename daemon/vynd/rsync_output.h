@@ -64,6 +64,11 @@ class ChangeLineReader {
 // "." as its update type).
 [[nodiscard]] bool reports_update(std::string_view line, int itemize_width);
 
+// The path, as rsync printed it, that one of rsync's messages names as too
+// long for this computer (beyond the kernel's limit for a path or for one
+// of its names); no value for other text.
+[[nodiscard]] std::optional<std::string_view> overlong_path_in(std::string_view text);
+
 // rsync's "year/month/day hours:minutes:seconds" in local time, as seconds
 // since the Unix epoch. No value when the text is not such a time.
 [[nodiscard]] std::optional<int64_t> parse_rsync_timestamp(std::string_view text);

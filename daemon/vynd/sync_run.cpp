@@ -206,6 +206,17 @@ void SyncJob::install() {
     FileMap& map = files();
     for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
     ListingReader reader(map, job_id());
+    // A path longer than this computer allows fails every run, and with it
+    // every deletion in the area: each is named, so that someone can mend it.
+    size_t too_long = 0;
+    auto name_too_long = [&](std::string_view text) {
+        std::optional<std::string_view> path = overlong_path_in(text);
+        if (!path)
+            return;
+        ++too_long;
+        vynd_log("Error", "Not installed in %s, the path is longer than this computer allows: %s",
+                 dst.c_str(), escape_name(decode_rsync_escapes(*path)).c_str());
+    };
     int status = -1;
     {
         // The private files go before anything can end the run.
@@ -228,8 +239,12 @@ void SyncJob::install() {
                 rsyncLog(line, change);
                 if (change)
                     reader.updateManifest(std::move(*change));
+                else
+                    name_too_long(line);
             },
-            false,
+            // rsync's complaints go into the log with its lines, which rsync
+            // writes whole, so that the log says what failed and why.
+            true,
             [] {
                 vynd_log_flush();
                 fflush(stdout);
@@ -243,7 +258,9 @@ void SyncJob::install() {
     if (status < 0)
         vynd_log("Fatal", "Can't run rsync");
     if (status == 0) {
-        if (!empty_area_holds_deletions(*this, map, src))
+        if (empty_area_holds_deletions(*this, map, src))
+            report_deletions_held(job_id());
+        else
             deleteFilesRemovedFromSource();
     } else {
         // A partial listing (share lost, folder missing, unreadable files,
@@ -254,6 +271,15 @@ void SyncJob::install() {
                  "rsync for %s ended with status %d, nothing deleted in %s; %zu listed paths not "
                  "recorded, left for the next run",
                  job_id().c_str(), status, dst.c_str(), forgotten);
+        if (keeps_synced()) {
+            report_deletions_held(job_id());
+            if (too_long > 0)
+                vynd_log("Error",
+                         "Deletions in %s are held at every run while %zu paths of the share are "
+                         "longer than this computer allows: shorten them or take them off the "
+                         "share",
+                         dst.c_str(), too_long);
+        }
     }
     setPermissionsAndOwnership();
     vynd_log("Debug", "%s -> %s finished", src.c_str(), dst.c_str());

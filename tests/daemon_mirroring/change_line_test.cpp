@@ -140,6 +140,18 @@ TEST(ChangeLine, NothingBeforeTheRootLineIsAChangeLine) {
     EXPECT_EQ(rsync26.read("2009/10/22 14:03:53 >f+++++++ b")->name, "b");
 }
 
+// What rsync 3.5 says of a path too long for the sender or the receiver.
+TEST(ChangeLine, MessagesNameThePathsTooLongForThisComputer) {
+    EXPECT_EQ(overlong_path_in("filename overflows max-path len by 146: Deep/ccc/f"), "Deep/ccc/f");
+    EXPECT_EQ(overlong_path_in("skipping overly long name: a/b"), "a/b");
+    EXPECT_EQ(overlong_path_in("rsync: [receiver] mkstemp \"/Applications/.n\\#303.XyZ\" failed: "
+                               "File name too long (36)"),
+              "/Applications/.n\\#303.XyZ");
+    EXPECT_FALSE(overlong_path_in("rsync: [sender] change_dir \"/x\" failed: No such file or "
+                                  "directory (2)"));
+    EXPECT_FALSE(overlong_path_in("filename overflows max-path len by 146"));
+}
+
 TEST(ChangeLine, TimestampIsLocalTime) {
     auto t = parse_rsync_timestamp("2009/10/22 14:03:53");
     ASSERT_TRUE(t);

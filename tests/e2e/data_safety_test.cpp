@@ -399,3 +399,47 @@ TEST_F(DataSafety, AUsersFilesAreNeverTheSharesOwners) {
     EXPECT_EQ(admins_items(), std::vector<std::string>{});
     EXPECT_EQ(home_mode(), 0700u);
 }
+
+// One path of the share longer than this computer allows fails every run's
+// rsync: the path is named in an Error, and the log and the report say that
+// the area's deletions are held.
+TEST_F(DataSafety, APathTooLongForThisComputerIsNamedAndHoldsDeletions) {
+    PrefsBuilder p;
+    p.share().flag("vynd_keep_app_synced", true);
+    box.writePrefs(p.get());
+    share("Applications/kept.txt");
+    share("Applications/gone.txt");
+    run();
+    ASSERT_TRUE(box.exists("/Applications/gone.txt"));
+    // 21 names of 200 bytes: more than the 4096 of a path, made one below
+    // the other since no call takes the whole.
+    int dir = open(box.path(kShare + "/Applications").c_str(), O_RDONLY | O_DIRECTORY);
+    const std::string name = "Deep" + std::string(196, 'c');
+    for (int i = 0; i < 21 && dir >= 0; ++i) {
+        ASSERT_EQ(mkdirat(dir, name.c_str(), 0755), 0);
+        int next = openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(dir);
+        dir = next;
+    }
+    ASSERT_GE(dir, 0);
+    int file = openat(dir, "file.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    close(file);
+    close(dir);
+    unshare("Applications/gone.txt");
+    run();
+    EXPECT_TRUE(box.exists("/Applications/gone.txt"));
+    EXPECT_EQ(logged_count("Not installed in /Applications, the path is longer than this "
+                           "computer allows: " + name + "/" + name),
+              1)
+        << log_text();
+    EXPECT_EQ(logged_count("Deletions in /Applications are held at every run while 1 paths of "
+                           "the share are longer than this computer allows"),
+              1);
+    auto report = vynd::read_property_list_dictionary(box.path("/var/db/vynd/report.plist"));
+    ASSERT_TRUE(report);
+    plist_t apps = plist_dict_get_item(plist_dict_get_item(report->get(), "areas"), "Applications");
+    uint8_t held = 0;
+    plist_get_bool_val(plist_dict_get_item(apps, "deletionsHeld"), &held);
+    EXPECT_TRUE(held);
+}
