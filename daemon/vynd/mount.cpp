@@ -144,6 +144,10 @@ bool add_share_access(RemoteAccess& access, std::vector<std::string>& argv,
         return false;
     }
     argv.insert(argv.begin() + 1, access.options.begin(), access.options.end());
+    // What a daemon says before the transfer goes to rsync's standard
+    // output among the change lines: any text the server chooses.
+    if (remote->scheme == "rsync")
+        argv.insert(argv.begin() + 1, "--no-motd");
     env.insert(env.end(), access.environment.begin(), access.environment.end());
     return true;
 }

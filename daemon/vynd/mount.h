@@ -26,8 +26,8 @@ void unmount_vol();
 [[nodiscard]] bool share_is_remote();
 // Gives an rsync argument vector (after its program) and environment what
 // they need to reach such a share; `access` keeps the private files for as
-// long as rsync runs. Nothing for other shares. False, logged, when the
-// files cannot be made.
+// long as rsync runs; an rsync daemon's message of the day is left out.
+// Nothing for other shares. False, logged, when the files cannot be made.
 [[nodiscard]] bool add_share_access(RemoteAccess& access, std::vector<std::string>& argv,
                                     std::vector<std::string>& env);
 // The names at the top level of a folder of a remote share (and, when

@@ -101,29 +101,100 @@ std::string escape_name(std::string_view name) {
     return out;
 }
 
+namespace {
+
+// What rsync's itemize may put in each attribute column besides ".", "+"
+// (new item), " " (nothing changed) and "?" (unknown): rsync 3's
+// "cstpoguax", whose u column also shows n or b (create and both times),
+// and rsync 2.6's "cstpog" with a column kept for later use.
+constexpr std::string_view kAttributes11[] = {"c", "s", "tT", "p", "o", "g", "unb", "a", "x"};
+constexpr std::string_view kAttributes9[] = {"c", "s", "tT", "p", "o", "g", ""};
+
+bool is_itemize_field(std::string_view field) {
+    if (field.size() != 9 && field.size() != 11)
+        return false;
+    if (field[0] == '*') {
+        // A message in place of the attributes; rsync has but the one.
+        constexpr std::string_view kDeleting = "*deleting";
+        return field.substr(0, kDeleting.size()) == kDeleting &&
+               field.find_first_not_of(' ', kDeleting.size()) == std::string_view::npos;
+    }
+    if (std::string_view("<>ch.").find(field[0]) == std::string_view::npos ||
+        std::string_view("fdLDS").find(field[1]) == std::string_view::npos)
+        return false;
+    const std::string_view* letters = field.size() == 11 ? kAttributes11 : kAttributes9;
+    for (size_t i = 2; i < field.size(); ++i) {
+        char c = field[i];
+        if (c != '.' && c != '+' && c != ' ' && c != '?' &&
+            letters[i - 2].find(c) == std::string_view::npos)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int itemize_width_of_root_line(std::string_view line) {
     for (int width : {11, 9}) {
-        size_t name_at = kUpdateTypeColumn + width + 1;
-        if (line.size() == name_at + 2 && line.substr(name_at) == "./" && line[name_at - 1] == ' ')
+        auto change = parse_change_line(line, width);
+        if (change && change->printed_name == "./" && line[kUpdateTypeColumn + 1] == 'd')
             return width;
     }
     return 0;
 }
 
 std::optional<ChangeLine> parse_change_line(std::string_view line, int itemize_width) {
+    if (itemize_width != 9 && itemize_width != 11)
+        return std::nullopt;
     size_t name_at = kUpdateTypeColumn + static_cast<size_t>(itemize_width) + 1;
     if (line.size() <= name_at || line[kUpdateTypeColumn - 1] != ' ' || line[name_at - 1] != ' ')
         return std::nullopt;
+    std::string_view timestamp = line.substr(0, kUpdateTypeColumn - 1);
+    if (!is_itemize_field(line.substr(kUpdateTypeColumn, static_cast<size_t>(itemize_width))) ||
+        !parse_rsync_timestamp(timestamp))
+        return std::nullopt;
     ChangeLine out;
-    out.timestamp = line.substr(0, kUpdateTypeColumn - 1);
+    out.timestamp = timestamp;
     out.update_type = line[kUpdateTypeColumn];
     out.printed_name = line.substr(name_at);
     out.name = decode_rsync_escapes(out.printed_name);
     return out;
 }
 
-bool reports_update(std::string_view line) {
-    return !(line.size() > kUpdateTypeColumn && line[kUpdateTypeColumn] == '.');
+std::optional<ChangeLine> ChangeLineReader::read(std::string_view line) {
+    if (width_ == 0) {
+        width_ = itemize_width_of_root_line(line);
+        if (width_ == 0)
+            return std::nullopt;
+    }
+    return parse_change_line(line, width_);
+}
+
+bool reports_update(std::string_view line, int itemize_width) {
+    auto change = parse_change_line(line, itemize_width);
+    return change && change->update_type != '.';
+}
+
+std::optional<std::string_view> overlong_path_in(std::string_view text) {
+    constexpr auto npos = std::string_view::npos;
+    // The sender measures each name against its limit for a path.
+    constexpr std::string_view kOverflows = "filename overflows max-path len by ";
+    constexpr std::string_view kSkipping = "skipping overly long name: ";
+    if (size_t at = text.find(kOverflows); at != npos) {
+        size_t colon = text.find(": ", at + kOverflows.size());
+        if (colon != npos && colon + 2 < text.size())
+            return text.substr(colon + 2);
+    }
+    if (size_t at = text.find(kSkipping); at != npos && at + kSkipping.size() < text.size())
+        return text.substr(at + kSkipping.size());
+    // The receiver's system calls refused it (ENAMETOOLONG): rsync names
+    // the path in quotes before the reason.
+    constexpr std::string_view kRefused = "\" failed: File name too long";
+    size_t end = text.rfind(kRefused);
+    size_t begin = end == npos ? npos : text.find('"');
+    if (begin != npos && begin < end)
+        return text.substr(begin + 1, end - begin - 1);
+    return std::nullopt;
 }
 
 std::optional<int64_t> parse_rsync_timestamp(std::string_view text) {

@@ -175,6 +175,7 @@ std::string report_property_list(const RunReport& report) {
         plist_dict_set_item(area, "copied", plist_new_uint(static_cast<uint64_t>(counts.copied)));
         plist_dict_set_item(area, "deleted", plist_new_uint(static_cast<uint64_t>(counts.deleted)));
         plist_dict_set_item(area, "failed", plist_new_uint(static_cast<uint64_t>(counts.failed)));
+        plist_dict_set_item(area, "deletionsHeld", plist_new_bool(counts.deletions_held != 0));
         plist_dict_set_item(areas, id.c_str(), area);
     }
     plist_dict_set_item(d, "areas", areas);
@@ -218,6 +219,10 @@ std::string report_prometheus_text(const RunReport& report) {
          &AreaCounts::deleted},
         {"vynd_items_failed", "Items the last vynd run could not copy, delete or set up in an area.",
          &AreaCounts::failed},
+        {"vynd_deletions_held",
+         "1 when the last vynd run deleted nothing that left the share in an area, for rsync "
+         "failed or the area was empty on the share.",
+         &AreaCounts::deletions_held},
     };
     for (const auto& c : counts) {
         t.metric(c.name, c.help);
@@ -320,6 +325,11 @@ void report_deleted(const std::string& area) {
 void report_failed(const std::string& area, int64_t count) {
     std::lock_guard<std::mutex> hold(report_lock());
     run_report().areas[area].failed += count;
+}
+
+void report_deletions_held(const std::string& area) {
+    std::lock_guard<std::mutex> hold(report_lock());
+    run_report().areas[area].deletions_held = 1;
 }
 
 void report_package(const std::string& name, bool installed) {

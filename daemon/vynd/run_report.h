@@ -19,6 +19,9 @@ struct AreaCounts {
     int64_t copied = 0;   // change lines that report an update
     int64_t deleted = 0;  // paths deleted because they left the share
     int64_t failed = 0;   // paths that could not be put in place, deleted or given their mode
+    // 1 when the run deleted nothing that left the share, for it could not
+    // tell what had (rsync failed, or the area was empty on the share).
+    int64_t deletions_held = 0;
 };
 
 // One run, as reported. Times are seconds since the Unix epoch.
@@ -67,6 +70,7 @@ void report_error(const char* message);
 void report_copied(const std::string& area);
 void report_deleted(const std::string& area);
 void report_failed(const std::string& area, int64_t count);
+void report_deletions_held(const std::string& area);
 void report_package(const std::string& name, bool installed);
 // Writes the report once, with the exit status; nothing before report_run_started.
 // False with the reason when it could not be written.

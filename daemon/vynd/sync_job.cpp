@@ -56,10 +56,25 @@ std::string SyncJob::fullDstPath(std::string_view name) const {
     return join_path(dstPath.value_or(""), name);
 }
 
+// In the Users area the share's modes, owners and groups are not kept even
+// when vynd sets none: with -o and -g rsync would hand each user's folder
+// and files to the share's owner for as long as it runs (and, after a kill,
+// until the next run ends), and -p would undo a user's own modes (their
+// home made 700) at every run, only for the ownership step to give the
+// paths back afterwards. Without them rsync makes new items as root, with
+// the share's modes as the umask leaves them and no set-ID bit, leaves the
+// modes of existing ones as they are, and the ownership step gives each
+// user their paths.
+bool SyncJob::keeps_share_modes() const {
+    return !sets_perm() && job_id() != "Users";
+}
+
 std::string SyncJob::rsyncSetPermOpt() const {
     if (sets_perm())
         return "";
     std::optional<std::string> modes = share_modes_option();
+    if (!keeps_share_modes())
+        return modes.value_or("");
     return modes ? "-pgo " + *modes : "-pgo";
 }
 
@@ -77,10 +92,28 @@ std::string SyncJob::rsyncExcludeString() const {
     return "--exclude-from=\"" + site + "\"";
 }
 
+namespace {
+
+// Whatever a share holds, no device node, socket or pipe of its is made
+// here: root would make them as they are, and a device node open to all is
+// the whole disk. Where the share's modes are kept, its set-user-ID and
+// set-group-ID bits are not: any writer of the share could otherwise hand
+// every computer a program that runs as root. (Without -p rsync gives new
+// files none, and vynd's own modes clear them.)
+constexpr const char* kNoSpecialFiles[] = {"--no-devices", "--no-specials"};
+constexpr const char* kNoSetIdBits = "--chmod=Fug-s";
+
+}  // namespace
+
 std::string SyncJob::rsyncWithOptions() const {
-    return "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"" + std::string(kDatabasePath) + "/" +
-           job_id() + "\" --bwlimit=" + std::to_string(bandwidth) + " " + rsyncExcludeString() +
-           " " + rsyncKeySyncOpt() + " " + rsyncSetPermOpt() + " --delay-updates";
+    std::string command = "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"" +
+                          std::string(kDatabasePath) + "/" + job_id() +
+                          "\" --bwlimit=" + std::to_string(bandwidth) + " " + rsyncExcludeString() +
+                          " " + rsyncKeySyncOpt() + " " + rsyncSetPermOpt() + " --delay-updates";
+    for (const char* option : kNoSpecialFiles) command += std::string(" ") + option;
+    if (keeps_share_modes())
+        command += std::string(" ") + kNoSetIdBits;
+    return command;
 }
 
 std::vector<std::string> SyncJob::rsyncArguments() const {
@@ -98,11 +131,15 @@ std::vector<std::string> SyncJob::rsyncArguments() const {
     if (!keeps_synced())
         argv.push_back("--exclude-from=" + exclude_file_path(job_id()));
     if (!sets_perm()) {
-        argv.push_back("-pgo");
+        if (keeps_share_modes())
+            argv.push_back("-pgo");
         if (std::optional<std::string> modes = share_modes_option())
             argv.push_back(*modes);
     }
     argv.push_back("--delay-updates");
+    argv.insert(argv.end(), std::begin(kNoSpecialFiles), std::end(kNoSpecialFiles));
+    if (keeps_share_modes())
+        argv.push_back(kNoSetIdBits);
     return argv;
 }
 

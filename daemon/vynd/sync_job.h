@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <map>
 #include <vector>
 
 namespace vynd {
@@ -81,6 +81,8 @@ class SyncJob {
 
     [[nodiscard]] bool keeps_synced() const { return keepSynced.value_or(false); }
     [[nodiscard]] bool sets_perm() const { return setPerm.value_or(false); }
+    // True when rsync keeps the share's modes, owners and groups (-pgo).
+    [[nodiscard]] bool keeps_share_modes() const;
     [[nodiscard]] const std::string& job_id() const;
 };
 

@@ -24,10 +24,21 @@ namespace vynd {
 namespace {
 
 // Copies a change line that reports an update into the log, as printed.
-// The log is flushed after each batch of lines rsync wrote.
-void rsyncLog(std::string_view line) {
-    if (!reports_update(line))
-        return;
+// rsync's own text (its messages, a server's message of the day) goes in
+// escaped and after "rsync: ", so that it can never pass for a change line
+// or for one of the daemon's own lines (a forged "Fatal"). The log is
+// flushed after each batch of lines rsync wrote.
+void rsyncLog(std::string_view line, const std::optional<ChangeLine>& change) {
+    std::string text;
+    if (change) {
+        if (change->update_type == '.')
+            return;
+    } else {
+        text = escape_name(decode_rsync_escapes(line));
+        if (text.rfind("rsync: ", 0) != 0 && text.rfind("rsync error: ", 0) != 0)
+            text.insert(0, "rsync: ");
+        line = text;
+    }
     vynd_log_raw(line, false);
     fwrite(line.data(), 1, line.size(), stdout);
     fputc('\n', stdout);
@@ -39,20 +50,19 @@ class ListingReader {
   public:
     ListingReader(FileMap& files, const std::string& area) : files_(files), area_(area) {}
 
-    void updateManifest(std::string_view line) {
-        if (width_ == 0)
-            width_ = itemize_width_of_root_line(line);
-        auto change = parse_change_line(line, width_ ? width_ : 11);
-        if (!change)
-            return;  // a message, not an item
-        if (change->name == "./")
+    // The line as a change line of this run; no value for rsync's own text.
+    std::optional<ChangeLine> read(std::string_view line) { return lines_.read(line); }
+
+    void updateManifest(ChangeLine&& change) {
+        // "*deleting" tells of an item going, never of one listed.
+        if (change.name == "./" || change.update_type == '*')
             return;
-        if (!is_safe_relative_path(change->name))
+        if (!is_safe_relative_path(change.name))
             return;
-        if (change->update_type != '.')
+        if (change.update_type != '.')
             report_copied(area_);
-        FileEntry& entry = entryFor(std::move(change->name));
-        entry.date = parse_rsync_timestamp(change->timestamp);
+        FileEntry& entry = entryFor(std::move(change.name));
+        entry.date = parse_rsync_timestamp(change.timestamp);
         entry.listed = true;
     }
 
@@ -74,7 +84,7 @@ class ListingReader {
     FileMap& files_;
     const std::string& area_;
     FileMap::iterator next_ = files_.end();
-    int width_ = 0;
+    ChangeLineReader lines_;
 };
 
 // After a failed rsync: forgets the paths this run listed that are not in
@@ -196,6 +206,17 @@ void SyncJob::install() {
     FileMap& map = files();
     for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
     ListingReader reader(map, job_id());
+    // A path longer than this computer allows fails every run, and with it
+    // every deletion in the area: each is named, so that someone can mend it.
+    size_t too_long = 0;
+    auto name_too_long = [&](std::string_view text) {
+        std::optional<std::string_view> path = overlong_path_in(text);
+        if (!path)
+            return;
+        ++too_long;
+        vynd_log("Error", "Not installed in %s, the path is longer than this computer allows: %s",
+                 dst.c_str(), escape_name(decode_rsync_escapes(*path)).c_str());
+    };
     int status = -1;
     {
         // The private files go before anything can end the run.
@@ -214,10 +235,16 @@ void SyncJob::install() {
         status = run_process_lines(
             argv,
             [&](std::string_view line) {
-                rsyncLog(line);
-                reader.updateManifest(line);
+                std::optional<ChangeLine> change = reader.read(line);
+                rsyncLog(line, change);
+                if (change)
+                    reader.updateManifest(std::move(*change));
+                else
+                    name_too_long(line);
             },
-            false,
+            // rsync's complaints go into the log with its lines, which rsync
+            // writes whole, so that the log says what failed and why.
+            true,
             [] {
                 vynd_log_flush();
                 fflush(stdout);
@@ -231,7 +258,9 @@ void SyncJob::install() {
     if (status < 0)
         vynd_log("Fatal", "Can't run rsync");
     if (status == 0) {
-        if (!empty_area_holds_deletions(*this, map, src))
+        if (empty_area_holds_deletions(*this, map, src))
+            report_deletions_held(job_id());
+        else
             deleteFilesRemovedFromSource();
     } else {
         // A partial listing (share lost, folder missing, unreadable files,
@@ -242,6 +271,15 @@ void SyncJob::install() {
                  "rsync for %s ended with status %d, nothing deleted in %s; %zu listed paths not "
                  "recorded, left for the next run",
                  job_id().c_str(), status, dst.c_str(), forgotten);
+        if (keeps_synced()) {
+            report_deletions_held(job_id());
+            if (too_long > 0)
+                vynd_log("Error",
+                         "Deletions in %s are held at every run while %zu paths of the share are "
+                         "longer than this computer allows: shorten them or take them off the "
+                         "share",
+                         dst.c_str(), too_long);
+        }
     }
     setPermissionsAndOwnership();
     vynd_log("Debug", "%s -> %s finished", src.c_str(), dst.c_str());

@@ -86,10 +86,70 @@ TEST(ChangeLine, DecodesNamesAndRejectsLinesWithoutTheLayout) {
 }
 
 TEST(ChangeLine, UpdateTypeDotIsNotAnUpdate) {
-    EXPECT_FALSE(reports_update("2009/10/22 14:03:53 .f          a"));
-    EXPECT_TRUE(reports_update("2009/10/22 14:03:53 >f+++++++++ a"));
-    EXPECT_TRUE(reports_update("2009/10/22 14:03:53 cd+++++++++ a/"));
-    EXPECT_TRUE(reports_update("short message"));
+    EXPECT_FALSE(reports_update("2009/10/22 14:03:53 .f          a", 11));
+    EXPECT_TRUE(reports_update("2009/10/22 14:03:53 >f+++++++++ a", 11));
+    EXPECT_TRUE(reports_update("2009/10/22 14:03:53 cd+++++++++ a/", 11));
+    EXPECT_FALSE(reports_update("short message", 11));
+}
+
+// What rsync 3.5 prints here for each kind of item, and lines that only
+// look like its lines: a server's message of the day, rsync's messages.
+TEST(ChangeLine, OnlyTheExactShapeOfRsyncsLinesIsAChangeLine) {
+    for (const char* line :
+         {"2026/12/11 12:53:07 .d          ./", "2026/12/11 12:53:07 .d..t...... ./",
+          "2026/12/11 12:53:07 cS+++++++++ fifo", "2026/12/11 12:53:07 cL+++++++++ l",
+          "2026/12/11 12:53:07 >f.st...... a", "2026/12/11 12:53:07 .f....og.ax b",
+          "2026/12/11 12:53:07 hf          c", "2026/12/11 12:53:07 <fcsTp??b.x d",
+          "2026/12/11 12:53:07 *deleting   zz", "2026/12/11 12:53:07 .D          dev"})
+        EXPECT_TRUE(parse_change_line(line, 11)) << line;
+    EXPECT_TRUE(parse_change_line("2009/10/22 14:03:53 *deleting a", 9));
+    EXPECT_EQ(itemize_width_of_root_line("2026/12/11 12:53:07 .d..t...... ./"), 11);
+    for (const char* line :
+         {"2026/12/11 10:00:00 Fatal: rsync lost, run it again",  // a forged line
+          "2026/12/11 10:00:00 >f+++++++++",                      // no name
+          "2026/12/11 10:00:00 >f+++++++++x name",                // field too long
+          "2026/12/11 10:00:00 >f++++++++ name",                  // too short
+          "2026/12/11 10:00:00 >x+++++++++ name",                 // no such file type
+          "2026/12/11 10:00:00 !f+++++++++ name",                 // no such update type
+          "2026/12/11 10:00:00 >fcstpoguaxz name",                // letters out of place
+          "2026/12/11 10:00:00 >fxstpoguac name",
+          "2026/12/11 10:00:00 *deletion   name",  // no such message
+          "2026/13/11 10:00:00 >f+++++++++ name",  // no such time
+          "2026/12/11  0:00:00 >f+++++++++ name", " 2026/12/11 10:00:00 >f+++++++++ name",
+          "created directory /Applications", "skipping non-regular file \"dev\""}) {
+        EXPECT_FALSE(parse_change_line(line, 11)) << line;
+        EXPECT_FALSE(parse_change_line(line, 9)) << line;
+    }
+    EXPECT_EQ(parse_change_line("2026/12/11 10:00:00 >f+++++++++  ", 11)->name, " ");
+    // A root line of the wrong shape sets no width.
+    EXPECT_EQ(itemize_width_of_root_line("2026/12/11 10:00:00 Fatal: ./"), 0);
+    EXPECT_EQ(itemize_width_of_root_line("2026/12/11 10:00:00 >f+++++++++ ./"), 0);
+}
+
+// Text before the transfer, even shaped like rsync's lines, names no item;
+// the root line sets the width.
+TEST(ChangeLine, NothingBeforeTheRootLineIsAChangeLine) {
+    ChangeLineReader reader;
+    EXPECT_FALSE(reader.read("2026/12/11 10:00:00 >f+++++++++ victim.txt"));
+    EXPECT_FALSE(reader.read("created directory /Applications"));
+    ASSERT_TRUE(reader.read("2026/12/11 12:53:07 .d          ./"));
+    EXPECT_EQ(reader.read("2026/12/11 12:53:07 >f+++++++++ a")->name, "a");
+    EXPECT_FALSE(reader.read("2026/12/11 12:53:07 >f+++++++ a"));
+    ChangeLineReader rsync26;
+    ASSERT_TRUE(rsync26.read("2009/10/22 14:03:53 .d        ./"));
+    EXPECT_EQ(rsync26.read("2009/10/22 14:03:53 >f+++++++ b")->name, "b");
+}
+
+// What rsync 3.5 says of a path too long for the sender or the receiver.
+TEST(ChangeLine, MessagesNameThePathsTooLongForThisComputer) {
+    EXPECT_EQ(overlong_path_in("filename overflows max-path len by 146: Deep/ccc/f"), "Deep/ccc/f");
+    EXPECT_EQ(overlong_path_in("skipping overly long name: a/b"), "a/b");
+    EXPECT_EQ(overlong_path_in("rsync: [receiver] mkstemp \"/Applications/.n\\#303.XyZ\" failed: "
+                               "File name too long (36)"),
+              "/Applications/.n\\#303.XyZ");
+    EXPECT_FALSE(overlong_path_in("rsync: [sender] change_dir \"/x\" failed: No such file or "
+                                  "directory (2)"));
+    EXPECT_FALSE(overlong_path_in("filename overflows max-path len by 146"));
 }
 
 TEST(ChangeLine, TimestampIsLocalTime) {

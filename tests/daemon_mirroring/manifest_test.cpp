@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -391,47 +392,64 @@ TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
     EXPECT_EQ(app.rsyncWithOptions() + " \"/Volumes/Deploy/Applications/\" \"/Applications/\"",
               "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Applications\" "
               "--bwlimit=0  --exclude-from=\"/var/db/vynd/Applications.exclude\"  "
-              "--delay-updates \"/Volumes/Deploy/Applications/\" \"/Applications/\"");
+              "--delay-updates --no-devices --no-specials \"/Volumes/Deploy/Applications/\" "
+              "\"/Applications/\"");
     SyncJob lib;
     lib.id = "Library";
     lib.keepSynced = true;
     lib.setPerm = true;
     EXPECT_EQ(lib.rsyncWithOptions() + " \"/Volumes/Deploy/Library/\" \"/var/db/vynd/Library/\"",
               "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Library\" --bwlimit=0  "
-              "  --delay-updates \"/Volumes/Deploy/Library/\" \"/var/db/vynd/Library/\"");
-    bandwidth = 100;
+              "  --delay-updates --no-devices --no-specials \"/Volumes/Deploy/Library/\" "
+              "\"/var/db/vynd/Library/\"");
+    // Users keeps no owner of the share, even for a moment: no -pgo.
     SyncJob users;
     users.id = "Users";
     users.keepSynced = true;
     users.setPerm = false;
-    EXPECT_EQ(users.rsyncArguments(),
+    EXPECT_EQ(users.rsyncWithOptions(),
+              "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Users\" --bwlimit=0    "
+              "--delay-updates --no-devices --no-specials");
+    SyncJob pkg;
+    pkg.id = "Packages";
+    pkg.keepSynced = true;
+    pkg.setPerm = false;
+    EXPECT_EQ(
+        pkg.rsyncWithOptions() + " \"/Volumes/Deploy/Packages/Foo.pkg\" \"/var/db/vynd/Packages/\"",
+        "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Packages\" --bwlimit=0  "
+        " -pgo --delay-updates --no-devices --no-specials --chmod=Fug-s "
+        "\"/Volumes/Deploy/Packages/Foo.pkg\" \"/var/db/vynd/Packages/\"");
+    bandwidth = 100;
+    EXPECT_EQ(pkg.rsyncArguments(),
               (std::vector<std::string>{"/usr/bin/rsync", "--out-format=%t %i %n", "-ii", "-rltD",
-                                        "-T", "/var/db/vynd/Users", "--bwlimit=100", "-pgo",
-                                        "--delay-updates"}));
+                                        "-T", "/var/db/vynd/Packages", "--bwlimit=100", "-pgo",
+                                        "--delay-updates", "--no-devices", "--no-specials",
+                                        "--chmod=Fug-s"}));
     bandwidth = 0;
 }
 
 TEST(RsyncCommand, SharesWhoseModesTheHelperMakesUpMirrorWithItsDefaults) {
     // They are mounted for root alone; what is mirrored must not be.
-    SyncJob users;
-    users.id = "Users";
-    users.keepSynced = true;
-    users.setPerm = false;
+    SyncJob lib;
+    lib.id = "Library";
+    lib.keepSynced = true;
+    lib.setPerm = false;
     for (auto [host, modes] : {std::pair{"smb://server/Deploy", "--chmod=D0755,F0755"},
                                std::pair{"davs://server/dav", "--chmod=D0755,F0644"}}) {
         mountURL = parse_share_url(host);
-        auto argv = users.rsyncArguments();
-        ASSERT_GE(argv.size(), 3u);
-        EXPECT_EQ(argv[argv.size() - 3], "-pgo");
-        EXPECT_EQ(argv[argv.size() - 2], modes);
-        EXPECT_NE(users.rsyncWithOptions().find(std::string(" -pgo ") + modes + " --delay"),
+        auto argv = lib.rsyncArguments();
+        auto pgo = std::find(argv.begin(), argv.end(), "-pgo");
+        ASSERT_LT(pgo + 1, argv.end());
+        EXPECT_EQ(pgo[1], modes);
+        EXPECT_NE(lib.rsyncWithOptions().find(std::string(" -pgo ") + modes + " --delay"),
                   std::string::npos);
     }
     mountURL = parse_share_url("sftp://server/deploy");
-    EXPECT_EQ(users.rsyncArguments()[users.rsyncArguments().size() - 2], "-pgo");
-    users.setPerm = true;
+    auto argv = lib.rsyncArguments();
+    EXPECT_EQ(std::find(argv.begin(), argv.end(), "-pgo")[1], "--delay-updates");
+    lib.setPerm = true;
     mountURL = parse_share_url("smb://server/Deploy");
-    EXPECT_EQ(users.rsyncWithOptions().find("--chmod"), std::string::npos);
+    EXPECT_EQ(lib.rsyncWithOptions().find("--chmod"), std::string::npos);
     mountURL.reset();
 }
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -307,4 +308,138 @@ TEST_F(DataSafety, WheelIsGroupZeroAndARelativeHostIsAFolder) {
     EXPECT_EQ(st.st_gid, 0u);
     EXPECT_EQ(logged_count("Unknown owner or group"), 0) << log_text();
     EXPECT_EQ(logged_count("/Volumes/Share/Library -> /Library starting..."), 1) << log_text();
+}
+
+// A share's set-user-ID and set-group-ID programs, a device node open to
+// all and a pipe, in an area that keeps the share's modes: none is
+// installed as such.
+TEST_F(DataSafety, SetIdProgramsAndDeviceNodesOfAShareAreNotInstalled) {
+    PrefsBuilder p;
+    p.share();
+    box.writePrefs(p.get());
+    share("Library/bin/setuid", "#!/bin/sh\n");
+    share("Library/bin/setgid", "#!/bin/sh\n");
+    ASSERT_EQ(chmod(box.path(kShare + "/Library/bin/setuid").c_str(), 04755), 0);
+    ASSERT_EQ(chmod(box.path(kShare + "/Library/bin/setgid").c_str(), 02755), 0);
+    ASSERT_EQ(mknod(box.path(kShare + "/Library/bin/disk").c_str(), S_IFCHR | 0666, makedev(1, 3)),
+              0);
+    ASSERT_EQ(mkfifo(box.path(kShare + "/Library/bin/pipe").c_str(), 0666), 0);
+    run();
+    struct stat st {};
+    ASSERT_EQ(stat(box.path("/Library/bin/setuid").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(stat(box.path("/Library/bin/setgid").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    EXPECT_FALSE(box.exists("/Library/bin/disk"));
+    EXPECT_FALSE(box.exists("/Library/bin/pipe"));
+    EXPECT_FALSE(in_manifest("Library", "bin/disk"));
+    EXPECT_NE(log_text().find("rsync: skipping non-regular file \"bin/disk\""), std::string::npos)
+        << log_text();
+}
+
+// A user's home made 700, then a run killed while it copies into it and one
+// that ends: at no point is anything of the user's the share owner's, and
+// the home stays 700.
+TEST_F(DataSafety, AUsersFilesAreNeverTheSharesOwners) {
+    users("jdoe:x:1500:1500::/Users/jdoe:/bin/sh\nadmin:x:1600:1600::/home/admin:/bin/sh\n",
+          "jdoe:x:1500:\nadmin:x:1600:\n");
+    PrefsBuilder p;
+    p.share().flag("vynd_keep_user_synced", true);
+    box.writePrefs(p.get());
+    share("Users/jdoe/Documents/doc.txt");
+    share("Users/Shared/notes.txt");
+    auto give_share_to_admin = [&] {
+        for (const auto& e : fs::recursive_directory_iterator(box.path(kShare + "/Users")))
+            ASSERT_EQ(lchown(e.path().c_str(), 1600, 1600), 0);
+    };
+    auto admins_items = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : fs::recursive_directory_iterator(box.path("/Users/jdoe")))
+            if (owner_of(e.path()) == 1600)
+                found.push_back(e.path());
+        if (owner_of(box.path("/Users/jdoe")) != 1500)
+            found.push_back("/Users/jdoe");
+        return found;
+    };
+    auto home_mode = [&] {
+        struct stat st {};
+        lstat(box.path("/Users/jdoe").c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    give_share_to_admin();
+    run();
+    ASSERT_TRUE(admins_items().empty());
+    ASSERT_EQ(box.run_as_user({"/bin/chmod", "700", "/Users/jdoe"}, 1500).status, 0);
+
+    // Killed while the new file comes in at 20 kB/s.
+    share("Users/jdoe/Documents/big.bin", std::string(400 * 1024, 'b'));
+    give_share_to_admin();
+    p.number("vynd_bandwidth", 20);
+    box.writePrefs(p.get());
+    auto running = box.start({Sandbox::program("vynd"), "-i"});
+    std::optional<pid_t> rsync;
+    bool receiving = false;
+    for (int i = 0; i < 200 && !receiving; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        rsync = box.findProcess(running, "rsync");
+        receiving = rsync && box.exists("/var/db/vynd/Users") &&
+                    !fs::is_empty(box.path("/var/db/vynd/Users"));
+    }
+    ASSERT_TRUE(receiving);
+    EXPECT_EQ(admins_items(), std::vector<std::string>{});
+    EXPECT_EQ(home_mode(), 0700u);
+    kill(*rsync, SIGKILL);
+    EXPECT_EQ(box.wait(running).status, 0);
+    EXPECT_EQ(admins_items(), std::vector<std::string>{});
+
+    p.number("vynd_bandwidth", 0);
+    box.writePrefs(p.get());
+    run();
+    EXPECT_EQ(box.readFile("/Users/jdoe/Documents/big.bin").size(), 400u * 1024);
+    EXPECT_EQ(admins_items(), std::vector<std::string>{});
+    EXPECT_EQ(home_mode(), 0700u);
+}
+
+// One path of the share longer than this computer allows fails every run's
+// rsync: the path is named in an Error, and the log and the report say that
+// the area's deletions are held.
+TEST_F(DataSafety, APathTooLongForThisComputerIsNamedAndHoldsDeletions) {
+    PrefsBuilder p;
+    p.share().flag("vynd_keep_app_synced", true);
+    box.writePrefs(p.get());
+    share("Applications/kept.txt");
+    share("Applications/gone.txt");
+    run();
+    ASSERT_TRUE(box.exists("/Applications/gone.txt"));
+    // 21 names of 200 bytes: more than the 4096 of a path, made one below
+    // the other since no call takes the whole.
+    int dir = open(box.path(kShare + "/Applications").c_str(), O_RDONLY | O_DIRECTORY);
+    const std::string name = "Deep" + std::string(196, 'c');
+    for (int i = 0; i < 21 && dir >= 0; ++i) {
+        ASSERT_EQ(mkdirat(dir, name.c_str(), 0755), 0);
+        int next = openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY);
+        close(dir);
+        dir = next;
+    }
+    ASSERT_GE(dir, 0);
+    int file = openat(dir, "file.txt", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    close(file);
+    close(dir);
+    unshare("Applications/gone.txt");
+    run();
+    EXPECT_TRUE(box.exists("/Applications/gone.txt"));
+    EXPECT_EQ(logged_count("Not installed in /Applications, the path is longer than this "
+                           "computer allows: " + name + "/" + name),
+              1)
+        << log_text();
+    EXPECT_EQ(logged_count("Deletions in /Applications are held at every run while 1 paths of "
+                           "the share are longer than this computer allows"),
+              1);
+    auto report = vynd::read_property_list_dictionary(box.path("/var/db/vynd/report.plist"));
+    ASSERT_TRUE(report);
+    plist_t apps = plist_dict_get_item(plist_dict_get_item(report->get(), "areas"), "Applications");
+    uint8_t held = 0;
+    plist_get_bool_val(plist_dict_get_item(apps, "deletionsHeld"), &held);
+    EXPECT_TRUE(held);
 }

@@ -2,6 +2,7 @@
 // address: an rsync daemon with a secrets file, and sshd with a host key, a
 // known-hosts file and a client key for rsync over ssh.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -94,7 +95,8 @@ class RemoteShareTest : public testing::Test {
         EXPECT_EQ(box.readFile("/Applications/Tool.app/Contents/Info.plist"), "info\n");
         EXPECT_EQ(box.readFile("/Applications/Read Me $(x).txt"), "read me\n");
         EXPECT_TRUE(logHas("rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Applications\" "
-                           "--bwlimit=0   -pgo --delay-updates \"" + source + "/Applications/\" "
+                           "--bwlimit=0   -pgo --delay-updates --no-devices --no-specials --chmod=Fug-s \"" +
+                           source + "/Applications/\" "
                            "\"/Applications/\""))
             << box.readFile("/var/log/vynd.log");
         EXPECT_TRUE(logHas(">f+++++++++ Tool.app/Contents/Info.plist")) << box.readFile("/var/log/vynd.log");
@@ -233,4 +235,39 @@ TEST_F(RemoteShareTest, RsyncOverSshRefusesAnUnknownServerAWrongKeyAndAFolderTha
     EXPECT_TRUE(logged("127.0.0.1:/home/deploy/Applications is a symbolic link on the share: "
                        "nothing copied or deleted for Applications"));
     EXPECT_EQ(dpkgInstalls(), 1u);
+}
+
+// A server's message of the day with lines shaped like rsync's and a forged
+// Fatal line: none of it names an item to record, delete or give the area's
+// modes, and none of it stands in the log.
+TEST_F(RemoteShareTest, AnRsyncDaemonsMessageOfTheDayIsNeverTakenForItsOutput) {
+    const std::string kMotd = "/home/rsyncd/motd";
+    const std::string forged = "2026/12/11 10:00:00 Fatal: forged by the server\n";
+    box.writeFile(kMotd, forged +
+                             "2026/12/11 10:00:00 >f+++++++++ victim.txt\n"
+                             "2026/12/11 10:00:00 .f          secret.conf\n");
+    RsyncDaemon server(box);
+    std::string why;
+    ASSERT_TRUE(server.start(kPassword, &why, true, "motd file = " + kMotd + "\n")) << why;
+    box.writeFile("/Applications/victim.txt", "local\n");
+    box.writeFile("/Applications/secret.conf", "local secret\n", 0600);
+    PrefsBuilder prefs;
+    prefs.text("vynd_host", rsync_url(server))
+        .text("vynd_username", "fleet")
+        .text("vynd_passwd", kPassword)
+        .flag("vynd_keep_app_synced", true)
+        .flag("vynd_set_app_perm", true);
+    box.writePrefs(prefs.get());
+    ASSERT_EQ(box.vynd({"-i"}).status, 0) << box.readFile("/var/log/vynd.log");
+    EXPECT_EQ(box.readFile("/Applications/Tool.app/Contents/Info.plist"), "info\n");
+    std::string manifest = box.readFile("/var/db/vynd/Applications.plist");
+    EXPECT_EQ(manifest.find("victim"), std::string::npos);
+    EXPECT_EQ(manifest.find("secret"), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat(box.path("/Applications/secret.conf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    box.writeFile(kMotd, forged);
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    EXPECT_TRUE(box.exists("/Applications/victim.txt"));
+    EXPECT_FALSE(logHas("forged")) << box.readFile("/var/log/vynd.log");
 }
