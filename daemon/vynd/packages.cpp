@@ -205,6 +205,12 @@ void SyncJob::pkgInstall() {
         vynd_log("Debug", "Package installs finished");
         return;
     }
+    if (siteExcludeRefused()) {
+        if (folder >= 0)
+            close(folder);
+        vynd_log("Debug", "Package installs finished");
+        return;
+    }
     std::vector<std::string> names;
     std::vector<char> types;
     if (remote) {

@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 
 #include "database.h"
+#include "exclude_file.h"
+#include "log.h"
 #include "mount.h"
 #include "prefs.h"
+#include "rsync_output.h"
+#include "run_report.h"
 
 namespace vynd {
 
@@ -86,10 +90,22 @@ std::string SyncJob::rsyncKeySyncOpt() const {
 
 std::string SyncJob::rsyncExcludeString() const {
     std::string site = site_exclude_file_path(job_id());
-    struct stat st;
-    if (stat(site.c_str(), &st) != 0)
+    std::string err;
+    if (check_site_exclude_file(site, &err) != SiteExclude::usable)
         return "";
     return "--exclude-from=\"" + site + "\"";
+}
+
+bool SyncJob::siteExcludeRefused() const {
+    std::string err;
+    if (check_site_exclude_file(site_exclude_file_path(job_id()), &err) != SiteExclude::refused)
+        return false;
+    // Left out, the file would no longer hold back the paths it names, and
+    // rsync would copy over them: the area waits until it is mended.
+    vynd_log("Error", "%s; nothing copied or deleted for %s", escape_name(err).c_str(),
+             job_id().c_str());
+    report_failed(job_id(), 0);
+    return true;
 }
 
 namespace {
@@ -125,8 +141,8 @@ std::vector<std::string> SyncJob::rsyncArguments() const {
                                      std::string(kDatabasePath) + "/" + job_id(),
                                      "--bwlimit=" + std::to_string(bandwidth)};
     std::string site = site_exclude_file_path(job_id());
-    struct stat st;
-    if (stat(site.c_str(), &st) == 0)
+    std::string err;
+    if (check_site_exclude_file(site, &err) == SiteExclude::usable)
         argv.push_back("--exclude-from=" + site);
     if (!keeps_synced())
         argv.push_back("--exclude-from=" + exclude_file_path(job_id()));

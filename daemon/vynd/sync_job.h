@@ -56,6 +56,10 @@ class SyncJob {
     [[nodiscard]] std::string rsyncSetPermOpt() const;
     [[nodiscard]] std::string rsyncKeySyncOpt() const;
     [[nodiscard]] std::string rsyncExcludeString() const;
+    // True, with an Error logged, when a site exclude file stands at the
+    // area's path but cannot be used (not a regular file, too large): the
+    // area is then not run at all.
+    [[nodiscard]] bool siteExcludeRefused() const;
     // The same command as an argument vector, one element per argument,
     // without the operands.
     [[nodiscard]] std::vector<std::string> rsyncArguments() const;

@@ -192,6 +192,11 @@ void SyncJob::install() {
                  src.c_str(), job_id().c_str());
         return;
     }
+    if (siteExcludeRefused()) {
+        if (pinned >= 0)
+            close(pinned);
+        return;
+    }
     std::string options = rsyncWithOptions();
     vynd_log("Debug", "%s -> %s starting...", src.c_str(), dst.c_str());
     // The command as the log shows it; rsync itself is given the argument

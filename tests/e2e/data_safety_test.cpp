@@ -443,3 +443,28 @@ TEST_F(DataSafety, APathTooLongForThisComputerIsNamedAndHoldsDeletions) {
     plist_get_bool_val(plist_dict_get_item(apps, "deletionsHeld"), &held);
     EXPECT_TRUE(held);
 }
+
+// The share's Library area puts a FIFO (rsync would wait on it for ever) and
+// a huge file where the site exclude files are read: the areas they stand
+// for are not run, and say why; the others are.
+TEST_F(DataSafety, SiteExcludeFilesThatCannotBeUsedHoldTheirArea) {
+    PrefsBuilder p;
+    p.share();
+    box.writePrefs(p.get());
+    share("Applications/app.txt");
+    share("Users/Shared/u.txt");
+    const std::string site = "/Library/Application Support/Quenderlyn/";
+    box.mkdirs(site);
+    ASSERT_EQ(mkfifo(box.path(site + "exclude-Applications").c_str(), 0644), 0);
+    int big = open(box.path(site + "exclude-Packages").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(big, 0);
+    ASSERT_EQ(ftruncate(big, off_t{3} << 30), 0);
+    close(big);
+    share("Packages/x.deb");
+    run();
+    EXPECT_FALSE(box.exists("/Applications/app.txt"));
+    EXPECT_TRUE(box.exists("/Users/Shared/u.txt"));
+    EXPECT_FALSE(box.exists("/var/db/vynd/Packages/x.deb"));
+    EXPECT_EQ(logged_count("nothing copied or deleted for Applications"), 1) << log_text();
+    EXPECT_EQ(logged_count("nothing copied or deleted for Packages"), 1);
+}
