@@ -330,12 +330,18 @@ std::string overhead(Computer& c, const std::string& root, pid_t server) {
         std::vector<std::string> argv = env;
         argv.push_back("/usr/bin/rsync");
         argv.insert(argv.end(), access.begin(), access.end());
+        argv.push_back("--no-motd");
         argv.insert(argv.end(), {"--out-format=%t %i %n", "-ii", "-rltD", "-T",
                                  "/var/db/vynd/" + name, "--bwlimit=0"});
         if (!synced)
             argv.push_back("--exclude-from=/var/db/vynd/" + name + ".exclude");
-        argv.insert(argv.end(),
-                    {"-pgo", "--delay-updates", root + "/" + name + "/", "/" + name + "/"});
+        // The Users area keeps no modes or owners of the share.
+        if (name != "Users")
+            argv.push_back("-pgo");
+        argv.insert(argv.end(), {"--delay-updates", "--no-devices", "--no-specials"});
+        if (name != "Users")
+            argv.push_back("--chmod=Fug-s");
+        argv.insert(argv.end(), {root + "/" + name + "/", "/" + name + "/"});
         return argv;
     };
     struct Step {

@@ -97,6 +97,9 @@ std::vector<std::string> bare_rsync(const std::string& area, const std::string& 
             "--bwlimit=0",
             "-pgo",
             "--delay-updates",
+            "--no-devices",
+            "--no-specials",
+            "--chmod=Fug-s",
             "/Volumes/Deploy/" + area + "/",
             destination + "/"};
 }
