@@ -163,6 +163,9 @@ std::optional<std::string> download_fault(const std::string& downloads, const st
     if (got != listed) {
         fault = "the share listed it as " + kind_of(listed) + " and " + kind_of(got) +
                 " was downloaded";
+    } else if (st.st_uid != 0 || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+        // Someone besides root could change it before the installer reads it.
+        fault = "its download is not root's alone";
     } else if (got == 'd') {
         int root = openat(dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         std::optional<std::string> item =

@@ -69,8 +69,11 @@ std::string SyncJob::fullDstPath(std::string_view name) const {
 // the share's modes as the umask leaves them and no set-ID bit, leaves the
 // modes of existing ones as they are, and the ownership step gives each
 // user their paths.
+// Downloaded packages keep none of them either: with -o a package that the
+// share holds under a local user's number would be that user's to rewrite
+// between its download and its install, which runs it as root.
 bool SyncJob::keeps_share_modes() const {
-    return !sets_perm() && job_id() != "Users";
+    return !sets_perm() && job_id() != "Users" && job_id() != "Packages";
 }
 
 std::string SyncJob::rsyncSetPermOpt() const {

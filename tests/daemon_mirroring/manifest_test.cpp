@@ -402,7 +402,7 @@ TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
               "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Library\" --bwlimit=0  "
               "  --delay-updates --no-devices --no-specials \"/Volumes/Deploy/Library/\" "
               "\"/var/db/vynd/Library/\"");
-    // Users keeps no owner of the share, even for a moment: no -pgo.
+    // Users and Packages keep no owner of the share, even for a moment: no -pgo.
     SyncJob users;
     users.id = "Users";
     users.keepSynced = true;
@@ -417,14 +417,13 @@ TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
     EXPECT_EQ(
         pkg.rsyncWithOptions() + " \"/Volumes/Deploy/Packages/Foo.pkg\" \"/var/db/vynd/Packages/\"",
         "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Packages\" --bwlimit=0  "
-        " -pgo --delay-updates --no-devices --no-specials --chmod=Fug-s "
+        "  --delay-updates --no-devices --no-specials "
         "\"/Volumes/Deploy/Packages/Foo.pkg\" \"/var/db/vynd/Packages/\"");
     bandwidth = 100;
     EXPECT_EQ(pkg.rsyncArguments(),
               (std::vector<std::string>{"/usr/bin/rsync", "--out-format=%t %i %n", "-ii", "-rltD",
-                                        "-T", "/var/db/vynd/Packages", "--bwlimit=100", "-pgo",
-                                        "--delay-updates", "--no-devices", "--no-specials",
-                                        "--chmod=Fug-s"}));
+                                        "-T", "/var/db/vynd/Packages", "--bwlimit=100",
+                                        "--delay-updates", "--no-devices", "--no-specials"}));
     bandwidth = 0;
 }
 

@@ -325,3 +325,18 @@ TEST_F(PackagesTest, AnRsyncDaemonsLinksAndDevicesAreNeverInstalled) {
     for (const char* name : {"disk.deb", "pipe.deb", "evil.deb", "tool-latest.deb"})
         EXPECT_FALSE(box.exists(kDownloads + "/" + name)) << name;
 }
+
+// The share holds a package under a local user's number, open to all: its
+// download is root's alone, or that user could rewrite it before it is
+// installed.
+TEST_F(PackagesTest, ADownloadIsRootsAloneWhoeverOwnsItOnTheShare) {
+    addPackage("bad.deb");
+    ASSERT_EQ(chown(box.path(kPackages + "/bad.deb").c_str(), 1500, 1500), 0);
+    ASSERT_EQ(chmod(box.path(kPackages + "/bad.deb").c_str(), 0666), 0);
+    ASSERT_EQ(box.vynd({"-i"}).status, 0);
+    ASSERT_EQ(dpkgInstalls().size(), 1u);
+    struct stat st {};
+    ASSERT_EQ(lstat(box.path(kDownloads + "/bad.deb").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
