@@ -48,9 +48,9 @@
 #include <thread>
 #include <vector>
 
-#include "run_program.h"
-#include "sandbox.h"
-#include "share_servers.h"
+#include "tests/support/run_program.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/share_servers.h"
 
 using vynd::test::RsyncDaemon;
 using vynd::test::run_program;

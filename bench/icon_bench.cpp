@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "icns_family.h"
+#include "icon/icns_family.h"
 
 namespace {
 

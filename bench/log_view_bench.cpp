@@ -15,7 +15,7 @@
 #include <fstream>
 #include <string>
 
-#include "log_follower.h"
+#include "prefspane/log_follower.h"
 
 namespace {
 

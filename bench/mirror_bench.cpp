@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 using vynd::test::Sandbox;
 

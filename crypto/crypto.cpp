@@ -1,5 +1,5 @@
 // Crypto: accessors, the symmetric cipher, key derivation and digests.
-#include "crypto.h"
+#include "crypto/crypto.h"
 
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
@@ -17,9 +17,9 @@
 #include <mutex>
 #include <new>
 
-#include "crypto_log.h"
-#include "text_forms.h"
-#include "utf8.h"
+#include "crypto/crypto_log.h"
+#include "crypto/text_forms.h"
+#include "crypto/utf8.h"
 
 namespace vynd {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "assertion_failure.h"
-#include "bytes.h"
+#include "crypto/assertion_failure.h"
+#include "crypto/bytes.h"
 
 namespace vynd {
 

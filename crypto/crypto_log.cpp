@@ -1,10 +1,12 @@
 // System-log output of the crypto library.
-#include "crypto_log.h"
+#include "crypto/crypto_log.h"
 
-#include "system_log.h"
+#include "platform/system_log.h"
 
 namespace vynd {
 
-void crypto_log(const std::string& line) { system_log(line); }
+void crypto_log(const std::string& line) {
+    system_log(line);
+}
 
 }  // namespace vynd

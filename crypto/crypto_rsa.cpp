@@ -10,8 +10,8 @@
 #include <climits>
 #include <memory>
 
-#include "crypto.h"
-#include "crypto_log.h"
+#include "crypto/crypto.h"
+#include "crypto/crypto_log.h"
 
 namespace vynd {
 namespace {

@@ -1,5 +1,5 @@
 // Base64 through OpenSSL's BIO filter chain, and the hex renderings.
-#include "text_forms.h"
+#include "crypto/text_forms.h"
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "assertion_failure.h"
-#include "crypto_log.h"
+#include "crypto/assertion_failure.h"
+#include "crypto/crypto_log.h"
 
 namespace vynd {
 namespace {

@@ -1,5 +1,5 @@
 // Strict UTF-8 validation (RFC 3629).
-#include "utf8.h"
+#include "crypto/utf8.h"
 
 namespace vynd {
 

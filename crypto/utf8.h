@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "bytes.h"
+#include "crypto/bytes.h"
 
 namespace vynd {
 

@@ -9,9 +9,9 @@
 #include <iostream>
 #include <string>
 
-#include "debian_package.h"
-#include "prefs_builder.h"
-#include "sandbox.h"
+#include "tests/support/debian_package.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
 
 namespace fs = std::filesystem;
 using vynd::test::PrefsBuilder;

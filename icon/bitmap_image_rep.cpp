@@ -1,5 +1,5 @@
 // A described pixel buffer, the form in which icon elements are converted and read back.
-#include "bitmap_image_rep.h"
+#include "icon/bitmap_image_rep.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // References to files by identity, made from path texts, for the custom-icon operations.
-#include "file_reference.h"
+#include "icon/file_reference.h"
 
 #include <sys/stat.h>
 

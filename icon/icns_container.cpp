@@ -1,10 +1,10 @@
 // The icns container: a big-endian header and a sequence of typed, length-prefixed elements.
-#include "icns_container.h"
+#include "icon/icns_container.h"
 
 #include <cstdint>
 #include <limits>
 
-#include "icns_element_codec.h"
+#include "icon/icns_element_codec.h"
 
 namespace vynd {
 

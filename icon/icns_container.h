@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "icns_types.h"
+#include "icon/icns_types.h"
 
 namespace vynd {
 

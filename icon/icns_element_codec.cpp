@@ -1,5 +1,5 @@
 // The container's own encodings of element data: run-length encoded colour channels and PNG.
-#include "icns_element_codec.h"
+#include "icon/icns_element_codec.h"
 
 #include <QBuffer>
 #include <QImage>

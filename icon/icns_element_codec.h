@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "icns_types.h"
+#include "icon/icns_types.h"
 
 namespace vynd {
 

@@ -1,13 +1,13 @@
 // An icon family: making one, setting and reading its elements, writing it out.
-#include "icns_family.h"
+#include "icon/icns_family.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QPixmap>
 
-#include "icns_container.h"
-#include "icon_log.h"
-#include "property_list.h"
+#include "icon/icns_container.h"
+#include "icon/icon_log.h"
+#include "platform/property_list.h"
 
 namespace vynd {
 

@@ -9,8 +9,8 @@
 
 #include <optional>
 
-#include "bitmap_image_rep.h"
-#include "icns_types.h"
+#include "icon/bitmap_image_rep.h"
+#include "icon/icns_types.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // Custom icons on files and folders: resource forks and Finder information, absent on Linux.
-#include "icns_family.h"
+#include "icon/icns_family.h"
 
 namespace vynd {
 

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "icns_family.h"
-#include "icon_log.h"
-#include "mac_palette.h"
+#include "icon/icns_family.h"
+#include "icon/icon_log.h"
+#include "icon/mac_palette.h"
 
 namespace vynd {
 

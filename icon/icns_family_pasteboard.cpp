@@ -3,7 +3,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
-#include "icns_family.h"
+#include "icon/icns_family.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // Element type names and the table of their sizes and data forms.
-#include "icns_types.h"
+#include "icon/icns_types.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // Building an icon family file from an image file in one step, for scripts.
-#include "icon_file_builder.h"
+#include "icon/icon_file_builder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "icns_container.h"
-#include "icns_family.h"
+#include "icon/icns_container.h"
+#include "icon/icns_family.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // The one place icon family code reports a message.
-#include "icon_log.h"
+#include "icon/icon_log.h"
 
 #include <QtGlobal>
 

@@ -1,5 +1,5 @@
 // The standard 256-colour palette of 8-bit Mac icons and the nearest-colour search over it.
-#include "mac_palette.h"
+#include "icon/mac_palette.h"
 
 #include <limits>
 

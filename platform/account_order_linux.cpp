@@ -1,5 +1,5 @@
 // Which local accounts people use, from the account database and /etc/login.defs.
-#include "account_order.h"
+#include "platform/account_order.h"
 
 #include <grp.h>
 #include <pwd.h>

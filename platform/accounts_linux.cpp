@@ -1,5 +1,5 @@
 // User and group names through getpwent and getgrent.
-#include "accounts.h"
+#include "platform/accounts.h"
 
 #include <grp.h>
 #include <pwd.h>

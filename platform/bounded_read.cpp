@@ -1,5 +1,5 @@
 // Reading a whole file that someone else may have made as large as they liked.
-#include "bounded_read.h"
+#include "platform/bounded_read.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // File watching through inotify.
-#include "file_watch.h"
+#include "platform/file_watch.h"
 
 #include <sys/inotify.h>
 #include <unistd.h>

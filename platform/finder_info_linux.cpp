@@ -1,5 +1,5 @@
 // Linux file systems keep no Finder information: reading and writing it fail.
-#include "finder_info.h"
+#include "platform/finder_info.h"
 
 namespace vynd {
 

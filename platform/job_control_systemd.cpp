@@ -1,5 +1,5 @@
 // The daemon's job on systemd: vynd.timer starts vynd.service on the job file's schedule.
-#include "job_control.h"
+#include "platform/job_control.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "property_list.h"
+#include "platform/property_list.h"
 
 extern char** environ;
 
@@ -101,8 +101,8 @@ std::optional<TimerSchedule> timer_schedule(plist_t job, RandomDelay random_dela
         if (!seconds || *seconds <= 0)
             return std::nullopt;
         std::string every = "OnUnitActiveSec=" + std::to_string(*seconds) + "s\n";
-        boot_runs = "OnBootSec=" + std::to_string(std::min(*seconds, kLongestBootDelay)) + "s\n" +
-                    every;
+        boot_runs =
+            "OnBootSec=" + std::to_string(std::min(*seconds, kLongestBootDelay)) + "s\n" + every;
         load_runs = "OnActiveSec=" + std::to_string(*seconds) + "s\n" + every;
         period = std::min(period, *seconds);
     }
@@ -126,8 +126,8 @@ std::optional<TimerSchedule> timer_schedule(plist_t job, RandomDelay random_dela
     int64_t delay = random_delay && *random_delay >= 0 ? *random_delay
                                                        : std::min(period / 10, kLongestRandomDelay);
     TimerSchedule schedule;
-    schedule.at_boot = resets + boot_runs + calendar_runs +
-                       "RandomizedDelaySec=" + std::to_string(delay) + "s\n";
+    schedule.at_boot =
+        resets + boot_runs + calendar_runs + "RandomizedDelaySec=" + std::to_string(delay) + "s\n";
     if (!load_runs.empty())
         schedule.since_load = resets + load_runs + calendar_runs;
     return schedule;

@@ -1,5 +1,5 @@
 // Files that must not outlive this process, removed when it is stopped.
-#include "leftover_files.h"
+#include "platform/leftover_files.h"
 
 #include <fcntl.h>
 #include <spawn.h>

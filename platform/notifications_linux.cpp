@@ -1,5 +1,5 @@
 // Desktop notifications over each user's session bus, through libdbus looked up at run time.
-#include "notifications.h"
+#include "platform/notifications.h"
 
 #include <dlfcn.h>
 #include <grp.h>

@@ -1,5 +1,5 @@
 // Running a program as root through polkit's pkexec, or directly as root.
-#include "privileged_exec.h"
+#include "platform/privileged_exec.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "process.h"
+#include "platform/process.h"
 
 extern char** environ;
 

@@ -1,5 +1,5 @@
 // Child processes started from an argument vector, never through a shell.
-#include "process.h"
+#include "platform/process.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -157,10 +157,10 @@ int run_process_lines(const std::vector<std::string>& argv,
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return -1;
-    pid_t pid = merge_stderr ? spawn_child(argv, {{fds[1], STDOUT_FILENO}, {fds[1], STDERR_FILENO}},
-                                           extra_env, lent_descriptor)
-                             : spawn_child(argv, {{fds[1], STDOUT_FILENO}}, extra_env,
-                                           lent_descriptor);
+    pid_t pid = merge_stderr
+                    ? spawn_child(argv, {{fds[1], STDOUT_FILENO}, {fds[1], STDERR_FILENO}},
+                                  extra_env, lent_descriptor)
+                    : spawn_child(argv, {{fds[1], STDOUT_FILENO}}, extra_env, lent_descriptor);
     close(fds[1]);
     if (pid < 0) {
         close(fds[0]);
@@ -236,8 +236,8 @@ HeldPipeSignal::~HeldPipeSignal() {
         sigset_t pending;
         sigpending(&pending);
         static const struct timespec kNoWait {};
-        while (sigismember(&pending, SIGPIPE) == 1 &&
-               sigtimedwait(&set, nullptr, &kNoWait) < 0 && errno == EINTR) {
+        while (sigismember(&pending, SIGPIPE) == 1 && sigtimedwait(&set, nullptr, &kNoWait) < 0 &&
+               errno == EINTR) {
         }
     }
     pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);

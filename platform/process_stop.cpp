@@ -1,5 +1,5 @@
 // A process stopped by SIGTERM, SIGINT or SIGHUP.
-#include "process_stop.h"
+#include "platform/process_stop.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,8 +10,8 @@
 #include <system_error>
 #include <thread>
 
-#include "leftover_files.h"
-#include "process.h"
+#include "platform/leftover_files.h"
+#include "platform/process.h"
 
 namespace vynd {
 

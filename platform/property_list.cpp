@@ -1,5 +1,5 @@
 // Property-list files: reading either encoding, writing XML atomically.
-#include "property_list.h"
+#include "platform/property_list.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <limits>
 
-#include "bounded_read.h"
+#include "platform/bounded_read.h"
 
 namespace vynd {
 

@@ -1,7 +1,7 @@
 // Asking systemd to restart the computer, with /sbin/reboot as the last resort.
-#include "restart.h"
+#include "platform/restart.h"
 
-#include "process.h"
+#include "platform/process.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // A root-only file holding a secret for a child program, removed when it goes away.
-#include "secret_file.h"
+#include "platform/secret_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "leftover_files.h"
+#include "platform/leftover_files.h"
 
 namespace vynd {
 

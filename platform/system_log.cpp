@@ -1,5 +1,5 @@
 // The system log: syslog (facility daemon) with the same text on standard error.
-#include "system_log.h"
+#include "platform/system_log.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -1,5 +1,5 @@
 // Whether a daemon run holds the run lock right now.
-#include "lock_probe.h"
+#include "prefspane/lock_probe.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

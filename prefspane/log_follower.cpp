@@ -1,5 +1,5 @@
 // Following the daemon's log file: read whole once, then only what is appended.
-#include "log_follower.h"
+#include "prefspane/log_follower.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "file_watch.h"
+#include "platform/file_watch.h"
 
 namespace vynd {
 

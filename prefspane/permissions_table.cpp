@@ -1,5 +1,5 @@
 // One area's table of owner, group and everyone with their access popups.
-#include "permissions_table.h"
+#include "prefspane/permissions_table.h"
 
 #include <QEvent>
 #include <QHeaderView>

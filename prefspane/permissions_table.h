@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "settings_store.h"
-#include "value_transformers.h"
+#include "prefspane/settings_store.h"
+#include "transformers/value_transformers.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // The table of settings keys, their types and the pane's registered defaults.
-#include "settings_keys.h"
+#include "prefspane/settings_keys.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
 // Conversions between property-list nodes and the settings store's values.
-#include "settings_plist.h"
+#include "prefspane/settings_plist.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -10,7 +10,7 @@
 
 #include <cstdlib>
 
-#include "property_list.h"
+#include "platform/property_list.h"
 
 namespace vynd {
 

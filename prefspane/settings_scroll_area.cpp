@@ -1,5 +1,5 @@
 // The scroll area that holds the pane's settings above the log.
-#include "settings_scroll_area.h"
+#include "prefspane/settings_scroll_area.h"
 
 #include <QScrollBar>
 

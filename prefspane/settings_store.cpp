@@ -1,5 +1,5 @@
 // The per-user settings store over QSettings.
-#include "settings_store.h"
+#include "prefspane/settings_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <QFileInfo>
 #include <QSet>
 
-#include "settings_keys.h"
+#include "prefspane/settings_keys.h"
 
 namespace vynd {
 

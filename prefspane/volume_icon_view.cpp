@@ -1,6 +1,6 @@
 // The pane's volume icon well: shows the image that becomes a prepared share's volume icon, and
 // takes dropped images.
-#include "volume_icon_view.h"
+#include "prefspane/volume_icon_view.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>

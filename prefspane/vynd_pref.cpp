@@ -1,5 +1,5 @@
 // The vynd preference pane: life cycle, daemon control, settings, schedule and controls.
-#include "vynd_pref.h"
+#include "prefspane/vynd_pref.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,18 +28,18 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "account_order.h"
-#include "accounts.h"
-#include "lock_probe.h"
-#include "permissions_table.h"
-#include "privileged_exec.h"
-#include "property_list.h"
-#include "settings_keys.h"
-#include "settings_plist.h"
-#include "system_log.h"
-#include "temp_file.h"
+#include "platform/account_order.h"
+#include "platform/accounts.h"
+#include "platform/privileged_exec.h"
+#include "platform/property_list.h"
+#include "platform/system_log.h"
+#include "prefspane/lock_probe.h"
+#include "prefspane/permissions_table.h"
+#include "prefspane/settings_keys.h"
+#include "prefspane/settings_plist.h"
+#include "prefspane/volume_icon_view.h"
+#include "tempfiles/temp_file.h"
 #include "ui_vynd_pref.h"
-#include "volume_icon_view.h"
 
 namespace vynd {
 
@@ -170,7 +170,8 @@ void vyndPref::sharePaneHeight() {
     QSplitter* splitter = ui_->paneSplitter;
     const int room = splitter->height() - splitter->handleWidth();
     const int log = ui_->logGroup->minimumSizeHint().height();
-    const int settings = std::max(0, std::min(ui_->settingsScroll->sizeHint().height(), room - log));
+    const int settings =
+        std::max(0, std::min(ui_->settingsScroll->sizeHint().height(), room - log));
     QSignalBlocker block(splitter);
     splitter->setSizes({settings, room - settings});
 }

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "log_follower.h"
-#include "preference_pane.h"
-#include "privileged_exec.h"
-#include "settings_store.h"
-#include "value_transformers.h"
+#include "platform/privileged_exec.h"
+#include "prefspane/log_follower.h"
+#include "prefspane/preference_pane.h"
+#include "prefspane/settings_store.h"
+#include "transformers/value_transformers.h"
 
 namespace Ui {
 class vyndPref;

@@ -5,9 +5,9 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-#include "privileged_exec.h"
+#include "platform/privileged_exec.h"
+#include "prefspane/vynd_pref.h"
 #include "ui_vynd_pref.h"
-#include "vynd_pref.h"
 
 namespace vynd {
 

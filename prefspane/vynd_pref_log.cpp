@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
-#include "privileged_exec.h"
+#include "platform/privileged_exec.h"
+#include "prefspane/vynd_pref.h"
 #include "ui_vynd_pref.h"
-#include "vynd_pref.h"
 
 namespace vynd {
 

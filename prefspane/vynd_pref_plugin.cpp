@@ -1,7 +1,7 @@
 // The plug-in's root object: makes vyndPref panes for the settings host.
-#include "vynd_pref_plugin.h"
+#include "prefspane/vynd_pref_plugin.h"
 
-#include "vynd_pref.h"
+#include "prefspane/vynd_pref.h"
 
 namespace vynd {
 

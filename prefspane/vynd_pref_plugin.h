@@ -3,7 +3,7 @@
 
 #include <QObject>
 
-#include "preference_pane.h"
+#include "prefspane/preference_pane.h"
 
 namespace vynd {
 

@@ -13,13 +13,13 @@
 #include <utility>
 #include <vector>
 
-#include "property_list.h"
-#include "settings_plist.h"
-#include "share_setup.h"
-#include "share_setup_tool.h"
+#include "platform/property_list.h"
+#include "prefspane/settings_plist.h"
+#include "prefspane/volume_icon_view.h"
+#include "prefspane/vynd_pref.h"
+#include "share_setup/share_setup.h"
+#include "share_setup/share_setup_tool.h"
 #include "ui_vynd_pref.h"
-#include "volume_icon_view.h"
-#include "vynd_pref.h"
 
 namespace vynd {
 

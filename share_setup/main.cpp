@@ -4,7 +4,7 @@
 #include <iostream>
 #include <string>
 
-#include "share_setup_tool.h"
+#include "share_setup/share_setup_tool.h"
 
 int main() {
     // An umask inherited through pkexec must not open what root makes here:

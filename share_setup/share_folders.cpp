@@ -1,5 +1,5 @@
 // Folders and files made below a share's root without following a link.
-#include "share_folders.h"
+#include "share_setup/share_folders.h"
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "leftover_files.h"
+#include "platform/leftover_files.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // Preparing a share for the daemon: mount it, mark its volume, create the four area folders.
-#include "share_setup.h"
+#include "share_setup/share_setup.h"
 
 #include <sys/stat.h>
 #include <QUrl>
@@ -8,14 +8,14 @@
 #include <filesystem>
 #include <system_error>
 
-#include "finder_info.h"
-#include "icns_family.h"
-#include "remote_share.h"
-#include "share_folders.h"
-#include "share_url.h"
-#include "share_volume.h"
-#include "value_transformers.h"
-#include "volume_users.h"
+#include "icon/icns_family.h"
+#include "platform/finder_info.h"
+#include "platform/share/remote_share.h"
+#include "platform/share/share_url.h"
+#include "platform/share/share_volume.h"
+#include "platform/share/volume_users.h"
+#include "share_setup/share_folders.h"
+#include "transformers/value_transformers.h"
 
 namespace fs = std::filesystem;
 

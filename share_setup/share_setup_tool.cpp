@@ -1,5 +1,5 @@
 // setupshare: share setup run as root for the pane, which cannot mount a share itself.
-#include "share_setup_tool.h"
+#include "share_setup/share_setup_tool.h"
 
 #include <QImage>
 #include <QMap>
@@ -11,9 +11,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "process_stop.h"
-#include "property_list.h"
-#include "share_setup.h"
+#include "platform/process_stop.h"
+#include "platform/property_list.h"
+#include "share_setup/share_setup.h"
 
 namespace vynd {
 

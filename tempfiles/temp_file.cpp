@@ -1,5 +1,5 @@
 // Private temporary files for handing a file to a privileged program.
-#include "temp_file.h"
+#include "tempfiles/temp_file.h"
 
 #include <fcntl.h>
 #include <pwd.h>

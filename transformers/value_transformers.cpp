@@ -1,11 +1,11 @@
 // The three value transformers and the stored credential encoding.
-#include "value_transformers.h"
+#include "transformers/value_transformers.h"
 
 #include <cassert>
 
-#include "crypto_log.h"
-#include "text_forms.h"
-#include "utf8.h"
+#include "crypto/crypto_log.h"
+#include "crypto/text_forms.h"
+#include "crypto/utf8.h"
 
 namespace vynd {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto.h"
+#include "crypto/crypto.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // Emptying the daemon's log, the one thing the settings pane's log button asks of root.
-#include "empty_log.h"
+#include "daemon/emptylog/empty_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // emptylog: empties /var/log/vynd.log for the settings pane, and nothing else.
-#include "empty_log.h"
+#include "daemon/emptylog/empty_log.h"
 
 int main(int argc, char** argv) {
     return vynd::emptylog_main(argc, argv);

@@ -1,6 +1,6 @@
 // Reaching installed paths inside an area's destination folder without ever
 // following a symbolic link below it.
-#include "area_paths.h"
+#include "daemon/vynd/area_paths.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <system_error>
 #include <thread>
 
-#include "path_components.h"
+#include "daemon/vynd/path_components.h"
 
 namespace vynd {
 

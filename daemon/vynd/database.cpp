@@ -1,5 +1,5 @@
 // The daemon's database folder /var/db/vynd and path removal.
-#include "database.h"
+#include "daemon/vynd/database.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "log.h"
+#include "daemon/vynd/log.h"
 
 namespace vynd {
 

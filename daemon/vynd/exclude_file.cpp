@@ -1,5 +1,5 @@
 // The exclude file that keeps installed paths of a job out of rsync's way.
-#include "exclude_file.h"
+#include "daemon/vynd/exclude_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bounded_read.h"
+#include "platform/bounded_read.h"
 
 namespace vynd {
 

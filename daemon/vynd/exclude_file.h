@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sync_job.h"
+#include "daemon/vynd/sync_job.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // The run lock, so that one run works at a time, and the public lock the pane probes.
-#include "lock.h"
+#include "daemon/vynd/lock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,7 +8,7 @@
 
 #include <cerrno>
 
-#include "log.h"
+#include "daemon/vynd/log.h"
 
 namespace vynd {
 

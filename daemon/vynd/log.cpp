@@ -1,5 +1,5 @@
 // The daemon's log: the log file, the system log echo and notifications.
-#include "log.h"
+#include "daemon/vynd/log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <ctime>
 #include <string>
 
-#include "notify.h"
-#include "run_report.h"
-#include "system_log.h"
+#include "daemon/vynd/notify.h"
+#include "daemon/vynd/run_report.h"
+#include "platform/system_log.h"
 
 namespace vynd {
 

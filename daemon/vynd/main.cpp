@@ -1,5 +1,5 @@
 // vynd: keeps this computer in step with the central share.
-#include "run.h"
+#include "daemon/vynd/run.h"
 
 int main(int argc, char** argv) {
     return vynd::vynd_main(argc, argv);

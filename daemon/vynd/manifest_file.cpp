@@ -2,7 +2,7 @@
 // stream, so that manifests of many thousand paths cost little. The shortcuts
 // marked "bench_mirror" are measured by that benchmark (bench/mirror_bench.cpp),
 // whose areas of 100,000 files give manifests of as many paths.
-#include "manifest_file.h"
+#include "daemon/vynd/manifest_file.h"
 
 #include <fcntl.h>
 #include <libxml/xmlreader.h>
@@ -16,15 +16,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <vector>
 
-#include "bounded_read.h"
-#include "leftover_files.h"
-#include "path_components.h"
-#include "rsync_output.h"
+#include "daemon/vynd/path_components.h"
+#include "daemon/vynd/rsync_output.h"
+#include "platform/bounded_read.h"
+#include "platform/leftover_files.h"
 
 namespace vynd {
 
@@ -386,9 +386,8 @@ class PlainReader {
         }
         space();
         if (literal("<!DOCTYPE")) {
-            for (std::string_view word :
-                 {"plist", "PUBLIC", "\"-//Apple//DTD PLIST 1.0//EN\"",
-                  "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\""}) {
+            for (std::string_view word : {"plist", "PUBLIC", "\"-//Apple//DTD PLIST 1.0//EN\"",
+                                          "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\""}) {
                 const char* at = p_;
                 space();
                 if (p_ == at || !literal(word))
@@ -566,9 +565,8 @@ class PlainReader {
             return;
         static const uintptr_t kPageMask = ~(static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)) - 1);
         auto upto = reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p_) & kPageMask);
-        if (upto > released_ &&
-            madvise(const_cast<char*>(released_), static_cast<size_t>(upto - released_),
-                    MADV_DONTNEED) == 0)
+        if (upto > released_ && madvise(const_cast<char*>(released_),
+                                        static_cast<size_t>(upto - released_), MADV_DONTNEED) == 0)
             released_ = upto;
     }
 
@@ -950,8 +948,8 @@ bool holds_document(const std::string& path, const SyncJob& job) {
     std::string stored;
     job_xml(job, [&](const std::string& piece) {
         stored.resize(piece.size());
-        same = same && read_full(fd, stored.data(), piece.size()) ==
-                           static_cast<ssize_t>(piece.size()) &&
+        same = same &&
+               read_full(fd, stored.data(), piece.size()) == static_cast<ssize_t>(piece.size()) &&
                stored == piece;
         return same;
     });

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "sync_job.h"
+#include "daemon/vynd/sync_job.h"
 
 namespace vynd {
 

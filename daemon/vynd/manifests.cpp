@@ -1,14 +1,14 @@
 // The four sync jobs of a run, loaded at its start and saved at its end.
-#include "manifests.h"
+#include "daemon/vynd/manifests.h"
 
-#include "database.h"
-#include "log.h"
-#include "manifest_file.h"
-#include "mount.h"
-#include "notify.h"
-#include "prefs.h"
-#include "rsync_output.h"
-#include "run.h"
+#include "daemon/vynd/database.h"
+#include "daemon/vynd/log.h"
+#include "daemon/vynd/manifest_file.h"
+#include "daemon/vynd/mount.h"
+#include "daemon/vynd/notify.h"
+#include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_output.h"
+#include "daemon/vynd/run.h"
 
 namespace vynd {
 

@@ -1,7 +1,7 @@
 // The four sync jobs of a run, loaded at its start and saved at its end.
 #pragma once
 
-#include "sync_job.h"
+#include "daemon/vynd/sync_job.h"
 
 namespace vynd {
 

@@ -1,18 +1,18 @@
 // Making the share reachable as a local folder for the run, and letting go.
-#include "mount.h"
+#include "daemon/vynd/mount.h"
 
 #include <unistd.h>
 
 #include <cstdlib>
 
-#include "log.h"
-#include "prefs.h"
-#include "remote_share.h"
-#include "rsync_output.h"
-#include "share_mount.h"
-#include "share_url.h"
-#include "share_volume.h"
-#include "sync_job.h"
+#include "daemon/vynd/log.h"
+#include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_output.h"
+#include "daemon/vynd/sync_job.h"
+#include "platform/share/remote_share.h"
+#include "platform/share/share_mount.h"
+#include "platform/share/share_url.h"
+#include "platform/share/share_volume.h"
 
 namespace vynd {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "remote_share.h"
-#include "share_url.h"
+#include "platform/share/remote_share.h"
+#include "platform/share/share_url.h"
 
 namespace vynd {
 

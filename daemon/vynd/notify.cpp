@@ -1,5 +1,5 @@
 // Notifications of the daemon's log lines for the users logged in.
-#include "notify.h"
+#include "daemon/vynd/notify.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "notifications.h"
-#include "run.h"
+#include "daemon/vynd/run.h"
+#include "platform/notifications.h"
 
 namespace vynd {
 

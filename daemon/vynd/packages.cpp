@@ -10,18 +10,18 @@
 #include <cstdio>
 #include <optional>
 
-#include "area_paths.h"
-#include "database.h"
-#include "log.h"
-#include "mount.h"
-#include "notify.h"
-#include "prefs.h"
-#include "process.h"
-#include "rsync_output.h"
-#include "run.h"
-#include "run_report.h"
-#include "sync_job.h"
-#include "system_tools.h"
+#include "daemon/vynd/area_paths.h"
+#include "daemon/vynd/database.h"
+#include "daemon/vynd/log.h"
+#include "daemon/vynd/mount.h"
+#include "daemon/vynd/notify.h"
+#include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_output.h"
+#include "daemon/vynd/run.h"
+#include "daemon/vynd/run_report.h"
+#include "daemon/vynd/sync_job.h"
+#include "platform/process.h"
+#include "platform/system_tools.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // Modes and owners given to the installed paths of an area after a run.
-#include "permissions.h"
+#include "daemon/vynd/permissions.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -9,11 +9,11 @@
 #include <map>
 #include <string_view>
 
-#include "accounts.h"
-#include "area_paths.h"
-#include "log.h"
-#include "run_report.h"
-#include "sync_job.h"
+#include "daemon/vynd/area_paths.h"
+#include "daemon/vynd/log.h"
+#include "daemon/vynd/run_report.h"
+#include "daemon/vynd/sync_job.h"
+#include "platform/accounts.h"
 
 namespace vynd {
 
@@ -207,33 +207,33 @@ void SyncJob::setPermissionsAndOwnership() {
         for (const auto& [path, entry] : files()) paths.push_back(path);
         std::atomic<size_t> linked = 0;
         std::atomic<int64_t> failed = 0;
-        visit_in_area(
-            dstPath.value_or(""), std::move(paths),
-            [&](int parent, const char* name, const struct stat& st) {
-                if (hard_linked(st, linked))
-                    return;
-                std::optional<mode_t> new_mode;
-                if (mode && !S_ISLNK(st.st_mode)) {
-                    mode_t m = apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode));
-                    if (m != (st.st_mode & 07777))
-                        new_mode = m;
-                }
-                std::optional<uid_t> uid;
-                std::optional<gid_t> gid;
-                if (own && own->uid != static_cast<uid_t>(-1) && own->uid != st.st_uid)
-                    uid = own->uid;
-                if (own && own->gid != static_cast<gid_t>(-1) && own->gid != st.st_gid)
-                    gid = own->gid;
-                if (!new_mode && !uid && !gid)
-                    return;
-                // chown clears set-ID bits, so a mode is set again after it.
-                if (uid || gid) {
-                    if (mode && !S_ISLNK(st.st_mode))
-                        new_mode = apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode));
-                }
-                if (!change_item(parent, name, st, new_mode, uid, gid))
-                    ++failed;
-            });
+        visit_in_area(dstPath.value_or(""), std::move(paths),
+                      [&](int parent, const char* name, const struct stat& st) {
+                          if (hard_linked(st, linked))
+                              return;
+                          std::optional<mode_t> new_mode;
+                          if (mode && !S_ISLNK(st.st_mode)) {
+                              mode_t m = apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode));
+                              if (m != (st.st_mode & 07777))
+                                  new_mode = m;
+                          }
+                          std::optional<uid_t> uid;
+                          std::optional<gid_t> gid;
+                          if (own && own->uid != static_cast<uid_t>(-1) && own->uid != st.st_uid)
+                              uid = own->uid;
+                          if (own && own->gid != static_cast<gid_t>(-1) && own->gid != st.st_gid)
+                              gid = own->gid;
+                          if (!new_mode && !uid && !gid)
+                              return;
+                          // chown clears set-ID bits, so a mode is set again after it.
+                          if (uid || gid) {
+                              if (mode && !S_ISLNK(st.st_mode))
+                                  new_mode =
+                                      apply_chmod_mode(*mode, st.st_mode, S_ISDIR(st.st_mode));
+                          }
+                          if (!change_item(parent, name, st, new_mode, uid, gid))
+                              ++failed;
+                      });
         log_hard_linked(linked, dstPath.value_or(""));
         log_unchanged(failed, dstPath.value_or(""), job_id());
     } else if (job_id() == "Users") {

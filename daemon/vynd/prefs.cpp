@@ -1,5 +1,5 @@
 // The daemon's settings, read once per run from the preference file.
-#include "prefs.h"
+#include "daemon/vynd/prefs.h"
 
 #include <sys/stat.h>
 
@@ -8,8 +8,8 @@
 #include <cmath>
 #include <string_view>
 
-#include "property_list.h"
-#include "value_transformers.h"
+#include "platform/property_list.h"
+#include "transformers/value_transformers.h"
 
 namespace vynd {
 
@@ -189,8 +189,7 @@ void read_prefs() {
     apply_prefs(file ? file->get() : nullptr);
     // A managed preference file is used whole, password and all. The
     // companion counts only when root made it.
-    if (!managed && lstat(kPasswordPrefsPath, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_uid == 0) {
+    if (!managed && lstat(kPasswordPrefsPath, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0) {
         if (auto secret = read_property_list_dictionary(kPasswordPrefsPath, kMaxPropertyListSize,
                                                         &prefs_error, "a settings file"))
             apply_password_prefs(secret->get());

@@ -1,5 +1,5 @@
 // Reading rsync's itemized change lines and its escaping of names.
-#include "rsync_output.h"
+#include "daemon/vynd/rsync_output.h"
 
 #include <ctime>
 

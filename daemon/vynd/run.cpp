@@ -1,5 +1,5 @@
 // One daemon run: the options and the sequence from start to shutdown.
-#include "run.h"
+#include "daemon/vynd/run.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,21 +7,21 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "database.h"
-#include "lock.h"
-#include "log.h"
-#include "manifests.h"
-#include "mount.h"
-#include "notify.h"
-#include "prefs.h"
-#include "restart.h"
-#include "run_report.h"
-#include "share_mount.h"
-#include "share_url.h"
-#include "software_update.h"
-#include "stop_signals.h"
-#include "system_log.h"
-#include "users.h"
+#include "daemon/vynd/database.h"
+#include "daemon/vynd/lock.h"
+#include "daemon/vynd/log.h"
+#include "daemon/vynd/manifests.h"
+#include "daemon/vynd/mount.h"
+#include "daemon/vynd/notify.h"
+#include "daemon/vynd/prefs.h"
+#include "daemon/vynd/run_report.h"
+#include "daemon/vynd/software_update.h"
+#include "daemon/vynd/stop_signals.h"
+#include "daemon/vynd/users.h"
+#include "platform/restart.h"
+#include "platform/share/share_mount.h"
+#include "platform/share/share_url.h"
+#include "platform/system_log.h"
 
 namespace vynd {
 

@@ -1,6 +1,6 @@
 // The report of the last run, for fleet monitoring: a property list in the
 // database folder and the same figures for the node exporter's textfile folder.
-#include "run_report.h"
+#include "daemon/vynd/run_report.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,11 +14,11 @@
 #include <ctime>
 #include <mutex>
 
-#include "area_paths.h"
-#include "database.h"
-#include "property_list.h"
-#include "rsync_output.h"
-#include "run.h"
+#include "daemon/vynd/area_paths.h"
+#include "daemon/vynd/database.h"
+#include "daemon/vynd/rsync_output.h"
+#include "daemon/vynd/run.h"
+#include "platform/property_list.h"
 
 namespace vynd {
 
@@ -58,8 +58,8 @@ class PrometheusText {
         out_ += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " gauge\n";
     }
     void sample(const char* name, int64_t value, const std::string& labels = "") {
-        out_ += name + (labels.empty() ? "" : "{" + labels + "}") + " " + std::to_string(value) +
-                "\n";
+        out_ +=
+            name + (labels.empty() ? "" : "{" + labels + "}") + " " + std::to_string(value) + "\n";
     }
     std::string take() { return std::move(out_); }
 
@@ -77,7 +77,8 @@ int open_closed_folder(const std::string& folder, std::string* err) {
         return -1;
     }
     struct stat st;
-    if (fstat(fd, &st) != 0 || (st.st_mode & S_IWOTH) || ((st.st_mode & S_IWGRP) && st.st_gid != 0)) {
+    if (fstat(fd, &st) != 0 || (st.st_mode & S_IWOTH) ||
+        ((st.st_mode & S_IWGRP) && st.st_gid != 0)) {
         close(fd);
         *err = folder + " may be written by others";
         return -1;
@@ -217,7 +218,8 @@ std::string report_prometheus_text(const RunReport& report) {
          &AreaCounts::copied},
         {"vynd_items_deleted", "Items deleted in an area by the last vynd run.",
          &AreaCounts::deleted},
-        {"vynd_items_failed", "Items the last vynd run could not copy, delete or set up in an area.",
+        {"vynd_items_failed",
+         "Items the last vynd run could not copy, delete or set up in an area.",
          &AreaCounts::failed},
         {"vynd_deletions_held",
          "1 when the last vynd run deleted nothing that left the share in an area, for rsync "
@@ -272,7 +274,8 @@ bool write_report_files(const RunReport& report, const std::string& database,
 std::vector<std::string> remove_half_written_reports(const std::string& database,
                                                      const std::string& textfile_folder) {
     std::vector<std::string> removed;
-    for (auto [folder, name] : {std::pair{&database, kReportName}, {&textfile_folder, kTextfileName}}) {
+    for (auto [folder, name] :
+         {std::pair{&database, kReportName}, {&textfile_folder, kTextfileName}}) {
         std::string ignored;
         int path_fd = open_closed_folder(*folder, &ignored);
         if (path_fd < 0)

@@ -1,5 +1,5 @@
 // System software updates and the disk permission repair after an install run.
-#include "software_update.h"
+#include "daemon/vynd/software_update.h"
 
 #include <pwd.h>
 #include <sys/stat.h>
@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <regex>
 
-#include "log.h"
-#include "prefs.h"
-#include "process.h"
-#include "property_list.h"
-#include "rsync_output.h"
-#include "system_tools.h"
+#include "daemon/vynd/log.h"
+#include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_output.h"
+#include "platform/process.h"
+#include "platform/property_list.h"
+#include "platform/system_tools.h"
 
 namespace vynd {
 

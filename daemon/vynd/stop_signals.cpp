@@ -1,10 +1,10 @@
 // A run stopped by SIGTERM (systemctl stop), SIGINT or SIGHUP.
-#include "stop_signals.h"
+#include "daemon/vynd/stop_signals.h"
 
 #include <cstring>
 
-#include "log.h"
-#include "process_stop.h"
+#include "daemon/vynd/log.h"
+#include "platform/process_stop.h"
 
 namespace vynd {
 

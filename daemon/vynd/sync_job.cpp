@@ -1,15 +1,15 @@
 // One sync job: an area's description together with its manifest.
-#include "sync_job.h"
+#include "daemon/vynd/sync_job.h"
 
 #include <sys/stat.h>
 
-#include "database.h"
-#include "exclude_file.h"
-#include "log.h"
-#include "mount.h"
-#include "prefs.h"
-#include "rsync_output.h"
-#include "run_report.h"
+#include "daemon/vynd/database.h"
+#include "daemon/vynd/exclude_file.h"
+#include "daemon/vynd/log.h"
+#include "daemon/vynd/mount.h"
+#include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_output.h"
+#include "daemon/vynd/run_report.h"
 
 namespace vynd {
 

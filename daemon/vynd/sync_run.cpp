@@ -7,17 +7,17 @@
 #include <string>
 #include <unordered_set>
 
-#include "area_paths.h"
-#include "exclude_file.h"
-#include "log.h"
-#include "manifest_file.h"
-#include "mount.h"
-#include "notify.h"
-#include "prefs.h"
-#include "process.h"
-#include "rsync_output.h"
-#include "run_report.h"
-#include "sync_job.h"
+#include "daemon/vynd/area_paths.h"
+#include "daemon/vynd/exclude_file.h"
+#include "daemon/vynd/log.h"
+#include "daemon/vynd/manifest_file.h"
+#include "daemon/vynd/mount.h"
+#include "daemon/vynd/notify.h"
+#include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_output.h"
+#include "daemon/vynd/run_report.h"
+#include "daemon/vynd/sync_job.h"
+#include "platform/process.h"
 
 namespace vynd {
 

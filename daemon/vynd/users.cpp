@@ -1,5 +1,5 @@
 // Counting the users logged in at this computer.
-#include "users.h"
+#include "daemon/vynd/users.h"
 
 #include <utmpx.h>
 
@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "run.h"
-#include "system_log.h"
+#include "daemon/vynd/run.h"
+#include "platform/system_log.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // vyndctl: the privileged control tool the pane runs for what needs root.
-#include "ctl.h"
+#include "daemon/vyndctl/ctl.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <optional>
 
-#include "ctl_log.h"
-#include "global_prefs.h"
-#include "job_control.h"
-#include "random_delay.h"
-#include "reply.h"
-#include "reschedule.h"
+#include "daemon/vyndctl/ctl_log.h"
+#include "daemon/vyndctl/global_prefs.h"
+#include "daemon/vyndctl/random_delay.h"
+#include "daemon/vyndctl/reply.h"
+#include "daemon/vyndctl/reschedule.h"
+#include "platform/job_control.h"
 
 namespace vynd {
 

@@ -1,5 +1,5 @@
 // Mode p: a prepared settings file put in place of the global preference file.
-#include "global_prefs.h"
+#include "daemon/vyndctl/global_prefs.h"
 
 #include <fcntl.h>
 #include <grp.h>
@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "bounded_read.h"
-#include "property_list.h"
+#include "platform/bounded_read.h"
+#include "platform/property_list.h"
 
 namespace vynd {
 
@@ -63,8 +63,7 @@ int open_as(uid_t user, const std::string& path, int flags) {
 // Reads the whole of a regular file. A link is not followed and anything
 // but a regular file is refused, so no device or FIFO is read; nor is a
 // file larger than any settings file, whose size is seen before reading.
-bool read_regular_file(const std::string& path, uid_t user, std::string* bytes,
-                       std::string* err) {
+bool read_regular_file(const std::string& path, uid_t user, std::string* bytes, std::string* err) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer before it is refused.
     int fd = open_as(user, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
@@ -109,7 +108,8 @@ bool store_password(plist_t dict, const std::string& target, std::string* err) {
     }
     // A binary list may name the key more than once; no copy of it stays
     // in the file everyone reads.
-    for (uint32_t n = plist_dict_get_size(dict); ok && n > 0 && plist_dict_get_item(dict, "vynd_passwd"); --n)
+    for (uint32_t n = plist_dict_get_size(dict);
+         ok && n > 0 && plist_dict_get_item(dict, "vynd_passwd"); --n)
         plist_dict_remove_item(dict, "vynd_passwd");
     return ok;
 }

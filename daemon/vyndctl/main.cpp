@@ -1,5 +1,5 @@
 // vyndctl: loads, unloads and reschedules the daemon's job and puts its settings in place.
-#include "ctl.h"
+#include "daemon/vyndctl/ctl.h"
 
 int main(int argc, char** argv) {
     return vynd::vyndctl_main(argc, argv);

@@ -1,10 +1,10 @@
 // The fleet's spread: how long the timer may put off each run, from the settings.
-#include "random_delay.h"
+#include "daemon/vyndctl/random_delay.h"
 
 #include <sys/stat.h>
 
-#include "ctl_log.h"
-#include "property_list.h"
+#include "daemon/vyndctl/ctl_log.h"
+#include "platform/property_list.h"
 
 namespace vynd {
 
@@ -17,7 +17,8 @@ RandomDelay random_delay_setting(const std::string& managed, const std::string& 
         return std::nullopt;
     auto seconds = plist_dict_int(prefs->get(), "vynd_random_delay");
     if (!seconds || *seconds < 0) {
-        ctl_log("vynd_random_delay in " + path + " is not a number of seconds; the default is used");
+        ctl_log("vynd_random_delay in " + path +
+                " is not a number of seconds; the default is used");
         return std::nullopt;
     }
     return seconds;

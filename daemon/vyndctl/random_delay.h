@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "global_prefs.h"
-#include "job_control.h"
+#include "daemon/vyndctl/global_prefs.h"
+#include "platform/job_control.h"
 
 namespace vynd {
 

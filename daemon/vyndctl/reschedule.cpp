@@ -1,12 +1,12 @@
 // Mode t: a new schedule for the daemon's job, written into the job file.
-#include "reschedule.h"
+#include "daemon/vyndctl/reschedule.h"
 
 #include <cstdlib>
 #include <vector>
 
-#include "ctl_log.h"
-#include "property_list.h"
-#include "reply.h"
+#include "daemon/vyndctl/ctl_log.h"
+#include "daemon/vyndctl/reply.h"
+#include "platform/property_list.h"
 
 namespace vynd {
 
@@ -29,8 +29,7 @@ plist_t integer(int value) {
 
 // A binary job file may hold a key twice; libplist removes one at a time.
 void remove_every(plist_t dict, const char* key) {
-    while (plist_dict_get_item(dict, key))
-        plist_dict_remove_item(dict, key);
+    while (plist_dict_get_item(dict, key)) plist_dict_remove_item(dict, key);
 }
 
 }  // namespace

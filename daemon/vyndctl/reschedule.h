@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "job_control.h"
+#include "platform/job_control.h"
 
 namespace vynd {
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "icon_file_builder.h"
+#include "icon/icon_file_builder.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "pane_loader.h"
-#include "settings_window.h"
+#include "prefspane/host/pane_loader.h"
+#include "prefspane/host/settings_window.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

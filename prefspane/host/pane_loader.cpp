@@ -1,5 +1,5 @@
 // Loading a preference pane plug-in and making its pane.
-#include "pane_loader.h"
+#include "prefspane/host/pane_loader.h"
 
 #include <QPluginLoader>
 

@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "preference_pane.h"
+#include "prefspane/preference_pane.h"
 
 namespace vynd {
 

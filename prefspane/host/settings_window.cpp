@@ -1,5 +1,5 @@
 // The settings host's window: shows one pane and drives its life cycle.
-#include "settings_window.h"
+#include "prefspane/host/settings_window.h"
 
 #include <QCloseEvent>
 #include <QHideEvent>

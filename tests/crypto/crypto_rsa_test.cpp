@@ -1,8 +1,8 @@
 // RSA keys, PKCS#1 v1.5 enciphering, raw signing and recovery against openssl pkeyutl and rsa.
 #include <gtest/gtest.h>
 
-#include "crypto.h"
-#include "test_tools.h"
+#include "crypto/crypto.h"
+#include "tests/crypto/test_tools.h"
 
 namespace vynd {
 namespace {

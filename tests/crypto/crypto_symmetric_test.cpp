@@ -1,9 +1,9 @@
 // The symmetric cipher, key derivation and digests against the openssl program, and their failures.
 #include <gtest/gtest.h>
 
-#include "crypto.h"
-#include "test_tools.h"
-#include "text_forms.h"
+#include "crypto/crypto.h"
+#include "crypto/text_forms.h"
+#include "tests/crypto/test_tools.h"
 
 namespace vynd {
 namespace {

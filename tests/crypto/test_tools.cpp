@@ -1,5 +1,5 @@
 // Test helpers: the openssl and base64 programs, stderr capture.
-#include "test_tools.h"
+#include "tests/crypto/test_tools.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <random>
 
-#include "files.h"
-#include "run_program.h"
+#include "tests/support/files.h"
+#include "tests/support/run_program.h"
 
 namespace vynd::test {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "bytes.h"
-#include "temp_dir.h"
+#include "crypto/bytes.h"
+#include "tests/support/temp_dir.h"
 
 namespace vynd::test {
 

@@ -4,9 +4,9 @@
 
 #include <climits>
 
-#include "assertion_failure.h"
-#include "test_tools.h"
-#include "text_forms.h"
+#include "crypto/assertion_failure.h"
+#include "crypto/text_forms.h"
+#include "tests/crypto/test_tools.h"
 
 namespace vynd {
 namespace {

@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "debian_package.h"
-#include "prefs_builder.h"
-#include "property_list.h"
-#include "sandbox.h"
+#include "platform/property_list.h"
+#include "tests/support/debian_package.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
 
 namespace fs = std::filesystem;
 using vynd::test::build_debian_package;
@@ -430,7 +430,8 @@ TEST_F(DataSafety, APathTooLongForThisComputerIsNamedAndHoldsDeletions) {
     run();
     EXPECT_TRUE(box.exists("/Applications/gone.txt"));
     EXPECT_EQ(logged_count("Not installed in /Applications, the path is longer than this "
-                           "computer allows: " + name + "/" + name),
+                           "computer allows: " +
+                           name + "/" + name),
               1)
         << log_text();
     EXPECT_EQ(logged_count("Deletions in /Applications are held at every run while 1 paths of "

@@ -6,11 +6,11 @@
 
 #include <filesystem>
 
-#include "debian_package.h"
-#include "prefs_builder.h"
-#include "property_list.h"
-#include "sandbox.h"
-#include "value_transformers.h"
+#include "platform/property_list.h"
+#include "tests/support/debian_package.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
+#include "transformers/value_transformers.h"
 
 using vynd::test::log_message;
 using vynd::test::Sandbox;

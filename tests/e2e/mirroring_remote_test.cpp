@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "debian_package.h"
-#include "prefs_builder.h"
-#include "sandbox.h"
-#include "share_servers.h"
+#include "tests/support/debian_package.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/share_servers.h"
 
 namespace fs = std::filesystem;
 using vynd::test::log_message;
@@ -26,7 +26,8 @@ const char kPassword[] = "fl33t pass $(x) `y`";
 const char kSeen[] = "/tmp/proc-seen";
 
 std::string missing_requirement() {
-    for (const char* program : {"/usr/bin/rsync", "/usr/sbin/sshd", "/usr/bin/ssh", "/usr/bin/ssh-keygen"}) {
+    for (const char* program :
+         {"/usr/bin/rsync", "/usr/sbin/sshd", "/usr/bin/ssh", "/usr/bin/ssh-keygen"}) {
         if (access(program, X_OK) != 0)
             return std::string(program) + " is not installed";
     }
@@ -53,8 +54,11 @@ class RemoteShareTest : public testing::Test {
             box.bind(std::string("/usr/bin/") + program, std::string("/opt/real/") + program);
             box.addStub(std::string("/usr/bin/") + program,
                         "for f in /proc/[0-9]*/cmdline /proc/[0-9]*/environ; do tr '\\0' '\\n' "
-                        "<\"$f\"; echo; done >>" + std::string(kSeen) + " 2>/dev/null\n"
-                        "exec /opt/real/" + program + " \"$@\"");
+                        "<\"$f\"; echo; done >>" +
+                            std::string(kSeen) +
+                            " 2>/dev/null\n"
+                            "exec /opt/real/" +
+                            program + " \"$@\"");
         }
     }
 
@@ -94,12 +98,15 @@ class RemoteShareTest : public testing::Test {
         ASSERT_EQ(r.status, 0) << r.err << box.readFile("/var/log/vynd.log");
         EXPECT_EQ(box.readFile("/Applications/Tool.app/Contents/Info.plist"), "info\n");
         EXPECT_EQ(box.readFile("/Applications/Read Me $(x).txt"), "read me\n");
-        EXPECT_TRUE(logHas("rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Applications\" "
-                           "--bwlimit=0   -pgo --delay-updates --no-devices --no-specials --chmod=Fug-s \"" +
-                           source + "/Applications/\" "
-                           "\"/Applications/\""))
+        EXPECT_TRUE(logHas(
+            "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Applications\" "
+            "--bwlimit=0   -pgo --delay-updates --no-devices --no-specials --chmod=Fug-s \"" +
+            source +
+            "/Applications/\" "
+            "\"/Applications/\""))
             << box.readFile("/var/log/vynd.log");
-        EXPECT_TRUE(logHas(">f+++++++++ Tool.app/Contents/Info.plist")) << box.readFile("/var/log/vynd.log");
+        EXPECT_TRUE(logHas(">f+++++++++ Tool.app/Contents/Info.plist"))
+            << box.readFile("/var/log/vynd.log");
         EXPECT_EQ(dpkgInstalls(), 1u);
 
         size_t lines = box.logLines().size();
@@ -123,8 +130,9 @@ class RemoteShareTest : public testing::Test {
         box.mkdirs("/home/deploy/Applications");
         ASSERT_EQ(box.vynd({"-i"}).status, 0);
         EXPECT_TRUE(box.exists("/Applications/Tool.app/Contents/Info.plist"));
-        EXPECT_TRUE(logHas("/Applications is empty on the share while 3 installed paths are "
-                           "recorded for Applications: nothing deleted"));
+        EXPECT_TRUE(
+            logHas("/Applications is empty on the share while 3 installed paths are "
+                   "recorded for Applications: nothing deleted"));
         prefs.flag("vynd_allow_empty_area", true);
         box.writePrefs(prefs.get());
         ASSERT_EQ(box.vynd({"-i"}).status, 0);
@@ -164,12 +172,14 @@ TEST_F(RemoteShareTest, AnRsyncDaemonIsMirroredWithThePasswordInAFileOnly) {
         .text("vynd_username", "fleet")
         .text("vynd_passwd", kPassword);
     mirrorsInstallsAndDeletes(prefs, rsync_url(server));
-    EXPECT_TRUE(logged("Warning: rsync://127.0.0.1 is reached over a transport that neither "
-                       "encrypts nor authenticates the server: anyone on the network path can "
-                       "change what is installed"));
+    EXPECT_TRUE(
+        logged("Warning: rsync://127.0.0.1 is reached over a transport that neither "
+               "encrypts nor authenticates the server: anyone on the network path can "
+               "change what is installed"));
     EXPECT_NE(server.log().find("rsync allowed access on module deploy"), std::string::npos)
         << server.log();
-    EXPECT_NE(box.readFile(kSeen).find("--password-file=/run/vynd-credentials-"), std::string::npos);
+    EXPECT_NE(box.readFile(kSeen).find("--password-file=/run/vynd-credentials-"),
+              std::string::npos);
     EXPECT_FALSE(seenAnywhere(kPassword));
 }
 
@@ -178,7 +188,9 @@ TEST_F(RemoteShareTest, AnRsyncDaemonThatRefusesEndsTheRunAsAFailedMount) {
     std::string why;
     ASSERT_TRUE(server.start(kPassword, &why)) << why;
     PrefsBuilder prefs;
-    prefs.text("vynd_host", rsync_url(server)).text("vynd_username", "fleet").text("vynd_passwd", "wrong");
+    prefs.text("vynd_host", rsync_url(server))
+        .text("vynd_username", "fleet")
+        .text("vynd_passwd", "wrong");
     refused(prefs);
     prefs.text("vynd_host", rsync_url(server, "nomodule")).text("vynd_passwd", kPassword);
     refused(prefs);
@@ -217,10 +229,14 @@ TEST_F(RemoteShareTest, RsyncOverSshRefusesAnUnknownServerAWrongKeyAndAFolderTha
     EXPECT_EQ(server.log().find("Accepted"), std::string::npos) << server.log();
 
     std::string key = box.readFile("/home/sshd/host_key.pub");
-    box.writeFile("/root/.ssh/known_hosts", "[127.0.0.1]:" + std::to_string(server.port()) + " " +
-                                                key.substr(0, key.rfind(' ')) + "\n", 0600);
+    box.writeFile(
+        "/root/.ssh/known_hosts",
+        "[127.0.0.1]:" + std::to_string(server.port()) + " " + key.substr(0, key.rfind(' ')) + "\n",
+        0600);
     ASSERT_EQ(box.run({"/usr/bin/ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f",
-                       "/home/client/other"}).status, 0);
+                       "/home/client/other"})
+                  .status,
+              0);
     prefs.text("vynd_ssh_key_file", "/home/client/other");
     refused(prefs);
 
@@ -232,8 +248,9 @@ TEST_F(RemoteShareTest, RsyncOverSshRefusesAnUnknownServerAWrongKeyAndAFolderTha
     box.writePrefs(prefs.get());
     ASSERT_EQ(box.vynd({"-i"}).status, 0);
     EXPECT_FALSE(box.exists("/Applications/shadow"));
-    EXPECT_TRUE(logged("127.0.0.1:/home/deploy/Applications is a symbolic link on the share: "
-                       "nothing copied or deleted for Applications"));
+    EXPECT_TRUE(
+        logged("127.0.0.1:/home/deploy/Applications is a symbolic link on the share: "
+               "nothing copied or deleted for Applications"));
     EXPECT_EQ(dpkgInstalls(), 1u);
 }
 

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "prefs_builder.h"
-#include "sandbox.h"
-#include "share_servers.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/share_servers.h"
 
 using vynd::test::Sandbox;
 using vynd::test::SshServer;

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "prefs_builder.h"
-#include "property_list.h"
-#include "sandbox.h"
+#include "platform/property_list.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
 
 using vynd::test::log_message;
 using vynd::test::Sandbox;
@@ -342,12 +342,12 @@ TEST_F(Mirroring, NetworkSharesUseTheHelperWithoutCredentialsOnTheCommandLine) {
 
 TEST_F(Mirroring, SshTakesCredentialsOnInputWebSharesFromASecretsFile) {
     box.addStub("/usr/bin/sshfs", "cat > /tmp/ssh-input; cat \"$6\" > /tmp/ssh-config; exit 0");
-    box.addStub(
-        "/usr/sbin/mount.davfs",
-        "conf=${4#conf=}; conf=${conf%%,*}; cat \"$conf\" > /tmp/dav-conf; stat -c %a \"$conf\" > /tmp/dav-modes\n"
-        "secrets=$(sed -n 's/^secrets //p' \"$conf\")\n"
-        "cat \"$secrets\" > /tmp/dav-secrets; stat -c %a \"$secrets\" >> /tmp/dav-modes\n"
-        "cat > /tmp/dav-input; exit 0");
+    box.addStub("/usr/sbin/mount.davfs",
+                "conf=${4#conf=}; conf=${conf%%,*}; cat \"$conf\" > /tmp/dav-conf; stat -c %a "
+                "\"$conf\" > /tmp/dav-modes\n"
+                "secrets=$(sed -n 's/^secrets //p' \"$conf\")\n"
+                "cat \"$secrets\" > /tmp/dav-secrets; stat -c %a \"$secrets\" >> /tmp/dav-modes\n"
+                "cat > /tmp/dav-input; exit 0");
     Settings s;
     s.text("vynd_host", "sftp://files:2222/srv/deploy")
         .text("vynd_username", "admin")

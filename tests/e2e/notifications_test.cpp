@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "notification_service.h"
-#include "prefs_builder.h"
-#include "sandbox.h"
+#include "tests/support/notification_service.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
 
 using vynd::test::NotificationService;
 using vynd::test::Sandbox;

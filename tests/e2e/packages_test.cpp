@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "debian_package.h"
-#include "notification_service.h"
-#include "prefs_builder.h"
-#include "property_list.h"
-#include "sandbox.h"
-#include "share_servers.h"
+#include "platform/property_list.h"
+#include "tests/support/debian_package.h"
+#include "tests/support/notification_service.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/share_servers.h"
 
 namespace fs = std::filesystem;
 using vynd::test::build_debian_package;

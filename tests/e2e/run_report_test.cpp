@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <thread>
 
-#include "debian_package.h"
-#include "prefs_builder.h"
-#include "property_list.h"
-#include "sandbox.h"
+#include "platform/property_list.h"
+#include "tests/support/debian_package.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
 
 using vynd::test::build_debian_package;
 using vynd::test::PrefsBuilder;
@@ -31,9 +31,10 @@ class RunReportTest : public testing::Test {
         for (const char* area : {"Applications", "Library", "Users", "Packages"})
             box.mkdirs(kShare + "/" + area);
         // A package whose name holds "bad" fails; one that holds "slow" takes a while.
-        box.addStub("/usr/bin/dpkg",
-                    "[ \"$1\" = --audit ] && exit 0\ncase $(readlink -f \"$4\") in *bad*) exit 1 ;; "
-                    "*slow*) : >/run/slow; sleep 30 ;; esac\nexit 0");
+        box.addStub(
+            "/usr/bin/dpkg",
+            "[ \"$1\" = --audit ] && exit 0\ncase $(readlink -f \"$4\") in *bad*) exit 1 ;; "
+            "*slow*) : >/run/slow; sleep 30 ;; esac\nexit 0");
         share();
     }
     void share() {
@@ -41,8 +42,8 @@ class RunReportTest : public testing::Test {
         box.writePrefs(p.share().flag("vynd_keep_app_synced", true).get());
     }
     void addPackage(const std::string& name) {
-        ASSERT_TRUE(build_debian_package(box.path(kShare + "/Packages/" + name), "vynd-test", "f",
-                                         "v1"));
+        ASSERT_TRUE(
+            build_debian_package(box.path(kShare + "/Packages/" + name), "vynd-test", "f", "v1"));
     }
 
     vynd::Plist report() const {
@@ -133,8 +134,9 @@ TEST_F(RunReportTest, FailingRunsKeepTheLastRunWithoutError) {
         ASSERT_EQ(box.vynd({args}).status, 255) << args;
         auto r = report();
         EXPECT_EQ(vynd::plist_dict_int(r.get(), "exitStatus"), 255) << args;
-        EXPECT_EQ(vynd::plist_dict_string(r.get(), "lastError").value_or("").rfind(
-                      "host string is nil!", 0),
+        EXPECT_EQ(vynd::plist_dict_string(r.get(), "lastError")
+                      .value_or("")
+                      .rfind("host string is nil!", 0),
                   0u)
             << args;
         EXPECT_EQ(date(r.get(), "lastRunWithoutError"), good) << args;

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "prefs_builder.h"
-#include "property_list.h"
-#include "sandbox.h"
+#include "platform/property_list.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
 
 using vynd::test::log_message;
 using vynd::test::PrefsBuilder;

@@ -11,9 +11,9 @@
 #include <regex>
 #include <thread>
 
-#include "prefs_builder.h"
-#include "property_list.h"
-#include "sandbox.h"
+#include "platform/property_list.h"
+#include "tests/support/prefs_builder.h"
+#include "tests/support/sandbox.h"
 
 using vynd::test::log_message;
 using vynd::test::Sandbox;
@@ -204,9 +204,9 @@ TEST(Run, AUserHoldingThePublicLockStopsNoRun) {
     use_share(box, p);
     ASSERT_EQ(box.vynd({"-c"}).status, 0);
     // flock works on a descriptor opened for reading only.
-    auto holder = box.start_as_user(
-        {"/usr/bin/flock", "-n", "/var/run/vynd.lock", "-c", "echo held > /tmp/held; exec sleep 30"},
-        1000);
+    auto holder = box.start_as_user({"/usr/bin/flock", "-n", "/var/run/vynd.lock", "-c",
+                                     "echo held > /tmp/held; exec sleep 30"},
+                                    1000);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (box.readFile("/tmp/held") != "held\n") {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline);

@@ -1,7 +1,7 @@
 // Fuzz target: Base64 decoding in both modes, and the round trip of whatever it yields.
 #include <cstdlib>
 
-#include "text_forms.h"
+#include "crypto/text_forms.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const vynd::ByteView input(data, size);

@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz_check.h"
-#include "manifest_file.h"
-#include "rsync_output.h"
+#include "daemon/vynd/manifest_file.h"
+#include "daemon/vynd/rsync_output.h"
+#include "tests/fuzz/fuzz_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string line(reinterpret_cast<const char*>(data), size);

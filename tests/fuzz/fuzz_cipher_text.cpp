@@ -1,7 +1,7 @@
 // Fuzz target: deciphering arbitrary cipher texts, bare and "Salted__", under a few ciphers.
 #include <cstdlib>
 
-#include "crypto.h"
+#include "crypto/crypto.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)

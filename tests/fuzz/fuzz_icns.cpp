@@ -4,21 +4,27 @@
 
 #include <cstdlib>
 
-#include "fuzz_check.h"
-#include "icns_container.h"
-#include "icns_element_codec.h"
-#include "icns_family.h"
+#include "icon/icns_container.h"
+#include "icon/icns_element_codec.h"
+#include "icon/icns_family.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
-constexpr vynd::OSType kTypes[] = {
-    vynd::kIconServices512PixelDataARGB, vynd::kIconServices256PixelDataARGB,
-    vynd::kThumbnail32BitData,           vynd::kThumbnail8BitMask,
-    vynd::kHuge32BitData,                vynd::kHuge8BitMask,
-    vynd::kLarge32BitData,               vynd::kLarge8BitMask,
-    vynd::kLarge8BitData,                vynd::kLarge1BitMask,
-    vynd::kSmall32BitData,               vynd::kSmall8BitMask,
-    vynd::kSmall8BitData,                vynd::kSmall1BitMask};
+constexpr vynd::OSType kTypes[] = {vynd::kIconServices512PixelDataARGB,
+                                   vynd::kIconServices256PixelDataARGB,
+                                   vynd::kThumbnail32BitData,
+                                   vynd::kThumbnail8BitMask,
+                                   vynd::kHuge32BitData,
+                                   vynd::kHuge8BitMask,
+                                   vynd::kLarge32BitData,
+                                   vynd::kLarge8BitMask,
+                                   vynd::kLarge8BitData,
+                                   vynd::kLarge1BitMask,
+                                   vynd::kSmall32BitData,
+                                   vynd::kSmall8BitMask,
+                                   vynd::kSmall8BitData,
+                                   vynd::kSmall1BitMask};
 
 }  // namespace
 

@@ -3,14 +3,12 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "fuzz_check.h"
-#include "icns_family.h"
-#include "icon_file_builder.h"
-#include "scratch_folder.h"
+#include "icon/icns_family.h"
+#include "icon/icon_file_builder.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/scratch_folder.h"
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string image = scratch_folder() + "/image";
@@ -27,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What it wrote is a whole family whose large icon reads back.
     auto family = vynd::IcnsFamily::iconFamilyWithContentsOfFile(QString::fromStdString(icon));
     FUZZ_CHECK(family.has_value());
-    FUZZ_CHECK(family->bitmapImageRepWithAlphaForIconFamilyElement(vynd::kLarge32BitData).has_value());
+    FUZZ_CHECK(
+        family->bitmapImageRepWithAlphaForIconFamilyElement(vynd::kLarge32BitData).has_value());
     return 0;
 }

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "manifest_file.h"
-#include "scratch_folder.h"
+#include "daemon/vynd/manifest_file.h"
+#include "tests/fuzz/scratch_folder.h"
 
 using vynd::FileEntry;
 using vynd::SyncJob;
@@ -69,8 +69,11 @@ void fail(const char* what) {
 bool storable_by_the_book(std::string_view text) {
     for (size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t len = c < 0x80 ? 1 : (c & 0xe0) == 0xc0 ? 2 : (c & 0xf0) == 0xe0 ? 3
-                                 : (c & 0xf8) == 0xf0 ? 4 : 0;
+        size_t len = c < 0x80             ? 1
+                     : (c & 0xe0) == 0xc0 ? 2
+                     : (c & 0xf0) == 0xe0 ? 3
+                     : (c & 0xf8) == 0xf0 ? 4
+                                          : 0;
         if (len == 0 || i + len > text.size())
             return false;
         uint32_t cp = len == 1 ? c : c & (0x7f >> len);
@@ -110,10 +113,32 @@ void check_readers_agree(std::string_view xml) {
 std::string name_from(FuzzedDataProvider& in) {
     if (in.ConsumeBool())
         return in.ConsumeRandomLengthString(48);
-    static const char* const kPieces[] = {
-        "a",  "Foo.app", "/",  ".",   "..",  "&",      "<",     ">",          "\"",         "'",
-        "\r", "\n",      "\t", " ",   "]]>", "&amp;",  "\\#012", "\xc3\xa9", "\xef\xbf\xbd", "%",
-        "#",  ";",       "*",  "\x7f", "\xf0\x9d\x84\x9e", "\xc2\x85"};
+    static const char* const kPieces[] = {"a",
+                                          "Foo.app",
+                                          "/",
+                                          ".",
+                                          "..",
+                                          "&",
+                                          "<",
+                                          ">",
+                                          "\"",
+                                          "'",
+                                          "\r",
+                                          "\n",
+                                          "\t",
+                                          " ",
+                                          "]]>",
+                                          "&amp;",
+                                          "\\#012",
+                                          "\xc3\xa9",
+                                          "\xef\xbf\xbd",
+                                          "%",
+                                          "#",
+                                          ";",
+                                          "*",
+                                          "\x7f",
+                                          "\xf0\x9d\x84\x9e",
+                                          "\xc2\x85"};
     std::string out;
     for (int n = in.ConsumeIntegralInRange(1, 8); n > 0; --n)
         out += kPieces[in.ConsumeIntegralInRange<size_t>(0, std::size(kPieces) - 1)];

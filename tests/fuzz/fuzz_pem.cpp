@@ -1,5 +1,5 @@
 // Fuzz target: arbitrary bytes as PEM private and public keys.
-#include "crypto.h"
+#include "crypto/crypto.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const vynd::Bytes pem(data, data + size);

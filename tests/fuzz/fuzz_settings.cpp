@@ -9,14 +9,14 @@
 #include <iterator>
 #include <regex>
 
-#include "fuzz_check.h"
-#include "global_prefs.h"
-#include "job_control.h"
-#include "prefs.h"
-#include "property_list.h"
-#include "reschedule.h"
-#include "scratch_folder.h"
-#include "settings_plist.h"
+#include "daemon/vynd/prefs.h"
+#include "daemon/vyndctl/global_prefs.h"
+#include "daemon/vyndctl/reschedule.h"
+#include "platform/job_control.h"
+#include "platform/property_list.h"
+#include "prefspane/settings_plist.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/scratch_folder.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ void check_job_file(plist_t job) {
     std::optional<std::string> value = vynd::plist_dict_string(job, "vynd_schedule");
     vynd::set_schedule(job, value.value_or("10:30"));
     FUZZ_CHECK(!plist_dict_get_item(job, "StartInterval") !=
-          !plist_dict_get_item(job, "StartCalendarInterval"));
+               !plist_dict_get_item(job, "StartCalendarInterval"));
     auto back = vynd::parse_property_list(vynd::property_list_xml(job));
     FUZZ_CHECK(back && plist_get_node_type(back->get()) == PLIST_DICT);
     (void)vynd::timer_schedule(back->get());

@@ -3,14 +3,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz_check.h"
-#include "share_url.h"
+#include "platform/share/share_url.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
 bool is_host_name_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '[' || c == ']' || c == ':' || c == '%';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '[' || c == ']' || c == ':' || c == '%';
 }
 
 void check_url(const vynd::ShareUrl& url) {
@@ -24,8 +24,7 @@ void check_url(const vynd::ShareUrl& url) {
     const std::string mount_point = vynd::share_mount_point(url);
     FUZZ_CHECK(mount_point.starts_with("/Volumes/"));
     const std::string name = mount_point.substr(9);
-    FUZZ_CHECK(!name.empty() && name != "." && name != ".." &&
-          name.find('/') == std::string::npos);
+    FUZZ_CHECK(!name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos);
 }
 
 }  // namespace

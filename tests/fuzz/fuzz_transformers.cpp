@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "value_transformers.h"
+#include "transformers/value_transformers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -1,5 +1,5 @@
 // The crypto library's log for the fuzz targets: discarded.
-#include "crypto_log.h"
+#include "crypto/crypto_log.h"
 
 namespace vynd {
 

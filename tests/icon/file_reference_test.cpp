@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "file_reference.h"
+#include "icon/file_reference.h"
 
 using vynd::FileReference;
 using vynd::getFSRef;

@@ -1,10 +1,10 @@
 // Bitmap to element data: the checks, the messages and the pixel rules of each conversion.
 #include <gtest/gtest.h>
 
-#include "icns_container.h"
-#include "icns_family.h"
-#include "icon_test_helpers.h"
-#include "mac_palette.h"
+#include "icon/icns_container.h"
+#include "icon/icns_family.h"
+#include "icon/mac_palette.h"
+#include "tests/icon/icon_test_helpers.h"
 
 namespace vynd {
 namespace {

@@ -11,10 +11,10 @@
 
 #include <sys/stat.h>
 
-#include "icns_container.h"
-#include "icns_element_codec.h"
-#include "icns_family.h"
-#include "icon_test_helpers.h"
+#include "icon/icns_container.h"
+#include "icon/icns_element_codec.h"
+#include "icon/icns_family.h"
+#include "tests/icon/icon_test_helpers.h"
 
 namespace vynd {
 namespace {

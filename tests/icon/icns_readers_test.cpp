@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <map>
 
-#include "icns_container.h"
-#include "icns_family.h"
-#include "icon_test_helpers.h"
-#include "mac_palette.h"
+#include "icon/icns_container.h"
+#include "icon/icns_family.h"
+#include "icon/mac_palette.h"
+#include "tests/icon/icon_test_helpers.h"
 
 namespace vynd {
 namespace {
@@ -143,7 +143,8 @@ class IndependentReaders : public ::testing::Test {
 };
 
 TEST_F(IndependentReaders, Icns2pngDecodesEveryElementToThePixelsWePutIn) {
-    if (!haveIcns2png()) GTEST_SKIP() << "icns2png (Debian package icnsutils) is not installed";
+    if (!haveIcns2png())
+        GTEST_SKIP() << "icns2png (Debian package icnsutils) is not installed";
     KnownFamily known = makeKnownFamily();
     const std::string file = path("known.icns");
     ASSERT_TRUE(known.family.writeToFile(QString::fromStdString(file)));
@@ -232,7 +233,8 @@ TEST_F(IndependentReaders, ThumbnailFamilyReadsTheSameEverywhere) {
     } else {
         std::printf("Pillow (python3-pil) is not installed: its reading is not checked\n");
     }
-    if (!haveIcns2png()) GTEST_SKIP() << "icns2png (Debian package icnsutils) is not installed";
+    if (!haveIcns2png())
+        GTEST_SKIP() << "icns2png (Debian package icnsutils) is not installed";
     extract(file, "32");
     for (const SizeTypes& s : kSizes) {
         EXPECT_EQ(countDifferences(rgbaBytes(extracted(file, s.size, 32)), ours[s.size], s.size,
@@ -266,7 +268,8 @@ TEST_F(IndependentReaders, ReadersAgreeOnPackingOfUncompressedLength) {
     } else {
         std::printf("Pillow (python3-pil) is not installed: its reading is not checked\n");
     }
-    if (!haveIcns2png()) GTEST_SKIP() << "icns2png (Debian package icnsutils) is not installed";
+    if (!haveIcns2png())
+        GTEST_SKIP() << "icns2png (Debian package icnsutils) is not installed";
     extract(file, "32");
     EXPECT_EQ(countDifferences(rgbaBytes(extracted(file, 16, 32)), want, 16, "icns2png"), 0);
 }

@@ -3,7 +3,7 @@
 
 #include <QImage>
 
-#include "icns_family.h"
+#include "icon/icns_family.h"
 
 namespace vynd {
 namespace {

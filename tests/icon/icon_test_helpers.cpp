@@ -1,5 +1,5 @@
 // Helpers of the icon family tests: message capture, child programs, test bitmaps.
-#include "icon_test_helpers.h"
+#include "tests/icon/icon_test_helpers.h"
 
 #include <QGuiApplication>
 
@@ -9,7 +9,7 @@
 
 #include <memory>
 
-#include "run_program.h"
+#include "tests/support/run_program.h"
 
 namespace vynd::test {
 

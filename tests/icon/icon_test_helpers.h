@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "bitmap_image_rep.h"
-#include "files.h"
+#include "icon/bitmap_image_rep.h"
+#include "tests/support/files.h"
 
 namespace vynd::test {
 

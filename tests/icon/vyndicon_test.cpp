@@ -7,9 +7,9 @@
 #include <QImage>
 #include <QTemporaryDir>
 
-#include "icns_container.h"
-#include "icon_file_builder.h"
-#include "icon_test_helpers.h"
+#include "icon/icns_container.h"
+#include "icon/icon_file_builder.h"
+#include "tests/icon/icon_test_helpers.h"
 
 namespace vynd {
 namespace {

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <set>
 
-#include "files.h"
-#include "process.h"
-#include "property_list.h"
-#include "run_program.h"
+#include "platform/process.h"
+#include "platform/property_list.h"
+#include "tests/support/files.h"
+#include "tests/support/run_program.h"
 
 namespace fs = std::filesystem;
 using vynd::test::read_file;
@@ -115,8 +115,8 @@ TEST_F(Installed, PolkitPolicyCoversThePrivilegedPrograms) {
 }
 
 TEST_F(Installed, ManualPagesAndPackageDocuments) {
-    for (const char* page : {"man8/vynd.8.gz", "man8/vyndctl.8.gz", "man1/vyndsettings.1.gz",
-                             "man1/vyndicon.1.gz"})
+    for (const char* page :
+         {"man8/vynd.8.gz", "man8/vyndctl.8.gz", "man1/vyndsettings.1.gz", "man1/vyndicon.1.gz"})
         EXPECT_TRUE(fs::is_regular_file(at(std::string("/usr/share/man/") + page))) << page;
     for (const char* doc : {"/usr/share/doc/vynd/copyright", "/usr/share/doc/vynd/changelog.gz",
                             "/usr/share/lintian/overrides/vynd"})
@@ -182,13 +182,14 @@ TEST(DebianPackage, DeclaresItsDependenciesAndLeavesTheJobFileToItsScripts) {
               0);
     for (const char* path :
          {"Library/Application Support/Quenderlyn/vynd",
-          "Library/Application Support/Quenderlyn/vyndctl", "usr/share/vynd/com.quenderlyn.vynd.plist",
-          "usr/lib/systemd/system/vynd.timer", "usr/lib/vynd/vyndPref.so",
-          "usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"})
+          "Library/Application Support/Quenderlyn/vyndctl",
+          "usr/share/vynd/com.quenderlyn.vynd.plist", "usr/lib/systemd/system/vynd.timer",
+          "usr/lib/vynd/vyndPref.so", "usr/share/polkit-1/actions/com.quenderlyn.vynd.policy"})
         EXPECT_TRUE(fs::exists(tree / path)) << path;
     EXPECT_FALSE(fs::exists(tree / "Library/LaunchDaemons"));
     // Stripped: no symbol table left in what root runs.
-    Output r = capture({"/usr/bin/file", (tree / "Library/Application Support/Quenderlyn/vynd").string()});
+    Output r =
+        capture({"/usr/bin/file", (tree / "Library/Application Support/Quenderlyn/vynd").string()});
     EXPECT_NE(r.text.find(", stripped"), std::string::npos) << r.text;
     std::error_code ignored;
     fs::remove_all(out, ignored);

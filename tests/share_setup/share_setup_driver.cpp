@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-#include "share_setup.h"
+#include "share_setup/share_setup.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -15,11 +15,11 @@
 #include <fstream>
 #include <memory>
 
-#include "pane_fixture.h"
-#include "property_list.h"
-#include "share_setup.h"
-#include "volume_icon_view.h"
-#include "vynd_pref.h"
+#include "platform/property_list.h"
+#include "prefspane/volume_icon_view.h"
+#include "prefspane/vynd_pref.h"
+#include "share_setup/share_setup.h"
+#include "tests/support/pane_fixture.h"
 
 using namespace vynd;
 namespace fs = std::filesystem;

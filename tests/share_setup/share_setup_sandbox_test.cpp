@@ -18,14 +18,14 @@
 #include <thread>
 #include <vector>
 
-#include "files.h"
-#include "icns_family.h"
-#include "property_list.h"
-#include "sandbox.h"
-#include "share_servers.h"
-#include "share_setup.h"
-#include "share_setup_tool.h"
-#include "value_transformers.h"
+#include "icon/icns_family.h"
+#include "platform/property_list.h"
+#include "share_setup/share_setup.h"
+#include "share_setup/share_setup_tool.h"
+#include "tests/support/files.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/share_servers.h"
+#include "transformers/value_transformers.h"
 
 using vynd::test::Sandbox;
 

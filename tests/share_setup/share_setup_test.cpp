@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "share_setup.h"
-#include "share_setup_tool.h"
-#include "value_transformers.h"
+#include "share_setup/share_setup.h"
+#include "share_setup/share_setup_tool.h"
+#include "transformers/value_transformers.h"
 
 namespace fs = std::filesystem;
 using vynd::ShareSetup;

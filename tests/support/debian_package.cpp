@@ -1,5 +1,5 @@
 // Building small Debian packages for tests, with dpkg-deb.
-#include "debian_package.h"
+#include "tests/support/debian_package.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "process.h"
+#include "platform/process.h"
 
 namespace fs = std::filesystem;
 

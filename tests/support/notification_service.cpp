@@ -1,5 +1,5 @@
 // A private session bus with a recording notification service, for tests.
-#include "notification_service.h"
+#include "tests/support/notification_service.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -16,7 +16,7 @@
 #include <functional>
 #include <thread>
 
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 extern char** environ;
 

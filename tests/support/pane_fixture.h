@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "vynd_pref.h"
+#include "prefspane/vynd_pref.h"
 
 namespace vynd::test {
 

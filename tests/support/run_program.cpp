@@ -1,5 +1,5 @@
 // Programs that tests run and read the output of, by argument vector.
-#include "run_program.h"
+#include "tests/support/run_program.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -7,8 +7,8 @@
 
 #include <cerrno>
 
-#include "files.h"
-#include "temp_dir.h"
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 

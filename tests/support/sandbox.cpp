@@ -1,5 +1,5 @@
 // A private root in which end-to-end tests run the real installed programs.
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -19,8 +19,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "files.h"
-#include "property_list.h"
+#include "platform/property_list.h"
+#include "tests/support/files.h"
 
 extern char** environ;
 

@@ -1,5 +1,5 @@
 // Real servers of a share on the loopback address, run inside a sandbox.
-#include "share_servers.h"
+#include "tests/support/share_servers.h"
 
 #include <arpa/inet.h>
 #include <crypt.h>

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "sandbox.h"
+#include "tests/support/sandbox.h"
 
 namespace vynd::test {
 

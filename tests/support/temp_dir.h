@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "files.h"
+#include "tests/support/files.h"
 
 namespace vynd::test {
 

@@ -23,8 +23,8 @@
 #include <cstdio>
 #include <functional>
 
-#include "pane_loader.h"
-#include "settings_window.h"
+#include "prefspane/host/pane_loader.h"
+#include "prefspane/host/settings_window.h"
 
 namespace {
 
@@ -42,7 +42,8 @@ void reportAlerts() {
 }
 
 // Lets the pane's timers and watched children run for a while.
-void pump(int ms, const std::function<bool()>& done = [] { return false; }) {
+void pump(
+    int ms, const std::function<bool()>& done = [] { return false; }) {
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < ms && !done()) {

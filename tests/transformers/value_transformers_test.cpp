@@ -1,9 +1,9 @@
 // The value transformers and the stored credential encoding, checked against the openssl program.
 #include <gtest/gtest.h>
 
-#include "test_tools.h"
-#include "text_forms.h"
-#include "value_transformers.h"
+#include "crypto/text_forms.h"
+#include "tests/crypto/test_tools.h"
+#include "transformers/value_transformers.h"
 
 namespace vynd {
 namespace {
