@@ -12,6 +12,7 @@
 #include <string>
 
 #include "daemon/vynd/notify.h"
+#include "daemon/vynd/run.h"
 #include "daemon/vynd/run_report.h"
 #include "platform/system_log.h"
 
@@ -68,7 +69,7 @@ void vynd_log(const char* level, const char* format, ...) {
     if (fatal) {
         // The Fatal line stays the last of the log; a report not written is told elsewhere.
         std::string err;
-        if (!write_run_report(255, &err))
+        if (!write_run_report(255, requires_restart, &err))
             system_log("Could not write the run report: " + err);
         // From a second thread, exit() would tear down what the first
         // still uses; end at once instead.

@@ -97,7 +97,7 @@ void vynd_shutdown() {
     save_manifests();
     unmount_vol();
     std::string err;
-    if (!write_run_report(0, &err))
+    if (!write_run_report(0, requires_restart, &err))
         vynd_log("Error", "Could not write the run report: %s", err.c_str());
     vynd_log("Debug", "vynd finished");
     close_log_file();

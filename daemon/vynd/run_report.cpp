@@ -17,7 +17,6 @@
 #include "daemon/vynd/area_paths.h"
 #include "daemon/vynd/database.h"
 #include "daemon/vynd/rsync_output.h"
-#include "daemon/vynd/run.h"
 #include "platform/property_list.h"
 
 namespace vynd {
@@ -342,7 +341,7 @@ void report_package(const std::string& name, bool installed) {
     list.push_back(std::move(shown));
 }
 
-bool write_run_report(int exit_status, std::string* err) {
+bool write_run_report(int exit_status, bool restart_requested, std::string* err) {
     std::lock_guard<std::mutex> hold(report_lock());
     if (!report_armed || report_written)
         return true;
@@ -350,7 +349,7 @@ bool write_run_report(int exit_status, std::string* err) {
     RunReport& r = run_report();
     r.end = time(nullptr);
     r.exit_status = exit_status;
-    r.restart_requested = requires_restart;
+    r.restart_requested = restart_requested;
     if (!run_had_error)
         r.last_run_without_error = r.end;
     return write_report_files(r, kDatabasePath, kTextfileFolder, err);

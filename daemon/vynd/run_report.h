@@ -74,6 +74,6 @@ void report_deletions_held(const std::string& area);
 void report_package(const std::string& name, bool installed);
 // Writes the report once, with the exit status; nothing before report_run_started.
 // False with the reason when it could not be written.
-[[nodiscard]] bool write_run_report(int exit_status, std::string* err);
+[[nodiscard]] bool write_run_report(int exit_status, bool restart_requested, std::string* err);
 
 }  // namespace vynd
