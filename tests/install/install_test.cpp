@@ -5,12 +5,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 
 #include "platform/process.h"
 #include "platform/property_list.h"
 #include "tests/support/files.h"
 #include "tests/support/run_program.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vynd::test::read_file;
@@ -30,22 +32,19 @@ Output capture(const std::vector<std::string>& argv) {
 class Installed : public testing::Test {
   protected:
     static void SetUpTestSuite() {
-        char tmpl[] = "/tmp/vynd-install-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        root_ = tmpl;
+        staging_ = std::make_unique<vynd::test::TempDir>();
+        root_ = staging_->path();
         // DESTDIR reaches cmake through the environment of the child only.
         std::string destdir = "DESTDIR=" + root_.string();
         status_ = vynd::run_process(
             {"/usr/bin/env", destdir, VYND_CMAKE, "--install", VYND_BUILD_DIR, "--prefix", "/usr"});
     }
-    static void TearDownTestSuite() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
+    static void TearDownTestSuite() { staging_.reset(); }
     void SetUp() override { ASSERT_EQ(status_, 0) << "cmake --install failed"; }
 
     static fs::path at(const std::string& inside) { return root_ / inside.substr(1); }
 
+    static inline std::unique_ptr<vynd::test::TempDir> staging_;
     static inline fs::path root_;
     static inline int status_ = -1;
 };
@@ -152,9 +151,8 @@ TEST_F(Installed, NothingElseUnderTheMirroredAreas) {
 
 // The Debian package carries the same files and says what it needs.
 TEST(DebianPackage, DeclaresItsDependenciesAndLeavesTheJobFileToItsScripts) {
-    char tmpl[] = "/tmp/vynd-package-XXXXXX";
-    ASSERT_TRUE(mkdtemp(tmpl));
-    fs::path out = tmpl;
+    vynd::test::TempDir packaged;
+    fs::path out = packaged.path();
     ASSERT_EQ(
         vynd::run_process({VYND_CPACK, "--config",
                            std::string(VYND_BUILD_DIR) + "/CPackConfig.cmake", "-B", out.string()}),

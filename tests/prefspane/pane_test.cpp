@@ -42,10 +42,14 @@
 #include "prefspane/settings_keys.h"
 #include "prefspane/vynd_pref.h"
 #include "tempfiles/temp_file.h"
+#include "tests/support/files.h"
 #include "tests/support/pane_fixture.h"
 #include "transformers/value_transformers.h"
 
 using namespace vynd;
+using vynd::test::append_file;
+using vynd::test::read_file;
+using vynd::test::write_file;
 namespace fs = std::filesystem;
 
 namespace {
@@ -55,22 +59,8 @@ const char kReply[] = "/run/vyndctl.reply";
 const char kPCopy[] = "/run/vyndctl.p-copy";
 const char kVyndCalls[] = "/run/vynd.calls";
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void spit(const std::string& path, const std::string& content) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-void appendTo(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary | std::ios::app) << content;
-}
-
 QStringList lines(const std::string& path) {
-    QString all = QString::fromStdString(slurp(path));
+    QString all = QString::fromStdString(read_file(path));
     return all.split('\n', Qt::SkipEmptyParts);
 }
 
@@ -164,7 +154,7 @@ bool hasChildren() {
         std::string name = it->path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::string stat = slurp((it->path() / "stat").string());
+        std::string stat = read_file((it->path() / "stat").string());
         size_t close = stat.rfind(')');
         if (close == std::string::npos)
             continue;
@@ -231,7 +221,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         QVERIFY(find<QPushButton>("lockButton")->isEnabled());
 
         // Unlocking asks for the job's state: loaded.
-        spit(kReply, "0\n");
+        write_file(kReply, "0\n");
         unlock();
         QCOMPARE(lines(kCalls), QStringList{"?"});
         QVERIFY(pane_->getAuthorized());
@@ -250,7 +240,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         QCOMPARE(lines(kCalls).size(), 1);
         QVERIFY(lines(kCalls)[0].startsWith(
             QString::fromStdString("p " + handOverFolder().value_or("none") + "/")));
-        spit(kReply, "1\n");
+        write_file(kReply, "1\n");
         unlock();
         QCOMPARE(pane_->getVyndOff(), 1);
         pane_->didUnselect();
@@ -289,12 +279,12 @@ class PaneTest : public QObject, protected test::PaneFixture {
         QVERIFY(!fs::exists(kCalls));
 
         unlock();
-        spit(kReply, "Need to be running as root!\n");
+        write_file(kReply, "Need to be running as root!\n");
         QCOMPARE(pane_->executeLaunchCtl("?"), -1);
-        spit(kReply, "");
+        write_file(kReply, "");
         QCOMPARE(pane_->executeLaunchCtl("?"), -1);
 
-        spit(kReply, "Need to be running as root!\n");
+        write_file(kReply, "Need to be running as root!\n");
         pane_->setVyndOff(1);
         pane_->stopProcess();
         QMessageBox* box = lastAlert(view_);
@@ -305,7 +295,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
                  QString("Error: -1\n\nvyndctl answered: Need to be running as root!"));
         QCOMPARE(pane_->getVyndOff(), 0);
 
-        spit(kReply, "3\n");
+        write_file(kReply, "3\n");
         pane_->setVyndOff(0);
         pane_->startProcess();
         box = lastAlert(view_);
@@ -315,7 +305,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
 
         // Success leaves the state the switch already shows.
         int alerts = view_->window()->findChildren<QMessageBox*>("alert").size();
-        spit(kReply, "0\n");
+        write_file(kReply, "0\n");
         pane_->setVyndOff(0);
         pane_->startProcess();
         QCOMPARE(pane_->getVyndOff(), 0);
@@ -342,7 +332,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
     void runningIndicatorFollowsTheLock() {
         pane_->update();
         QVERIFY(!pane_->getVyndRunning());
-        spit(kPaneLockPath, "");
+        write_file(kPaneLockPath, "");
         pane_->update();
         QVERIFY(!pane_->getVyndRunning());
         int fd = open(kPaneLockPath, O_RDWR);
@@ -364,7 +354,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         unlock();
         clearCalls();
         pane_->download();
-        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(kVyndCalls) && !slurp(kVyndCalls).empty(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(fs::exists(kVyndCalls) && !read_file(kVyndCalls).empty(), 3000);
         QCOMPARE(lines(kVyndCalls), QStringList{"-i"});
         QCOMPARE(lines(kCalls).size(), 1);
         QVERIFY(lines(kCalls)[0].startsWith("p "));
@@ -379,18 +369,18 @@ class PaneTest : public QObject, protected test::PaneFixture {
         // reaped while the window goes on.
         pane_->download();
         QTRY_VERIFY_WITH_TIMEOUT(fs::exists("/run/vynd.parent"), 3000);
-        QCOMPARE(slurp("/run/vynd.parent"), std::to_string(getpid()) + "\n");
+        QCOMPARE(read_file("/run/vynd.parent"), std::to_string(getpid()) + "\n");
         QTRY_VERIFY_WITH_TIMEOUT(!hasChildren(), 3000);
         QVERIFY(!lastAlert(view_));
         // A refusal by pkexec is shown; the run's own failures are the log's.
-        spit("/run/vynd.status", "126\n");
+        write_file("/run/vynd.status", "126\n");
         pane_->download();
         QTRY_VERIFY_WITH_TIMEOUT(lastAlert(view_), 3000);
         QCOMPARE(lastAlert(view_)->text(), QString("Error running vynd"));
         QVERIFY(
             informativeText(lastAlert(view_)).startsWith("Error: 126\n\npkexec did not run vynd"));
         delete lastAlert(view_);
-        spit("/run/vynd.status", "255\n");
+        write_file("/run/vynd.status", "255\n");
         pane_->download();
         QTRY_VERIFY_WITH_TIMEOUT(!hasChildren(), 3000);
         QTest::qWait(300);
@@ -560,7 +550,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         writePlist(kJobFilePath, jobAtTime(7, 5));
         pane_->loadGlobalPreferences();
         QCOMPARE(find<QComboBox>("scheduleCombo")->currentIndex(), 2);
-        spit(kJobFilePath, "not a property list");
+        write_file(kJobFilePath, "not a property list");
         QCOMPARE(pane_->getSchedule(), -1);
     }
 
@@ -667,7 +657,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         pane_->saveGlobalPreferences();
         settings_->sync();
         const std::string storeFile = settings_->fileName().toStdString();
-        QVERIFY(slurp(storeFile).find("typed-secret") == std::string::npos);
+        QVERIFY(read_file(storeFile).find("typed-secret") == std::string::npos);
         struct stat st;
         QCOMPARE(stat(storeFile.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 07777, 0600u);
@@ -691,49 +681,49 @@ class PaneTest : public QObject, protected test::PaneFixture {
 
         // The whole file at the first tick after it appears.
         std::string first = "2024/01/01 10:00:00 vynd started\n2024/01/01 10:00:01 line two\n";
-        spit(kPaneLogPath, first);
+        write_file(kPaneLogPath, first);
         QTRY_COMPARE_WITH_TIMEOUT(log->toPlainText(),
                                   QString::fromStdString(first).chopped(1) + "\n", 2500);
         QCOMPARE(pane_->getLogText(), QString::fromStdString(first));
 
         // Appended lines within a tick; a long line is not wrapped.
         std::string longLine(2000, 'x');
-        appendTo(kPaneLogPath, longLine + "\n");
+        append_file(kPaneLogPath, longLine + "\n");
         QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(),
                                   QString::fromStdString(first + longLine + "\n"), 2500);
         QVERIFY(log->horizontalScrollBar()->maximum() > 0);
 
         // Bytes that are not UTF-8, and a character split across writes,
         // do not stop the updates.
-        appendTo(kPaneLogPath, "bad \xff byte\n\xc3");
+        append_file(kPaneLogPath, "bad \xff byte\n\xc3");
         QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().contains(QString("bad ") + QChar(0xFFFD)),
                                  2500);
-        appendTo(kPaneLogPath, "\xa9 after\n");
+        append_file(kPaneLogPath, "\xa9 after\n");
         QTRY_VERIFY_WITH_TIMEOUT(
             pane_->getLogText().endsWith(QString::fromUtf8("\xc3\xa9 after\n")), 2500);
 
         // Deletion empties the view; the new file is shown from its start.
         fs::remove(kPaneLogPath);
         QTRY_COMPARE_WITH_TIMEOUT(log->toPlainText(), QString(), 2500);
-        spit(kPaneLogPath, "fresh\n");
+        write_file(kPaneLogPath, "fresh\n");
         QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("fresh\n"), 2500);
 
         // Truncated and rewritten by someone else.
-        spit(kPaneLogPath, "new\n");
+        write_file(kPaneLogPath, "new\n");
         QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("new\n"), 2500);
     }
 
     void logScrollPositionIsKept() {
         std::string text;
         for (int i = 0; i < 400; ++i) text += "line " + std::to_string(i) + "\n";
-        spit(kPaneLogPath, text);
+        write_file(kPaneLogPath, text);
         QPlainTextEdit* log = find<QPlainTextEdit>("logView");
         QScrollBar* bar = log->verticalScrollBar();
         QTRY_VERIFY_WITH_TIMEOUT(bar->maximum() > 100, 2500);
         // Opened at the latest line, and following what is appended.
         QCOMPARE(bar->value(), bar->maximum());
         int before = bar->maximum();
-        appendTo(kPaneLogPath, "followed\n");
+        append_file(kPaneLogPath, "followed\n");
         QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("followed\n"), 2500);
         QCOMPARE(bar->maximum(), before + 1);
         QCOMPARE(bar->value(), bar->maximum());
@@ -744,7 +734,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
         int reading = bar->value();
         QVERIFY(reading > 0 && reading < bar->maximum());
-        appendTo(kPaneLogPath, "appended\n");
+        append_file(kPaneLogPath, "appended\n");
         QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("appended\n"), 2500);
         // A restore would come on a later tick: let two go by.
         QSignalSpy ticks(pane_->findChild<QTimer*>("logTimer"), &QTimer::timeout);
@@ -752,7 +742,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         QCOMPARE(bar->value(), reading);
 
         // Moving with the keys right after a change is not undone by the tick.
-        appendTo(kPaneLogPath, "more\n");
+        append_file(kPaneLogPath, "more\n");
         QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("more\n"), 2500);
         QTest::keyClick(log, Qt::Key_End, Qt::ControlModifier);
         QVERIFY(bar->value() != reading);
@@ -771,7 +761,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         };
         QLabel* note = find<QLabel>("logTrimmedLabel");
         QPlainTextEdit* log = find<QPlainTextEdit>("logView");
-        spit(kPaneLogPath, numbered(0, 25000));
+        write_file(kPaneLogPath, numbered(0, 25000));
         QTRY_VERIFY_WITH_TIMEOUT(!pane_->getLogText().isEmpty(), 2500);
         const int kept = LogFollower::kTailLines;
         QVERIFY(pane_->getLogText().startsWith(
@@ -781,7 +771,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         QVERIFY(note->isVisible());
 
         // Appended lines push the oldest out, in the view as in the text.
-        appendTo(kPaneLogPath, numbered(25000, 25010));
+        append_file(kPaneLogPath, numbered(25000, 25010));
         QTRY_VERIFY_WITH_TIMEOUT(pane_->getLogText().endsWith("line 25009\n"), 2500);
         QVERIFY(pane_->getLogText().startsWith(
             QString("2024/01/01 10:00:00 line %1\n").arg(25010 - kept)));
@@ -791,29 +781,29 @@ class PaneTest : public QObject, protected test::PaneFixture {
 
         // More appended at once than is ever read: only its end is read.
         std::string burst(LogFollower::kTailBytes + 100, 'y');
-        appendTo(kPaneLogPath, burst + "\nlast\n");
+        append_file(kPaneLogPath, burst + "\nlast\n");
         // The burst's line is cut, so what is shown starts at the next one.
         QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("last\n"), 2500);
         QVERIFY(note->isVisible());
 
         // A small log is shown whole, without the note.
-        spit(kPaneLogPath, "small\n");
+        write_file(kPaneLogPath, "small\n");
         QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("small\n"), 2500);
         QVERIFY(!note->isVisible());
     }
 
     void clearAndOpenTheLog() {
-        spit(kPaneLogPath, "old line\n");
+        write_file(kPaneLogPath, "old line\n");
         QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("old line\n"), 2500);
         // Locked: the file keeps its content, the view is emptied.
         QVERIFY(!find<QPushButton>("clearLogButton")->isEnabled());
         pane_->clearLogFile();
-        QCOMPARE(slurp(kPaneLogPath), std::string("old line\n"));
+        QCOMPARE(read_file(kPaneLogPath), std::string("old line\n"));
         QCOMPARE(pane_->getLogText(), QString());
         unlock();
         pane_->clearLogFile();
-        QCOMPARE(slurp(kPaneLogPath), std::string());
-        appendTo(kPaneLogPath, "next line\n");
+        QCOMPARE(read_file(kPaneLogPath), std::string());
+        append_file(kPaneLogPath, "next line\n");
         QTRY_COMPARE_WITH_TIMEOUT(pane_->getLogText(), QString("next line\n"), 2500);
         QVERIFY(find<QPushButton>("openLogButton")->isEnabled());
     }
@@ -1070,7 +1060,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         QVERIFY2(loaded, qPrintable(err));
         QVERIFY(!loadPane("/nonexistent/vyndPref.so", &settings, &err));
         QVERIFY2(err.contains("/nonexistent/vyndPref.so"), qPrintable(err));
-        spit(kPaneLogPath, "from the host\n");
+        write_file(kPaneLogPath, "from the host\n");
         PreferencePane* pane = loaded.get();
         auto window = std::make_unique<SettingsWindow>(std::move(loaded));
         QVERIFY(!window->isPaneSelected());
@@ -1086,14 +1076,14 @@ class PaneTest : public QObject, protected test::PaneFixture {
         auto* vp = dynamic_cast<vyndPref*>(pane);
         QVERIFY(vp);
         QVERIFY(!vp->isTimerActive());
-        appendTo(kPaneLogPath, "after closing\n");
+        append_file(kPaneLogPath, "after closing\n");
         QCoreApplication::processEvents();
         QCOMPARE(log->toPlainText(), QString("from the host\n"));
     }
 
     void failedSaveKeepsTheEditsAndSaysWhy() {
         unlock();
-        spit("/run/vyndctl.stderr", "vyndctl: the disk is full\n");
+        write_file("/run/vyndctl.stderr", "vyndctl: the disk is full\n");
         QLineEdit* host = find<QLineEdit>("hostEdit");
         host->setFocus();
         QTest::keyClicks(host, "smb://server/share");
@@ -1113,8 +1103,8 @@ class PaneTest : public QObject, protected test::PaneFixture {
         delete lastAlert(view_);
 
         // Turning the schedule on says what the tool said.
-        spit(kReply, "1\n");
-        spit("/run/vyndctl.stderr", "Unit vynd.timer not found.\n");
+        write_file(kReply, "1\n");
+        write_file("/run/vyndctl.stderr", "Unit vynd.timer not found.\n");
         pane_->startProcess();
         QCOMPARE(informativeText(lastAlert(view_)),
                  QString("Error: 1\n\nUnit vynd.timer not found."));
@@ -1123,7 +1113,7 @@ class PaneTest : public QObject, protected test::PaneFixture {
         fs::remove(kReply, ec);
 
         // Leaving asks before the edits go; keeping them keeps the pane.
-        spit("/run/vyndctl.stderr", "vyndctl: the disk is full\n");
+        write_file("/run/vyndctl.stderr", "vyndctl: the disk is full\n");
         auto answer = [](const char* button) {
             QTimer::singleShot(0, [button] {
                 for (QWidget* w : QApplication::topLevelWidgets())
@@ -1158,24 +1148,24 @@ class PaneTest : public QObject, protected test::PaneFixture {
         QLabel* status = find<QLabel>("lockStatusLabel");
         QVERIFY(!lock->icon().isNull());
         QVERIFY(!status->isVisible());
-        spit("/run/pkcheck.status", "2\n");
+        write_file("/run/pkcheck.status", "2\n");
         lock->click();
         QVERIFY(!pane_->getAuthorized());
         QVERIFY(status->isVisible());
         QVERIFY2(status->text().contains("no polkit authentication agent"),
                  qPrintable(status->text()));
-        spit("/run/pkcheck.status", "3\n");
+        write_file("/run/pkcheck.status", "3\n");
         lock->click();
         QVERIFY(status->text().contains("cancelled"));
 
-        spit("/run/pkcheck.status", "0\n");
+        write_file("/run/pkcheck.status", "0\n");
         lock->click();
         QVERIFY(pane_->getAuthorized());
         QVERIFY(!status->isVisible());
         QCOMPARE(lock->text(), QString("Click the &lock to prevent further changes."));
         // Polkit lets the kept authorization go: the pane locks, keeping the edits.
         QTest::keyClicks(find<QLineEdit>("hostEdit"), "file:///srv");
-        spit("/run/pkcheck.status", "2\n");
+        write_file("/run/pkcheck.status", "2\n");
         pane_->checkAuthorizationKept();
         QVERIFY(!pane_->getAuthorized());
         QCOMPARE(lock->text(), QString("Click the &lock to make changes."));
@@ -1186,11 +1176,11 @@ class PaneTest : public QObject, protected test::PaneFixture {
     void asUserGoesThroughPkexec() {
         if (geteuid() == 0)
             QSKIP("needs the --as-user sandbox");
-        spit(kReply, "1\n");
+        write_file(kReply, "1\n");
         unlock();
         QVERIFY(pane_->getAuthorized());
         QCOMPARE(pane_->getVyndOff(), 1);
-        std::string recorded = slurp("/run/.sandbox-calls");
+        std::string recorded = read_file("/run/.sandbox-calls");
         QVERIFY(recorded.find("pkcheck\037--action-id\037com.quenderlyn.vynd.unlock") !=
                 std::string::npos);
         QVERIFY(recorded.find("pkexec\037/Library/Application Support/Quenderlyn/vyndctl\037?") !=

@@ -29,4 +29,14 @@ inline void write_file(const std::string& path, std::string_view content) {
         throw std::runtime_error("cannot write " + path);
 }
 
+// Adds to the end of the file, which it creates when absent; throws when it
+// cannot be written.
+inline void append_file(const std::string& path, std::string_view content) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot append to " + path);
+}
+
 }  // namespace vynd::test
