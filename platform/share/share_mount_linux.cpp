@@ -14,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/process.h"
 #include "platform/secret_file.h"
 #include "platform/share/share_url.h"
@@ -65,12 +66,6 @@ std::string owner_only_options() {
 std::string without_trailing_slashes(std::string s) {
     while (s.size() > 1 && s.back() == '/') s.pop_back();
     return s;
-}
-
-bool fail(std::string* err, const std::string& why) {
-    if (err)
-        *err = why;
-    return false;
 }
 
 std::string decode_mountinfo_field(const std::string& s) {
