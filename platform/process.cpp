@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <initializer_list>
@@ -103,6 +104,25 @@ pid_t spawn_child(const std::vector<std::string>& argv, std::initializer_list<Re
     return pid;
 }
 
+// Started past the stop gate and never taken for the running child, so
+// neither held back nor sent the stop signal; its standard descriptors are
+// /dev/null.
+pid_t spawn_detached_child(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
+                                         fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    keep_only_standard_descriptors(&actions);
+    auto args = c_argv(argv);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
 sigset_t pipe_signal() {
     sigset_t set;
     sigemptyset(&set);
@@ -124,6 +144,14 @@ void write_all_to_pipe(int fd, std::string_view data) {
     }
 }
 
+int exit_status(int status) {
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
 int wait_for(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
@@ -134,11 +162,7 @@ int wait_for(pid_t pid) {
     }
     running_child = 0;
     hold_if_stopping();
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
+    return exit_status(status);
 }
 
 }  // namespace
@@ -213,6 +237,30 @@ int run_process_with_input(const std::vector<std::string>& argv, const std::stri
     write_all_to_pipe(fds[1], input);
     close(fds[1]);
     return wait_for(pid);
+}
+
+int run_process_while_stopping(const std::vector<std::string>& argv,
+                               std::chrono::milliseconds limit) {
+    pid_t pid = spawn_detached_child(argv);
+    if (pid < 0)
+        return -1;
+    constexpr std::chrono::milliseconds kTick{10};
+    const timespec tick{0, std::chrono::duration_cast<std::chrono::nanoseconds>(kTick).count()};
+    int status = 0;
+    for (auto waited = std::chrono::milliseconds::zero(); waited < limit; waited += kTick) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return exit_status(status);
+        if (done < 0 && errno != EINTR)
+            return -1;
+        nanosleep(&tick, nullptr);
+    }
+    kill(pid, SIGKILL);
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return exit_status(status);
 }
 
 void stop_children(int signal) {
