@@ -14,6 +14,8 @@
 #include <ctime>
 #include <initializer_list>
 
+#include "platform/unique_fd.h"
+
 extern char** environ;
 
 namespace vynd {
@@ -176,27 +178,24 @@ int run_process_lines(const std::vector<std::string>& argv,
                       const std::function<void(std::string_view)>& on_line, bool merge_stderr,
                       const std::function<void()>& on_batch,
                       const std::vector<std::string>& extra_env, int lent_descriptor) {
-    if (argv.empty())
+    UniqueFd reader, writer;
+    if (argv.empty() || !make_pipe(&reader, &writer))
         return -1;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    const int to = writer.get();
+    pid_t pid = merge_stderr ? spawn_child(argv, {{to, STDOUT_FILENO}, {to, STDERR_FILENO}},
+                                           extra_env, lent_descriptor)
+                             : spawn_child(argv, {{to, STDOUT_FILENO}}, extra_env, lent_descriptor);
+    // Only the child's copy may be left, or the output would never end.
+    writer.reset();
+    if (pid < 0)
         return -1;
-    pid_t pid = merge_stderr
-                    ? spawn_child(argv, {{fds[1], STDOUT_FILENO}, {fds[1], STDERR_FILENO}},
-                                  extra_env, lent_descriptor)
-                    : spawn_child(argv, {{fds[1], STDOUT_FILENO}}, extra_env, lent_descriptor);
-    close(fds[1]);
-    if (pid < 0) {
-        close(fds[0]);
-        return -1;
-    }
     // Room for the lines written while the reader waits between batches.
-    (void)fcntl(fds[0], F_SETPIPE_SZ, kPipeSize);
+    (void)fcntl(reader.get(), F_SETPIPE_SZ, kPipeSize);
     std::string pending;
     std::vector<char> buf(kPipeSize);
     int short_reads = 0;
     for (;;) {
-        ssize_t n = read(fds[0], buf.data(), buf.size());
+        ssize_t n = read(reader.get(), buf.data(), buf.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -217,25 +216,21 @@ int run_process_lines(const std::vector<std::string>& argv,
     }
     if (!pending.empty())
         on_line(pending);
-    close(fds[0]);
+    reader.reset();
     return wait_for(pid);
 }
 
 int run_process_with_input(const std::vector<std::string>& argv, const std::string& input,
                            const std::vector<std::string>& extra_env) {
-    if (argv.empty())
+    UniqueFd reader, writer;
+    if (argv.empty() || !make_pipe(&reader, &writer))
         return -1;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    pid_t pid = spawn_child(argv, {{reader.get(), STDIN_FILENO}}, extra_env);
+    reader.reset();
+    if (pid < 0)
         return -1;
-    pid_t pid = spawn_child(argv, {{fds[0], STDIN_FILENO}}, extra_env);
-    close(fds[0]);
-    if (pid < 0) {
-        close(fds[1]);
-        return -1;
-    }
-    write_all_to_pipe(fds[1], input);
-    close(fds[1]);
+    write_all_to_pipe(writer.get(), input);
+    writer.reset();  // the end of the input, which the child may wait for
     return wait_for(pid);
 }
 

@@ -14,6 +14,7 @@
 #include "platform/bounded_read.h"
 #include "platform/failure.h"
 #include "platform/property_list.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -59,17 +60,14 @@ int open_as(uid_t user, const std::string& path, int flags) {
 // file larger than any settings file, whose size is seen before reading.
 bool read_regular_file(const std::string& path, uid_t user, std::string* bytes, std::string* err) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer before it is refused.
-    int fd = open_as(user, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
+    UniqueFd fd(open_as(user, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
         return fail_errno(err, "cannot open " + path);
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return fail(err, path + " is not a regular file");
-    }
-    BoundedRead read = read_bounded(fd, kMaxSettingsFileSize, bytes);
+    BoundedRead read = read_bounded(fd.get(), kMaxSettingsFileSize, bytes);
     int error = errno;
-    close(fd);
     if (read == BoundedRead::too_large)
         return fail(err, too_large_message(path, kMaxSettingsFileSize, "a settings file"));
     if (read == BoundedRead::failed)
