@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace vynd {
 
 // An inotify watch on a file's inode. The owner polls it once a tick; poll()
@@ -21,7 +23,7 @@ class FileWatch {
     [[nodiscard]] bool watch(const std::string& path);
     void unwatch();
     void close();
-    [[nodiscard]] bool isOpen() const { return fd_ >= 0; }
+    [[nodiscard]] bool isOpen() const { return static_cast<bool>(fd_); }
 
     enum Event : unsigned {
         None = 0,
@@ -34,7 +36,7 @@ class FileWatch {
     [[nodiscard]] unsigned poll();
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     int wd_ = -1;
 };
 

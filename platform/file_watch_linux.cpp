@@ -8,46 +8,41 @@
 
 namespace vynd {
 
-FileWatch::~FileWatch() {
-    close();
-}
+FileWatch::~FileWatch() = default;
 
 bool FileWatch::open() {
-    if (fd_ >= 0)
-        return true;
-    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    return fd_ >= 0;
+    if (!fd_)
+        fd_.reset(inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    return static_cast<bool>(fd_);
 }
 
 bool FileWatch::watch(const std::string& path) {
-    if (fd_ < 0)
+    if (!fd_)
         return false;
     unwatch();
-    wd_ =
-        inotify_add_watch(fd_, path.c_str(), IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
+    wd_ = inotify_add_watch(fd_.get(), path.c_str(),
+                            IN_MODIFY | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF);
     return wd_ >= 0;
 }
 
 void FileWatch::unwatch() {
-    if (fd_ >= 0 && wd_ >= 0)
-        inotify_rm_watch(fd_, wd_);
+    if (fd_ && wd_ >= 0)
+        inotify_rm_watch(fd_.get(), wd_);
     wd_ = -1;
 }
 
 void FileWatch::close() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
     wd_ = -1;
 }
 
 unsigned FileWatch::poll() {
-    if (fd_ < 0)
+    if (!fd_)
         return None;
     unsigned events = None;
     alignas(inotify_event) char buf[4096];
     for (;;) {
-        ssize_t n = read(fd_, buf, sizeof buf);
+        ssize_t n = read(fd_.get(), buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -34,43 +35,43 @@ std::vector<char*> c_argv(const std::vector<std::string>& argv) {
 PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t max_line,
                                const std::string& input = {}) {
     PrivilegedRun run;
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0)
+    // The child's ends, then ours: its input, output and error.
+    UniqueFd child_in, child_out, child_err;
+    UniqueFd ends[3];
+    if (!make_pipe(&child_in, &ends[2]) || !make_pipe(&ends[0], &child_out) ||
+        !make_pipe(&ends[1], &child_err))
         return run;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return run;
-    }
-    if (pipe2(err, O_CLOEXEC) != 0) {
-        for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
-        return run;
-    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, child_in.get(), STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, child_out.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, child_err.get(), STDERR_FILENO);
     pid_t pid = 0;
     std::vector<char*> args = c_argv(argv);
     int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
+    // Only the child's copies may be left, or its output would never end.
+    child_in.reset();
+    child_out.reset();
+    child_err.reset();
     // Written as the child takes it, between reads, so neither side waits
     // on the other; a child that reads nothing just sees the end of it.
-    (void)fcntl(in[1], F_SETFL, O_NONBLOCK);
+    (void)fcntl(ends[2].get(), F_SETFL, O_NONBLOCK);
     // A child that stops reading must not end this process.
     HeldPipeSignal held;
     std::size_t written = 0;
     std::string& output = run.output;
     if (rc == 0) {
-        pollfd fds[3] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
-        if (input.empty()) {
-            close(in[1]);
-            fds[2].fd = -1;
-        }
+        pollfd fds[3] = {
+            {ends[0].get(), POLLIN, 0}, {ends[1].get(), POLLIN, 0}, {ends[2].get(), POLLOUT, 0}};
+        // A descriptor polled no more is closed at once: the child sees
+        // the end of its input, and nothing waits on an output it ended.
+        auto done_with = [&](int i) {
+            ends[i].reset();
+            fds[i].fd = -1;
+        };
+        if (input.empty())
+            done_with(2);
         std::string* into[2] = {&output, &run.error};
         char buf[4096];
         while (fds[0].fd >= 0 || fds[1].fd >= 0) {
@@ -88,10 +89,8 @@ PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t
                 if (n > 0)
                     written += static_cast<std::size_t>(n);
                 if (!writable || (n < 0 && errno != EAGAIN && errno != EINTR) ||
-                    written == input.size()) {
-                    close(fds[2].fd);
-                    fds[2].fd = -1;
-                }
+                    written == input.size())
+                    done_with(2);
             }
             for (int i = 0; i < 2; ++i) {
                 if (fds[i].fd < 0 || !fds[i].revents)
@@ -100,16 +99,13 @@ PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t
                 if (n < 0 && errno == EINTR)
                     continue;
                 if (n <= 0) {
-                    close(fds[i].fd);
-                    fds[i].fd = -1;
+                    done_with(i);
                 } else if (into[i]->size() < 65536) {  // a reason, not a flood
                     into[i]->append(buf, static_cast<size_t>(n));
                 }
             }
         }
-        for (const pollfd& fd : fds)
-            if (fd.fd >= 0)
-                close(fd.fd);
+        done_with(2);  // a child still reading waits for no more
         int status = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -117,9 +113,6 @@ PrivilegedRun run_reading_both(const std::vector<std::string>& argv, std::size_t
                      : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
                                            : -1;
     } else {
-        close(in[1]);
-        close(out[0]);
-        close(err[0]);
         run.error = argv[0] + ": " + std::strerror(rc);
     }
     if (!output.empty())

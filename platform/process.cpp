@@ -9,9 +9,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <initializer_list>
+
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -103,6 +106,25 @@ pid_t spawn_child(const std::vector<std::string>& argv, std::initializer_list<Re
     return pid;
 }
 
+// Started past the stop gate and never taken for the running child, so
+// neither held back nor sent the stop signal; its standard descriptors are
+// /dev/null.
+pid_t spawn_detached_child(const std::vector<std::string>& argv) {
+    if (argv.empty())
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
+                                         fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    keep_only_standard_descriptors(&actions);
+    auto args = c_argv(argv);
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
 sigset_t pipe_signal() {
     sigset_t set;
     sigemptyset(&set);
@@ -124,6 +146,14 @@ void write_all_to_pipe(int fd, std::string_view data) {
     }
 }
 
+int exit_status(int status) {
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return -1;
+}
+
 int wait_for(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
@@ -134,11 +164,7 @@ int wait_for(pid_t pid) {
     }
     running_child = 0;
     hold_if_stopping();
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
+    return exit_status(status);
 }
 
 }  // namespace
@@ -152,27 +178,24 @@ int run_process_lines(const std::vector<std::string>& argv,
                       const std::function<void(std::string_view)>& on_line, bool merge_stderr,
                       const std::function<void()>& on_batch,
                       const std::vector<std::string>& extra_env, int lent_descriptor) {
-    if (argv.empty())
+    UniqueFd reader, writer;
+    if (argv.empty() || !make_pipe(&reader, &writer))
         return -1;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    const int to = writer.get();
+    pid_t pid = merge_stderr ? spawn_child(argv, {{to, STDOUT_FILENO}, {to, STDERR_FILENO}},
+                                           extra_env, lent_descriptor)
+                             : spawn_child(argv, {{to, STDOUT_FILENO}}, extra_env, lent_descriptor);
+    // Only the child's copy may be left, or the output would never end.
+    writer.reset();
+    if (pid < 0)
         return -1;
-    pid_t pid = merge_stderr
-                    ? spawn_child(argv, {{fds[1], STDOUT_FILENO}, {fds[1], STDERR_FILENO}},
-                                  extra_env, lent_descriptor)
-                    : spawn_child(argv, {{fds[1], STDOUT_FILENO}}, extra_env, lent_descriptor);
-    close(fds[1]);
-    if (pid < 0) {
-        close(fds[0]);
-        return -1;
-    }
     // Room for the lines written while the reader waits between batches.
-    (void)fcntl(fds[0], F_SETPIPE_SZ, kPipeSize);
+    (void)fcntl(reader.get(), F_SETPIPE_SZ, kPipeSize);
     std::string pending;
     std::vector<char> buf(kPipeSize);
     int short_reads = 0;
     for (;;) {
-        ssize_t n = read(fds[0], buf.data(), buf.size());
+        ssize_t n = read(reader.get(), buf.data(), buf.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -193,26 +216,46 @@ int run_process_lines(const std::vector<std::string>& argv,
     }
     if (!pending.empty())
         on_line(pending);
-    close(fds[0]);
+    reader.reset();
     return wait_for(pid);
 }
 
 int run_process_with_input(const std::vector<std::string>& argv, const std::string& input,
                            const std::vector<std::string>& extra_env) {
-    if (argv.empty())
+    UniqueFd reader, writer;
+    if (argv.empty() || !make_pipe(&reader, &writer))
         return -1;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
+    pid_t pid = spawn_child(argv, {{reader.get(), STDIN_FILENO}}, extra_env);
+    reader.reset();
+    if (pid < 0)
         return -1;
-    pid_t pid = spawn_child(argv, {{fds[0], STDIN_FILENO}}, extra_env);
-    close(fds[0]);
-    if (pid < 0) {
-        close(fds[1]);
-        return -1;
-    }
-    write_all_to_pipe(fds[1], input);
-    close(fds[1]);
+    write_all_to_pipe(writer.get(), input);
+    writer.reset();  // the end of the input, which the child may wait for
     return wait_for(pid);
+}
+
+int run_process_while_stopping(const std::vector<std::string>& argv,
+                               std::chrono::milliseconds limit) {
+    pid_t pid = spawn_detached_child(argv);
+    if (pid < 0)
+        return -1;
+    constexpr std::chrono::milliseconds kTick{10};
+    const timespec tick{0, std::chrono::duration_cast<std::chrono::nanoseconds>(kTick).count()};
+    int status = 0;
+    for (auto waited = std::chrono::milliseconds::zero(); waited < limit; waited += kTick) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return exit_status(status);
+        if (done < 0 && errno != EINTR)
+            return -1;
+        nanosleep(&tick, nullptr);
+    }
+    kill(pid, SIGKILL);
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return exit_status(status);
 }
 
 void stop_children(int signal) {

@@ -3,6 +3,7 @@
 
 #include <signal.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,14 @@ inline constexpr int kLentDescriptor = 3;
 [[nodiscard]] int run_process_with_input(const std::vector<std::string>& argv,
                                          const std::string& input,
                                          const std::vector<std::string>& extra_env = {});
+
+// For what must still run while this process is being stopped, when
+// stop_children holds every other child back: runs argv[0] with nothing of
+// ours (its standard descriptors are /dev/null) and waits for it, killing it
+// once `limit` has passed, so that the stop never waits on it for ever.
+// Returns as run_process does.
+[[nodiscard]] int run_process_while_stopping(const std::vector<std::string>& argv,
+                                             std::chrono::milliseconds limit);
 
 // For a process that is being stopped: the running child gets the signal,
 // and from now on no child is started and a thread whose child has ended

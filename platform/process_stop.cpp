@@ -17,6 +17,8 @@ namespace vynd {
 
 namespace {
 
+// Raw, not owned: the signal handler writes to it, and it lives as long as
+// the process.
 int wake_fds[2] = {-1, -1};
 StopEnd stop_end = nullptr;
 

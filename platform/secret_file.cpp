@@ -19,20 +19,20 @@ bool SecretFile::create(const std::string& text, std::string* err) {
     // mkostemp makes it 0600 whatever the umask; 077 keeps it so should
     // that ever change.
     mode_t old_mask = umask(077);
-    fd_ = mkostemp(name, O_CLOEXEC);
+    fd_.reset(mkostemp(name, O_CLOEXEC));
     umask(old_mask);
-    if (fd_ < 0) {
+    if (!fd_) {
         if (err)
             *err = std::string("cannot create a credentials file: ") + strerror(errno);
         return false;
     }
-    flock(fd_, LOCK_EX);
+    flock(fd_.get(), LOCK_EX);
     path_ = name;
     leftover_file_made(path_);
-    fchmod(fd_, 0600);
+    fchmod(fd_.get(), 0600);
     size_t done = 0;
     while (done < text.size()) {
-        ssize_t n = write(fd_, text.data() + done, text.size() - done);
+        ssize_t n = write(fd_.get(), text.data() + done, text.size() - done);
         if (n <= 0) {
             if (err)
                 *err = "cannot write the credentials file";
@@ -48,7 +48,6 @@ SecretFile::~SecretFile() {
         return;
     unlink(path_.c_str());
     leftover_file_gone(path_);
-    close(fd_);
 }
 
 }  // namespace vynd

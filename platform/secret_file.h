@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace vynd {
 
 // A 0600 file under /run named "vynd-credentials-*", kept open and locked
@@ -20,7 +22,7 @@ class SecretFile {
 
   private:
     std::string path_;
-    int fd_ = -1;
+    UniqueFd fd_;  // held open and locked for as long as the file exists
 };
 
 }  // namespace vynd

@@ -1,6 +1,7 @@
 // An open file descriptor that is closed when its owner goes away.
 #pragma once
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <utility>
@@ -43,5 +44,16 @@ class UniqueFd {
   private:
     int fd_ = -1;
 };
+
+// A new pipe, both ends close-on-exec. False, with nothing held, when the
+// system makes none.
+[[nodiscard]] inline bool make_pipe(UniqueFd* read_end, UniqueFd* write_end) noexcept {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    read_end->reset(fds[0]);
+    write_end->reset(fds[1]);
+    return true;
+}
 
 }  // namespace vynd

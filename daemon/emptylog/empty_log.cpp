@@ -9,25 +9,27 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/unique_fd.h"
+
 namespace vynd {
 
 bool empty_log_file(std::string* err, const std::string& path) {
-    int fd = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    const UniqueFd fd(
+        open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
         if (errno == ENOENT)
             return true;
         *err = "cannot open " + path + ": " + std::strerror(errno);
         return false;
     }
     struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode);
     if (!ok)
         *err = path + " is not a regular file";
-    else if (ftruncate(fd, 0) != 0) {
+    else if (ftruncate(fd.get(), 0) != 0) {
         *err = "cannot empty " + path + ": " + std::strerror(errno);
         ok = false;
     }
-    close(fd);
     return ok;
 }
 

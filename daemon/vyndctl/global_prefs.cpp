@@ -8,22 +8,17 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <vector>
 
 #include "platform/bounded_read.h"
+#include "platform/failure.h"
 #include "platform/property_list.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
 namespace {
-
-bool fail(std::string* err, const std::string& what, int error) {
-    if (err)
-        *err = what + ": " + std::strerror(error);
-    return false;
-}
 
 // Opens the file with the user's rights: their user, group and supplementary
 // groups for the open alone, then root's again. The real and saved ids stay
@@ -65,26 +60,18 @@ int open_as(uid_t user, const std::string& path, int flags) {
 // file larger than any settings file, whose size is seen before reading.
 bool read_regular_file(const std::string& path, uid_t user, std::string* bytes, std::string* err) {
     // O_NONBLOCK: opening a FIFO must not wait for a writer before it is refused.
-    int fd = open_as(user, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return fail(err, "cannot open " + path, errno);
+    UniqueFd fd(open_as(user, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!fd)
+        return fail_errno(err, "cannot open " + path);
     struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        if (err)
-            *err = path + " is not a regular file";
-        return false;
-    }
-    BoundedRead read = read_bounded(fd, kMaxSettingsFileSize, bytes);
+    if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(err, path + " is not a regular file");
+    BoundedRead read = read_bounded(fd.get(), kMaxSettingsFileSize, bytes);
     int error = errno;
-    close(fd);
-    if (read == BoundedRead::too_large) {
-        if (err)
-            *err = too_large_message(path, kMaxSettingsFileSize, "a settings file");
-        return false;
-    }
+    if (read == BoundedRead::too_large)
+        return fail(err, too_large_message(path, kMaxSettingsFileSize, "a settings file"));
     if (read == BoundedRead::failed)
-        return fail(err, "cannot read " + path, error);
+        return fail_errno(err, "cannot read " + path, error);
     return true;
 }
 
@@ -104,7 +91,7 @@ bool store_password(plist_t dict, const std::string& target, std::string* err) {
         ok = write_property_list_atomically(target, secret.get(), err, 0600);
         umask(old_mask);
     } else if (password && unlink(target.c_str()) != 0 && errno != ENOENT) {
-        ok = fail(err, "cannot remove " + target, errno);
+        ok = fail_errno(err, "cannot remove " + target);
     }
     // A binary list may name the key more than once; no copy of it stays
     // in the file everyone reads.
@@ -122,18 +109,15 @@ bool replace_global_preferences(const std::string& source, uid_t requester, std:
     if (!read_regular_file(source, requester, &bytes, err))
         return false;
     std::optional<Plist> dict = parse_property_list(bytes);
-    if (!dict || plist_get_node_type(dict->get()) != PLIST_DICT) {
-        if (err)
-            *err = source + " is not a property-list dictionary";
-        return false;
-    }
+    if (!dict || plist_get_node_type(dict->get()) != PLIST_DICT)
+        return fail(err, source + " is not a property-list dictionary");
     // A fresh system has no /Library/Preferences until settings are first
     // saved; made here, it must be searchable by the users who read the file.
     std::string folder = std::filesystem::path(targets.prefs).parent_path().string();
     if (mkdir(folder.c_str(), 0755) == 0)
         chmod(folder.c_str(), 0755);
     else if (errno != EEXIST)
-        return fail(err, "cannot create " + folder, errno);
+        return fail_errno(err, "cannot create " + folder);
     if (plist_dict_get_item(dict->get(), "vynd_passwd")) {
         if (!store_password(dict->get(), targets.password, err))
             return false;

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/failure.h"
 #include "platform/leftover_files.h"
 #include "platform/process.h"
 
@@ -28,12 +29,6 @@ bool plain_host(const std::string& host) {
             return false;
     }
     return true;
-}
-
-bool fail(std::string* err, const std::string& why) {
-    if (err)
-        *err = why;
-    return false;
 }
 
 // An ssh configuration value in double quotes, which it may not hold.

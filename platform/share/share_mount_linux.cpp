@@ -14,9 +14,11 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/failure.h"
 #include "platform/process.h"
 #include "platform/secret_file.h"
 #include "platform/share/share_url.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -65,12 +67,6 @@ std::string owner_only_options() {
 std::string without_trailing_slashes(std::string s) {
     while (s.size() > 1 && s.back() == '/') s.pop_back();
     return s;
-}
-
-bool fail(std::string* err, const std::string& why) {
-    if (err)
-        *err = why;
-    return false;
 }
 
 std::string decode_mountinfo_field(const std::string& s) {
@@ -194,12 +190,11 @@ std::vector<std::string> remove_leftover_credentials() {
         if (strncmp(e->d_name, "vynd-credentials-", 17) != 0)
             continue;
         // A file still locked belongs to a mount in progress.
-        int fd = openat(dirfd(dir), e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        bool stale = fd < 0 || flock(fd, LOCK_EX | LOCK_NB) == 0;
+        const UniqueFd fd(
+            openat(dirfd(dir), e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        bool stale = !fd || flock(fd.get(), LOCK_EX | LOCK_NB) == 0;
         if (stale && unlinkat(dirfd(dir), e->d_name, 0) == 0)
             removed.push_back(std::string("/run/") + e->d_name);
-        if (fd >= 0)
-            close(fd);
     }
     closedir(dir);
     return removed;

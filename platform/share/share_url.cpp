@@ -1,6 +1,8 @@
 // Share URL texts: escaping the administrator's host text and taking the URL apart.
 #include "platform/share/share_url.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -144,6 +146,17 @@ std::optional<ShareUrl> parse_share_url(const std::string& escaped) {
         return std::nullopt;
     url.path = *path;
     return url;
+}
+
+std::optional<std::string> file_url_path(const std::string& escaped) {
+    std::optional<ShareUrl> url = parse_share_url(escaped);
+    // URL schemes are case-insensitive.
+    const bool file = url && strcasecmp(url->scheme.c_str(), "file") == 0;
+    if (!file || !url->user.empty() || url->port ||
+        (!url->host.empty() && url->host != "localhost") || url->path.empty() ||
+        url->path.front() != '/')
+        return std::nullopt;
+    return url->path;
 }
 
 bool is_network_share(const ShareUrl& url) {

@@ -28,6 +28,12 @@ struct ShareUrl {
 // decodes to a zero byte.
 [[nodiscard]] std::optional<ShareUrl> parse_share_url(const std::string& escaped);
 
+// The path on this computer that a file URL names ("file:///path", or with
+// the host "localhost"), percent-decoded. No value for any other text, a
+// file URL of another host, or one whose path is not absolute or whose
+// escapes are broken.
+[[nodiscard]] std::optional<std::string> file_url_path(const std::string& escaped);
+
 // True when the URL names a share on a server: it has a scheme other than
 // "file" (compared case-sensitively).
 [[nodiscard]] bool is_network_share(const ShareUrl& url);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 
 namespace vynd::installer {
 
@@ -64,20 +65,18 @@ bool is_debian_archive(int fd) {
 // Opens the package for reading only when the path itself is a regular
 // file: a link is never followed and a device never opened. Everything after
 // works on the descriptor, so whatever is put at the path later is not what
-// gets installed. -1, with the reason written to `say`, otherwise.
-int open_package(const std::string& package, FILE* say) {
-    int item = open(package.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+// gets installed. Nothing held, with the reason written to `say`, otherwise.
+UniqueFd open_package(const std::string& package, FILE* say) {
+    const UniqueFd item(open(package.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (item < 0 || fstat(item, &st) != 0) {
+    if (!item || fstat(item.get(), &st) != 0) {
         if (errno == ENOENT)
             fprintf(say, "installer: %s: no such package\n", package.c_str());
         else
             fprintf(say, "installer: %s: %s\n", package.c_str(), strerror(errno));
-        if (item >= 0)
-            close(item);
-        return -1;
+        return UniqueFd();
     }
-    int fd = -1;
+    UniqueFd fd;
     if (S_ISLNK(st.st_mode)) {
         fprintf(say,
                 "installer: %s is a symbolic link; only a regular file is installed, never what a "
@@ -92,25 +91,24 @@ int open_package(const std::string& package, FILE* say) {
         fprintf(say, "installer: %s is not a regular file; only a regular file is installed\n",
                 package.c_str());
     } else {
-        fd = open(("/proc/self/fd/" + std::to_string(item)).c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
+        fd.reset(
+            open(("/proc/self/fd/" + std::to_string(item.get())).c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd)
             fprintf(say, "installer: %s: %s\n", package.c_str(), strerror(errno));
     }
-    close(item);
     return fd;
 }
 
 int install(const std::string& package) {
     // Diagnostics go to standard output, which the daemon copies into its log.
-    int fd = open_package(package, stdout);
-    if (fd < 0)
+    const UniqueFd fd = open_package(package, stdout);
+    if (!fd)
         return 1;
-    if (!is_debian_archive(fd)) {
+    if (!is_debian_archive(fd.get())) {
         printf(
             "installer: %s is not a Debian package (.deb); only Debian packages can be "
             "installed on this system\n",
             package.c_str());
-        close(fd);
         return 1;
     }
     printf("installer: Package name is %s\n", base_name(package).c_str());
@@ -123,8 +121,7 @@ int install(const std::string& package) {
     int status =
         run_process_lines({"/usr/bin/dpkg", "--force-confdef", "--force-confold", "--install",
                            "/proc/self/fd/" + std::to_string(kLentDescriptor)},
-                          print_line, true, {}, {}, fd);
-    close(fd);
+                          print_line, true, {}, {}, fd.get());
     if (status == 0) {
         printf("installer: The install was successful.\n");
     } else {
@@ -137,12 +134,8 @@ int install(const std::string& package) {
 }  // namespace
 
 bool is_debian_package(const std::string& path) {
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool debian = is_debian_archive(fd);
-    close(fd);
-    return debian;
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    return fd && is_debian_archive(fd.get());
 }
 
 std::string restart_action() {
@@ -165,10 +158,8 @@ int installer_main(const std::vector<std::string>& args) {
         }
         // Asked only of a file that would be installed. Standard output
         // carries nothing but the answer.
-        int fd = open_package(args[3], stderr);
-        if (fd < 0)
+        if (!open_package(args[3], stderr))
             return 1;
-        close(fd);
         printf("%s\n", restart_action().c_str());
         return 0;
     }

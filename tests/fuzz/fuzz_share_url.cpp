@@ -43,5 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (auto url = vynd::parse_share_url(text))
         check_url(*url);
+    // A file URL's path is opened as it is: absolute, and cut short by no zero byte.
+    if (auto path = vynd::file_url_path(text))
+        FUZZ_CHECK(path->front() == '/' && path->find('\0') == std::string::npos);
     return 0;
 }

@@ -31,6 +31,15 @@ TEST(ShareUrl, FileUrlsAndPlainPathsNameLocalFolders) {
     EXPECT_EQ(url->path, "/srv/odd $(x) `y` \"q\"");
 }
 
+TEST(ShareUrl, FileUrlPathsAreThisComputersAbsolutePaths) {
+    EXPECT_EQ(file_url_path("file:///srv/site%20list"), "/srv/site list");
+    EXPECT_EQ(file_url_path("FILE://localhost/srv/a"), "/srv/a");
+    for (const char* other :
+         {"file://server/srv/a", "file://localhost", "file://u@localhost/a", "file://localhost:1/a",
+          "file:///a%2", "file:///a%00b", "http:///a", "/srv/a", "file"})
+        EXPECT_FALSE(file_url_path(other)) << other;
+}
+
 TEST(ShareUrl, NoHostAndBrokenEscapes) {
     auto url = parse_share_url("afp:/share");
     ASSERT_TRUE(url);
