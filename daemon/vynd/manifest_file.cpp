@@ -23,8 +23,9 @@
 
 #include "daemon/vynd/path_components.h"
 #include "daemon/vynd/rsync_output.h"
+#include "platform/atomic_file.h"
 #include "platform/bounded_read.h"
-#include "platform/leftover_files.h"
+#include "platform/failure.h"
 
 namespace vynd {
 
@@ -731,12 +732,6 @@ void job_xml(const SyncJob& job, const Drain& drain) {
     drain(out);
 }
 
-bool fail(std::string* err, const std::string& what) {
-    if (err)
-        *err = what + ": " + strerror(errno);
-    return false;
-}
-
 }  // namespace
 
 bool is_safe_relative_path(std::string_view path) {
@@ -962,57 +957,13 @@ bool holds_document(const std::string& path, const SyncJob& job) {
 }  // namespace
 
 bool write_manifest_file(const std::string& path, const SyncJob& job, std::string* err) {
-    std::string tmp = path + ".XXXXXX";
-    int fd = mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(err, tmp);
-    leftover_file_made(tmp);
-    auto discard = [&] {
-        int saved = errno;
-        unlink(tmp.c_str());
-        leftover_file_gone(tmp);
-        errno = saved;
-        return false;
-    };
-    fchmod(fd, 0644);
-    FILE* f = fdopen(fd, "w");
-    if (!f) {
-        close(fd);
-        fail(err, tmp);
-        return discard();
-    }
-    errno = 0;
-    bool ok = true;
-    // The disk starts on what is written while the rest is laid out, so the
-    // flush at the end waits for little more than the last piece.
-    off_t written = 0;
-    off_t queued = 0;
-    job_xml(job, [&](const std::string& piece) {
-        ok = fwrite(piece.data(), 1, piece.size(), f) == piece.size();
-        written += static_cast<off_t>(piece.size());
-        if (ok && written - queued >= (off_t{1} << 22) && fflush(f) == 0) {
-            (void)sync_file_range(fileno(f), queued, written - queued, SYNC_FILE_RANGE_WRITE);
-            queued = written;
-        }
-        return ok;
-    });
-    ok = ok && fflush(f) == 0 && fsync(fileno(f)) == 0;
-    int write_errno = errno;
-    if (fclose(f) != 0 && ok) {
-        ok = false;
-        write_errno = errno;
-    }
-    if (!ok) {
-        errno = write_errno ? write_errno : EIO;
-        fail(err, tmp);
-        return discard();
-    }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
-        fail(err, path);
-        return discard();
-    }
-    leftover_file_gone(tmp);
-    return true;
+    // Registered as a leftover: a run stopped while writing removes it.
+    AtomicFile file(path, 0644, true);
+    job_xml(job, [&](const std::string& piece) { return file.write(piece); });
+    if (file.commit())
+        return true;
+    const AtomicFileFailure& f = file.failure();
+    return fail_errno(err, f.step == AtomicFileFailure::Step::rename ? path : f.temporary, f.error);
 }
 
 bool update_manifest_file(const std::string& path, const SyncJob& job, bool* rewritten,
