@@ -26,6 +26,7 @@
 #include "platform/atomic_file.h"
 #include "platform/bounded_read.h"
 #include "platform/failure.h"
+#include "platform/utf8.h"
 
 namespace vynd {
 
@@ -747,42 +748,10 @@ bool is_safe_relative_path(std::string_view path) {
 }
 
 bool is_storable_text(std::string_view text) {
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        // Printable ASCII, the common case, eight bytes at a time (bench_mirror).
-        if (n - i >= 8) {
-            uint64_t w;
-            memcpy(&w, s + i, sizeof w);
-            constexpr uint64_t kHigh = 0x8080808080808080ull;
-            constexpr uint64_t kSpace = 0x2020202020202020ull;
-            if (((w | (w - kSpace)) & kHigh) == 0) {
-                i += 8;
-                continue;
-            }
-        }
-        unsigned c = s[i];
-        if (c < 0x80) {
-            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
-                return false;
-            ++i;
-            continue;
-        }
-        size_t len = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 ? 2 : 0;
-        if (len == 0 || c > 0xf4 || i + len > n)
-            return false;
-        unsigned cp = c & (0xff >> (len + 1));
-        for (size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xc0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3f);
-        }
-        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10ffff)) ||
-            (cp >= 0xd800 && cp <= 0xdfff) || cp == 0xfffe || cp == 0xffff)
-            return false;
-        i += len;
-    }
-    return true;
+    // XML 1.0 takes no other control character, nor U+FFFE or U+FFFF (bench_mirror).
+    return utf8_all_of(text, [](char32_t c) {
+        return (c >= 0x20 || c == '\t' || c == '\n' || c == '\r') && c != 0xFFFE && c != 0xFFFF;
+    });
 }
 
 std::string format_plist_date(int64_t seconds) {
