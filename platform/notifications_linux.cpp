@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/utf8.h"
+
 namespace vynd {
 
 namespace {
@@ -72,26 +74,9 @@ struct Dbus {
     }
 };
 
+// What D-Bus takes as a string: UTF-8 without a zero byte.
 bool valid_utf8(const std::string& s) {
-    size_t i = 0, n = s.size();
-    while (i < n) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        if (len == 0 || i + len > n || c == 0)
-            return false;
-        uint32_t cp = len == 1 ? c : c & (0x7f >> len);
-        for (size_t k = 1; k < len; ++k) {
-            unsigned char cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc >> 6) != 2)
-                return false;
-            cp = (cp << 6) | (cc & 0x3f);
-        }
-        static const uint32_t min_for_len[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < min_for_len[len] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff))
-            return false;
-        i += len;
-    }
-    return true;
+    return utf8_all_of(s, [](char32_t c) { return c != 0; });
 }
 
 // Runs in a child process that has become the user.

@@ -2,11 +2,8 @@
 #include "platform/property_list.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <limits>
 
 #include "platform/bounded_read.h"
@@ -62,42 +59,6 @@ std::string property_list_xml(plist_t node) {
     if (xml)
         plist_to_xml_free(xml);
     return out;
-}
-
-static bool fail(std::string* err, const std::string& what) {
-    if (err)
-        *err = what + ": " + std::strerror(errno);
-    return false;
-}
-
-bool write_file_atomically(const std::string& path, const std::string& bytes, std::string* err,
-                           unsigned mode) {
-    std::string tmp = path + ".XXXXXX";
-    int fd = mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return fail(err, "cannot create " + tmp);
-    bool ok = fchmod(fd, mode) == 0;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    int saved = errno;
-    ok = (close(fd) == 0) && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0)
-        return true;
-    if (!ok)
-        errno = saved;
-    fail(err, "cannot write " + path);
-    unlink(tmp.c_str());
-    return false;
 }
 
 bool write_property_list_atomically(const std::string& path, plist_t node, std::string* err,

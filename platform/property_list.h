@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/atomic_file.h"
+
 namespace vynd {
 
 struct PlistDeleter {
@@ -46,10 +48,6 @@ inline constexpr uint64_t kMaxPropertyListSize = uint64_t{1} << 20;
 // one, never a part. `mode` is the new file's permission bits.
 [[nodiscard]] bool write_property_list_atomically(const std::string& path, plist_t node,
                                                   std::string* err = nullptr, unsigned mode = 0644);
-
-// Writes bytes the same way.
-[[nodiscard]] bool write_file_atomically(const std::string& path, const std::string& bytes,
-                                         std::string* err = nullptr, unsigned mode = 0644);
 
 // The text of a string node; no value for another kind of node or for a
 // string holding a zero byte, which no text setting can be.

@@ -2,15 +2,13 @@
 #include "share_setup/share_folders.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <utility>
 
-#include "platform/leftover_files.h"
+#include "platform/atomic_file.h"
 
 namespace vynd {
 
@@ -85,40 +83,9 @@ bool makeFoldersBelow(const OpenFolder& root, const std::string& rootPath,
 
 bool replaceFileBelow(const OpenFolder& folder, const std::string& folderPath,
                       const std::string& name, const std::string& bytes, mode_t mode) {
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        unsigned char random[6] = {};
-        if (getrandom(random, sizeof random, 0) != sizeof random)
-            for (auto& r : random) r = static_cast<unsigned char>(rand());
-        tmp = name + ".";
-        for (unsigned char r : random) tmp += kChars[r % (sizeof kChars - 1)];
-        fd = openat(folder.fd(), tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0600);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0)
-        return false;
-    const std::string tmpPath = folderPath + "/" + tmp;
-    leftover_file_made(tmpPath);
-    bool ok = fchmod(fd, mode) == 0;
-    for (size_t done = 0; ok && done < bytes.size();) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<size_t>(n);
-    }
-    ok = fsync(fd) == 0 && ok;
-    ok = close(fd) == 0 && ok;
-    ok = ok && renameat(folder.fd(), tmp.c_str(), folder.fd(), name.c_str()) == 0;
-    if (!ok)
-        unlinkat(folder.fd(), tmp.c_str(), 0);
-    leftover_file_gone(tmpPath);
-    return ok;
+    // A leftover: setup stopped midway removes it from the share.
+    AtomicFile file(folder.fd(), folderPath, name, mode, true);
+    return file.write(bytes) && file.commit();
 }
 
 }  // namespace vynd

@@ -15,6 +15,7 @@
 #include "daemon/vynd/run.h"
 #include "daemon/vynd/run_report.h"
 #include "platform/system_log.h"
+#include "platform/utf8.h"
 
 namespace vynd {
 
@@ -28,14 +29,7 @@ constexpr const char* kLogPath = "/var/log/vynd.log";
 // Cuts a formatted message that filled the buffer back to the last whole
 // UTF-8 character, so a shortened line never ends in half a character.
 void trim_partial_character(char* msg, size_t len) {
-    size_t i = len;
-    while (i > 0 && (static_cast<unsigned char>(msg[i - 1]) & 0xC0) == 0x80) --i;
-    if (i == 0)
-        return;
-    unsigned char lead = static_cast<unsigned char>(msg[i - 1]);
-    size_t need = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    if (lead >= 0xC0 && len - (i - 1) < need)
-        msg[i - 1] = '\0';
+    msg[utf8_whole_length({msg, len})] = '\0';
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <ctime>
 
+#include "platform/utf8.h"
+
 namespace vynd {
 
 namespace {
@@ -42,27 +44,6 @@ std::string decode_rsync_escapes(std::string_view printed) {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence at s[i] and its code point;
-// 0 when the bytes there are not one.
-size_t utf8_sequence(std::string_view s, size_t i, uint32_t* cp) {
-    unsigned c = static_cast<unsigned char>(s[i]);
-    size_t len = c < 0x80 ? 1 : c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc2 ? 2 : 0;
-    if (len == 0 || c > 0xf4 || i + len > s.size())
-        return 0;
-    uint32_t v = len == 1 ? c : c & (0xffu >> (len + 1));
-    for (size_t k = 1; k < len; ++k) {
-        unsigned b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xc0) != 0x80)
-            return 0;
-        v = (v << 6) | (b & 0x3f);
-    }
-    if ((len == 3 && v < 0x800) || (len == 4 && (v < 0x10000 || v > 0x10ffff)) ||
-        (v >= 0xd800 && v <= 0xdfff))
-        return 0;
-    *cp = v;
-    return len;
-}
-
 bool printable(uint32_t cp) {
     return cp == '\t' || (cp >= 0x20 && cp != 0x7f && !(cp >= 0x80 && cp <= 0x9f) && cp != 0xfffe &&
                           cp != 0xffff);
@@ -82,9 +63,9 @@ std::string escape_name(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (size_t i = 0; i < name.size();) {
-        uint32_t cp = 0;
-        size_t len = utf8_sequence(name, i, &cp);
-        if (len == 0 || !printable(cp)) {
+        const Utf8Char c = utf8_char_at(name, i);
+        const size_t len = c.length;
+        if (len == 0 || !printable(c.code_point)) {
             // Byte by byte, as rsync prints what it cannot show.
             size_t n = len == 0 ? 1 : len;
             for (size_t k = 0; k < n; ++k)

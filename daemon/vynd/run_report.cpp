@@ -5,18 +5,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <plist/plist.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
-#include <mutex>
 
 #include "daemon/vynd/area_paths.h"
 #include "daemon/vynd/database.h"
-#include "daemon/vynd/rsync_output.h"
+#include "platform/atomic_file.h"
 #include "platform/property_list.h"
 
 namespace vynd {
@@ -85,79 +82,15 @@ int open_closed_folder(const std::string& folder, std::string* err) {
     return fd;
 }
 
-// A name of the form "<name>.XXXXXX", as the temporary files of writes are named.
-bool is_temporary_of(std::string_view entry, std::string_view name) {
-    return entry.size() == name.size() + 7 && entry.substr(0, name.size()) == name &&
-           entry[name.size()] == '.';
-}
-
-// Writes the bytes under a fresh temporary name in the open folder (created,
-// never opened through an existing name) and renames it over `name`.
-bool replace_in_folder(int dir, const std::string& folder, const std::string& name,
-                       const std::string& bytes, std::string* err) {
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::string tmp;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        unsigned char random[6] = {};
-        if (getrandom(random, sizeof random, 0) != sizeof random)
-            for (auto& r : random) r = static_cast<unsigned char>(rand());
-        tmp = name + ".";
-        for (unsigned char r : random) tmp += kChars[r % (sizeof kChars - 1)];
-        fd = openat(dir, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        *err = "cannot create " + folder + "/" + tmp + ": " + strerror(errno);
-        return false;
-    }
-    const std::string path = folder + "/" + name;
-    bool ok = fchmod(fd, 0644) == 0;
-    for (size_t done = 0; ok && done < bytes.size();) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            done += static_cast<size_t>(n);
-        else if (n == 0)
-            errno = ENOSPC;
-    }
-    ok = ok && fsync(fd) == 0;
-    int saved = errno;
-    ok = close(fd) == 0 && ok;
-    if (ok && renameat(dir, tmp.c_str(), dir, name.c_str()) == 0)
-        return true;
-    if (!ok)
-        errno = saved;
-    *err = "cannot write " + path + ": " + strerror(errno);
-    unlinkat(dir, tmp.c_str(), 0);
-    return false;
-}
-
 bool write_in_folder(const std::string& folder, const std::string& name, const std::string& bytes,
                      std::string* err) {
     int dir = open_closed_folder(folder, err);
     if (dir < 0)
         return false;
-    bool ok = replace_in_folder(dir, folder, name, bytes, err);
+    bool ok = replace_file_in(dir, folder, name, bytes, 0644, err);
     close(dir);
     return ok;
 }
-
-// The run's report, shared by the main thread and the one that handles stop signals.
-std::mutex& report_lock() {
-    static auto* m = new std::mutex;
-    return *m;
-}
-RunReport& run_report() {
-    static auto* r = new RunReport;
-    return *r;
-}
-bool report_armed = false;
-bool report_written = false;
-bool run_had_error = false;
 
 }  // namespace
 
@@ -294,65 +227,6 @@ std::vector<std::string> remove_half_written_reports(const std::string& database
         closedir(dir);
     }
     return removed;
-}
-
-void report_run_started(std::string* problem) {
-    auto carried =
-        last_run_without_error_in(std::string(kDatabasePath) + "/" + kReportName, problem);
-    std::lock_guard<std::mutex> hold(report_lock());
-    RunReport& r = run_report();
-    r.start = time(nullptr);
-    r.last_run_without_error = carried;
-    for (const char* id : {"Applications", "Library", "Users"}) r.areas[id];
-    report_armed = true;
-}
-
-void report_error(const char* message) {
-    std::string text = escape_name(message);
-    std::lock_guard<std::mutex> hold(report_lock());
-    run_report().last_error = std::move(text);
-    run_had_error = true;
-}
-
-void report_copied(const std::string& area) {
-    std::lock_guard<std::mutex> hold(report_lock());
-    ++run_report().areas[area].copied;
-}
-
-void report_deleted(const std::string& area) {
-    std::lock_guard<std::mutex> hold(report_lock());
-    ++run_report().areas[area].deleted;
-}
-
-void report_failed(const std::string& area, int64_t count) {
-    std::lock_guard<std::mutex> hold(report_lock());
-    run_report().areas[area].failed += count;
-}
-
-void report_deletions_held(const std::string& area) {
-    std::lock_guard<std::mutex> hold(report_lock());
-    run_report().areas[area].deletions_held = 1;
-}
-
-void report_package(const std::string& name, bool installed) {
-    std::string shown = escape_name(name);
-    std::lock_guard<std::mutex> hold(report_lock());
-    auto& list = installed ? run_report().packages_installed : run_report().packages_failed;
-    list.push_back(std::move(shown));
-}
-
-bool write_run_report(int exit_status, bool restart_requested, std::string* err) {
-    std::lock_guard<std::mutex> hold(report_lock());
-    if (!report_armed || report_written)
-        return true;
-    report_written = true;
-    RunReport& r = run_report();
-    r.end = time(nullptr);
-    r.exit_status = exit_status;
-    r.restart_requested = restart_requested;
-    if (!run_had_error)
-        r.last_run_without_error = r.end;
-    return write_report_files(r, kDatabasePath, kTextfileFolder, err);
 }
 
 }  // namespace vynd

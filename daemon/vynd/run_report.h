@@ -59,7 +59,7 @@ inline constexpr uint64_t kMaxReportSize = uint64_t{16} << 20;
 std::vector<std::string> remove_half_written_reports(const std::string& database,
                                                      const std::string& textfile_folder);
 
-// The run's report as it goes. Safe from any thread.
+// The run's report as it goes (run_recorder.cpp). Safe from any thread.
 
 // The run holds the lock: from now on its end writes a report. Carries the
 // last run without an Error over from the stored report; `problem` says why
