@@ -11,6 +11,7 @@
 #include "programs/softwareupdate/software_update_tool.h"
 #include "tests/support/debian_package.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using vynd::test::Sandbox;
@@ -77,9 +78,8 @@ TEST(SoftwareUpdateTool, CatalogSourcesThatLoosenNoCheck) {
 }
 
 TEST(Installer, RecognisesDebianPackagesByTheirContent) {
-    char tmpl[] = "/tmp/vynd-standins-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string dir = tmpl;
+    vynd::test::TempDir folder;
+    const std::string& dir = folder.path();
     ASSERT_TRUE(vynd::test::build_debian_package(dir + "/p.deb", "vynd-test", "f", "x"));
     EXPECT_TRUE(vynd::installer::is_debian_package(dir + "/p.deb"));
     std::ofstream(dir + "/fake.deb") << "!<arch>\nnot-debian-binary";
@@ -88,7 +88,6 @@ TEST(Installer, RecognisesDebianPackagesByTheirContent) {
     EXPECT_FALSE(vynd::installer::is_debian_package(dir + "/empty.pkg"));
     EXPECT_FALSE(vynd::installer::is_debian_package(dir + "/missing.deb"));
     EXPECT_FALSE(vynd::installer::is_debian_package(dir));
-    fs::remove_all(dir);
 }
 
 TEST(Installer, RefusesOtherCommandLines) {
