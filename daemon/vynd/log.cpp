@@ -11,9 +11,6 @@
 #include <ctime>
 #include <string>
 
-#include "daemon/vynd/notify.h"
-#include "daemon/vynd/run.h"
-#include "daemon/vynd/run_report.h"
 #include "platform/system_log.h"
 
 namespace vynd {
@@ -21,6 +18,8 @@ namespace vynd {
 FILE* log_file = nullptr;
 
 namespace {
+
+LogHooks hooks;
 
 constexpr size_t kMessageSize = 1024;
 constexpr const char* kLogPath = "/var/log/vynd.log";
@@ -58,19 +57,18 @@ void vynd_log(const char* level, const char* format, ...) {
     strftime(stamp, sizeof stamp, "%Y/%m/%d %T", &local);
 
     bool fatal = strcmp(level, "Fatal") == 0;
-    if (fatal || strcmp(level, "Error") == 0)
-        report_error(msg);
+    if ((fatal || strcmp(level, "Error") == 0) && hooks.error)
+        hooks.error(msg);
     if (log_file) {
         fprintf(log_file, "%s %s\n", stamp, msg);
         fflush(log_file);
     }
     system_log(msg);
-    growl(msg, level);
+    if (hooks.notify)
+        hooks.notify(msg, level);
     if (fatal) {
-        // The Fatal line stays the last of the log; a report not written is told elsewhere.
-        std::string err;
-        if (!write_run_report(255, requires_restart, &err))
-            system_log("Could not write the run report: " + err);
+        if (hooks.fatal)
+            hooks.fatal();
         // From a second thread, exit() would tear down what the first
         // still uses; end at once instead.
         if (gettid() != getpid()) {
@@ -79,6 +77,10 @@ void vynd_log(const char* level, const char* format, ...) {
         }
         exit(-1);
     }
+}
+
+void set_log_hooks(LogHooks new_hooks) {
+    hooks = std::move(new_hooks);
 }
 
 void vynd_log_raw(std::string_view line, bool flush) {

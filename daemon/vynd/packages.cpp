@@ -16,8 +16,8 @@
 #include "daemon/vynd/mount.h"
 #include "daemon/vynd/notify.h"
 #include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_command.h"
 #include "daemon/vynd/rsync_output.h"
-#include "daemon/vynd/run.h"
 #include "daemon/vynd/run_report.h"
 #include "daemon/vynd/sync_job.h"
 #include "platform/process.h"
@@ -184,25 +184,28 @@ std::optional<std::string> download_fault(const std::string& downloads, const st
 // always, and logged as an Error (with the reason when there is one beyond
 // the installer's own output), so the log and the run report show that the
 // computer is failing; it is tried again at the next run.
-void package_not_installed(const std::string& name, const std::string& why = "") {
+void package_not_installed(const Notifier& notifier, const std::string& name,
+                           const std::string& why = "") {
     const std::string shown = escape_name(name);
     if (why.empty())
         vynd_log("Error", "Package %s not installed", shown.c_str());
     else
         vynd_log("Error", "Package %s not installed: %s", shown.c_str(), why.c_str());
-    growl("Package " + shown + " not installed", "Packages");
+    notifier.growl("Package " + shown + " not installed", "Packages");
     report_package(name, false);
 }
 
 }  // namespace
 
-void SyncJob::pkgInstall() {
+void SyncJob::pkgInstall(const JobContext& run) {
     vynd_log("Debug", "Installing Packages...");
     const std::string src = srcPath.value_or("");
-    const bool remote = share_is_remote();
+    const Share& share = run.share;
+    const std::optional<ShareUrl>& volURL = share.volURL;
+    const bool remote = share_is_remote(share);
     int folder = volURL && !remote ? open_folder_below(volURL->path, src) : -1;
     bool is_link = (volURL && !remote && folder < 0 && errno == ELOOP) ||
-                   (remote && remote_folder_is_link(src));
+                   (remote && remote_folder_is_link(share, src));
     if (is_link) {
         vynd_log("Error", "%s is a symbolic link on the share: no package installed", src.c_str());
         vynd_log("Debug", "Package installs finished");
@@ -217,7 +220,7 @@ void SyncJob::pkgInstall() {
     std::vector<std::string> names;
     std::vector<char> types;
     if (remote) {
-        names = list_share_folder(src, &types).value_or(std::vector<std::string>{});
+        names = list_share_folder(share, src, &types).value_or(std::vector<std::string>{});
     } else if (folder >= 0) {
         list_folder(folder, names, types);
         close(folder);
@@ -231,50 +234,49 @@ void SyncJob::pkgInstall() {
         // written, and a device or FIFO is no package.
         char type = i < types.size() ? types[i] : '?';
         if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
-            package_not_installed(name, "not a name a folder can hold");
+            package_not_installed(run.notifier, name, "not a name a folder can hold");
             continue;
         }
         if (type != '-' && type != 'd') {
             package_not_installed(
-                name, "the share lists it as " + kind_of(type) + ", not a regular file");
+                run.notifier, name,
+                "the share lists it as " + kind_of(type) + ", not a regular file");
             continue;
         }
-        if (!rsyncPkgDownload(name)) {
+        if (!rsyncPkgDownload(name, run)) {
             // Never hand the installer a partial or stale copy.
             vynd_log("Debug", "Download of package %s failed", escape_name(name).c_str());
-            package_not_installed(name);
+            package_not_installed(run.notifier, name);
             continue;
         }
         if (auto fault = download_fault(fullDstPath(""), name, type)) {
             (void)rmpath(fullDstPath(name), false);
-            package_not_installed(name, *fault);
+            package_not_installed(run.notifier, name, *fault);
             continue;
         }
-        installPkg(name);
+        installPkg(name, run);
     }
     vynd_log("Debug", "Package installs finished");
 }
 
-bool SyncJob::rsyncPkgDownload(const std::string& name) {
+bool SyncJob::rsyncPkgDownload(const std::string& name, const JobContext& run) {
     const std::string target = fullDstPath("") + "/";
-    std::string command = rsyncWithOptions() + " \"" + fullSrcPath(name) + "\" \"" + target + "\"";
-    vynd_log("Debug", "%s", escape_name(command).c_str());
-    std::vector<std::string> argv = rsyncArguments();
-    std::vector<std::string> env;
+    RsyncCommand command = rsync_options(*this, run.share, run.settings.bandwidth);
+    add_operand(command, fullSrcPath(name), fullSrcPath(name));
+    add_operand(command, target, target);
+    vynd_log("Debug", "%s", escape_name(command.text()).c_str());
     RemoteAccess access;
-    if (!add_share_access(access, argv, env))
+    if (!add_share_access(run.share, access, command))
         return false;
-    argv.push_back(fullSrcPath(name));
-    argv.push_back(target);
     int status = run_process_lines(
-        argv,
+        command.arguments(),
         [](std::string_view line) { printf("%.*s\n", static_cast<int>(line.size()), line.data()); },
-        false, {}, env);
+        false, {}, command.environment);
     fflush(stdout);
     return status == 0;
 }
 
-void SyncJob::installPkg(const std::string& name) {
+void SyncJob::installPkg(const std::string& name, const JobContext& run) {
     const std::string path = fullDstPath(name);
     std::string command = std::string(kInstallerPath) + " -pkg \"" + path + "\"  -target /";
     vynd_log("Debug", "%s", escape_name(command).c_str());
@@ -288,14 +290,14 @@ void SyncJob::installPkg(const std::string& name) {
     if (status < 0)
         vynd_log("Fatal", "Can't run installer");
     if (status != 0) {
-        package_not_installed(name);
+        package_not_installed(run.notifier, name);
         return;
     }
-    if (auto_restart && packageRequiresRestart(name))
-        requires_restart = true;
+    if (run.settings.auto_restart && packageRequiresRestart(name))
+        run.requires_restart = true;
     fileAtPath(files(), name);
     (void)rmpath(path, false);
-    growl("Package " + escape_name(name) + " installed", "Packages");
+    run.notifier.growl("Package " + escape_name(name) + " installed", "Packages");
     report_package(name, true);
 }
 
