@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/system_log.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -98,19 +99,20 @@ void vynd_log_flush() {
 }
 
 bool open_log_file() {
-    int fd = open(kLogPath, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    UniqueFd fd(open(kLogPath, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd)
         return false;
     // Made by an earlier run under a permissive umask, the log may be open
     // to everyone's writing: then anyone could forge its lines.
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+    if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
         (st.st_mode & 022) != 0)
-        fchmod(fd, st.st_mode & 07755);
-    log_file = fdopen(fd, "a+");
+        fchmod(fd.get(), st.st_mode & 07755);
+    log_file = fdopen(fd.get(), "a+");
     if (!log_file)
-        close(fd);
-    return log_file != nullptr;
+        return false;
+    (void)fd.release();  // the stream closes it
+    return true;
 }
 
 void close_log_file() {

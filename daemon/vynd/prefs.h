@@ -22,7 +22,7 @@ struct Area {
     std::string path;
     bool setPerm = false;
     // a chmod mode string such as "u=rw,g=r,o=r,+X"
-    std::string perms;
+    std::string perms = "u=rw,g=r,o=r,+X";
     std::string owner = "root";
     std::string group = "wheel";
     bool keepSynced = false;
@@ -37,9 +37,9 @@ struct Settings {
     std::optional<std::string> hostname;
     std::optional<std::string> username;
     std::optional<std::string> passwd;
-    Area app{"Applications"};
-    Area user{"Users"};
-    Area lib{"Library"};
+    Area app{.path = "Applications"};
+    Area user{.path = "Users"};
+    Area lib{.path = "Library"};
     std::string pkg_path = "Packages";
     int bandwidth = 0;
     bool auto_restart = false;

@@ -58,24 +58,24 @@ void show_setup() {
 void null_sleep_test() {
     puts("vynd null test, waiting 30 sec...");
     fflush(stdout);
-    file_lock();
-    report_public_lock();
+    RunLock lock = file_lock();
+    report_public_lock(lock);
     sleep(30);
-    file_unlock();
+    file_unlock(lock);
     puts("vynd goodbye");
     fflush(stdout);
     exit(0);
 }
 
-void vynd_init(const RunContext& run) {
-    file_lock();
+void vynd_init(RunContext& run) {
+    run.lock = file_lock();
     std::string report_problem;
     report_run_started(&report_problem);
     if (!open_log_file())
         vynd_log("Fatal", "can't open log file");
     catch_stop_signals();
     vynd_log("Info", "vynd started");
-    report_public_lock();
+    report_public_lock(run.lock);
     if (!run.settings.error.empty())
         vynd_log("Error", "%s", run.settings.error.c_str());
     if (!report_problem.empty())
@@ -98,7 +98,7 @@ void vynd_shutdown(RunContext& run, const Manifests& jobs) {
         vynd_log("Error", "Could not write the run report: %s", err.c_str());
     vynd_log("Debug", "vynd finished");
     close_log_file();
-    file_unlock();
+    file_unlock(run.lock);
     run.notifier.growl("Process has shutdown succesfully", "Info");
 }
 

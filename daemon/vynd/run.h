@@ -1,6 +1,7 @@
 // One daemon run: the options and the sequence from start to shutdown.
 #pragma once
 
+#include "daemon/vynd/lock.h"
 #include "daemon/vynd/manifests.h"
 #include "daemon/vynd/mount.h"
 #include "daemon/vynd/notify.h"
@@ -16,6 +17,7 @@ struct RunContext {
     bool test_mode = false;
     // Set by package installation and software update; read at the very end.
     bool requires_restart = false;
+    RunLock lock;
     Settings settings;
     Share share;
     Notifier notifier;
@@ -27,7 +29,7 @@ int vynd_main(int argc, char** argv);
 [[noreturn]] void print_usage();
 [[noreturn]] void show_setup();
 [[noreturn]] void null_sleep_test();
-void vynd_init(const RunContext& run);
+void vynd_init(RunContext& run);
 void vynd_shutdown(RunContext& run, const Manifests& jobs);
 void restart_computer(const Notifier& notifier);
 

@@ -19,6 +19,7 @@
 #include "daemon/vynd/run_report.h"
 #include "daemon/vynd/sync_job.h"
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -189,22 +190,19 @@ void SyncJob::install(const JobContext& run) {
     // following one, so that a swap while it runs leads nowhere either. On
     // a share that rsync reaches itself a link is followed, if at all, on
     // the server: refused all the same.
-    int pinned = volURL && !remote ? open_folder_below(volURL->path, src) : -1;
-    if ((volURL && !remote && pinned < 0 && errno == ELOOP) ||
+    UniqueFd pinned(volURL && !remote ? open_folder_below(volURL->path, src) : -1);
+    if ((volURL && !remote && !pinned && errno == ELOOP) ||
         (remote && remote_folder_is_link(share, src))) {
         vynd_log("Error", "%s is a symbolic link on the share: nothing copied or deleted for %s",
                  src.c_str(), job_id().c_str());
         return;
     }
-    if (siteExcludeRefused()) {
-        if (pinned >= 0)
-            close(pinned);
+    if (siteExcludeRefused())
         return;
-    }
     RsyncCommand command = rsync_options(*this, share, run.settings.bandwidth);
     // rsync is given the folder it was opened as, the log names it.
     add_operand(command,
-                pinned >= 0 ? "/proc/self/fd/" + std::to_string(kLentDescriptor) + "/" : src + "/",
+                pinned ? "/proc/self/fd/" + std::to_string(kLentDescriptor) + "/" : src + "/",
                 src + "/");
     add_operand(command, dst + "/", dst + "/");
     vynd_log("Debug", "%s -> %s starting...", src.c_str(), dst.c_str());
@@ -232,8 +230,7 @@ void SyncJob::install(const JobContext& run) {
         // The private files go before anything can end the run.
         RemoteAccess access;
         if (!add_share_access(share, access, command)) {
-            if (pinned >= 0)
-                close(pinned);
+            pinned.reset();
             vynd_log("Error", "Nothing copied or deleted for %s", job_id().c_str());
             return;
         }
@@ -254,10 +251,9 @@ void SyncJob::install(const JobContext& run) {
                 vynd_log_flush();
                 fflush(stdout);
             },
-            command.environment, pinned);
+            command.environment, pinned.get());
     }
-    if (pinned >= 0)
-        close(pinned);
+    pinned.reset();
     vynd_log_flush();
     fflush(stdout);
     if (status < 0)
