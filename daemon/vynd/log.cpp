@@ -20,7 +20,8 @@ FILE* log_file = nullptr;
 
 namespace {
 
-LogHooks hooks;
+// Never destroyed: a thread may still log while exit() tears down the rest.
+LogHooks& hooks = *new LogHooks;
 
 constexpr size_t kMessageSize = 1024;
 constexpr const char* kLogPath = "/var/log/vynd.log";
