@@ -256,8 +256,8 @@ void SyncJob::pkgInstall(const JobContext& run) {
 bool SyncJob::rsyncPkgDownload(const std::string& name, const JobContext& run) {
     const std::string target = fullDstPath("") + "/";
     RsyncCommand command = rsync_options(*this, run.share, run.settings.bandwidth);
-    add_operand(command, fullSrcPath(name), fullSrcPath(name));
-    add_operand(command, target, target);
+    command.add_quoted("", fullSrcPath(name));
+    command.add_quoted("", target);
     vynd_log("Debug", "%s", escape_name(command.text()).c_str());
     RemoteAccess access;
     if (!add_share_access(run.share, access, command))

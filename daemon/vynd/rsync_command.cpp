@@ -18,24 +18,25 @@ constexpr const char* kNoSpecialFiles[] = {"--no-devices", "--no-specials"};
 constexpr const char* kNoSetIdBits = "--chmod=Fug-s";
 constexpr const char* kRsyncPath = "/usr/bin/rsync";
 
-std::string quoted(const std::string& text) {
-    return "\"" + text + "\"";
-}
-
 }  // namespace
 
-void RsyncCommand::add(std::string argument, std::string shown) {
+void RsyncCommand::add(std::string argument) {
+    places_.push_back({.argument = arguments_.size()});
     arguments_.push_back(std::move(argument));
-    shown_.push_back(std::move(shown));
 }
 
-void RsyncCommand::add(const std::vector<std::string>& arguments, std::string shown) {
-    arguments_.insert(arguments_.end(), arguments.begin(), arguments.end());
-    shown_.push_back(std::move(shown));
+void RsyncCommand::add_quoted(std::string_view option, const std::string& value) {
+    places_.push_back({.argument = arguments_.size(), .quote_from = option.size()});
+    arguments_.push_back(std::string(option) + value);
 }
 
 void RsyncCommand::add_empty_place() {
-    shown_.emplace_back();
+    places_.emplace_back();
+}
+
+void RsyncCommand::add_lent_folder(int descriptor, const std::string& folder) {
+    places_.push_back({.argument = arguments_.size(), .quote_from = 0, .shown_folder = folder});
+    arguments_.push_back("/proc/self/fd/" + std::to_string(descriptor) + "/");
 }
 
 std::vector<std::string> RsyncCommand::arguments() const {
@@ -49,9 +50,21 @@ std::vector<std::string> RsyncCommand::arguments() const {
 
 std::string RsyncCommand::text() const {
     std::string text = "rsync";
-    for (const std::string& piece : shown_) {
+    for (const Place& place : places_) {
         text += ' ';
-        text += piece;
+        if (place.argument == Place::kNone)
+            continue;
+        std::string_view argument = arguments_[place.argument];
+        if (place.shown_folder)
+            argument = *place.shown_folder;
+        if (place.quote_from == Place::kNone) {
+            text += argument;
+            continue;
+        }
+        text += argument.substr(0, place.quote_from);
+        text += '"';
+        text += argument.substr(place.quote_from);
+        text += '"';
     }
     return text;
 }
@@ -59,22 +72,22 @@ std::string RsyncCommand::text() const {
 RsyncCommand rsync_options(const SyncJob& job, const Share& share, int bandwidth) {
     const std::string& id = job.job_id();
     RsyncCommand command;
-    command.add("--out-format=%t %i %n", "--out-format=\"%t %i %n\"");
+    command.add_quoted("--out-format=", "%t %i %n");
     command.add("-ii");
     command.add("-rltD");
     const std::string temporary = std::string(kDatabasePath) + "/" + id;
-    command.add({"-T", temporary}, "-T " + quoted(temporary));
+    command.add("-T");
+    command.add_quoted("", temporary);
     command.add("--bwlimit=" + std::to_string(bandwidth));
 
     const std::string site = site_exclude_file_path(id);
     std::string err;
     if (check_site_exclude_file(site, &err) == SiteExclude::usable)
-        command.add("--exclude-from=" + site, "--exclude-from=" + quoted(site));
+        command.add_quoted("--exclude-from=", site);
     else
         command.add_empty_place();
     if (!job.keeps_synced()) {
-        const std::string excluded = exclude_file_path(id);
-        command.add("--exclude-from=" + excluded, "--exclude-from=" + quoted(excluded));
+        command.add_quoted("--exclude-from=", exclude_file_path(id));
     } else {
         command.add_empty_place();
     }
@@ -95,10 +108,6 @@ RsyncCommand rsync_options(const SyncJob& job, const Share& share, int bandwidth
 
 std::string rsyncWithOptions(const SyncJob& job, const Share& share, int bandwidth) {
     return rsync_options(job, share, bandwidth).text();
-}
-
-void add_operand(RsyncCommand& command, std::string argument, const std::string& shown) {
-    command.add(std::move(argument), quoted(shown));
 }
 
 bool add_share_access(const Share& share, RemoteAccess& access, RsyncCommand& command) {

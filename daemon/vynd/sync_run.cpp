@@ -200,11 +200,12 @@ void SyncJob::install(const JobContext& run) {
     if (siteExcludeRefused())
         return;
     RsyncCommand command = rsync_options(*this, share, run.settings.bandwidth);
-    // rsync is given the folder it was opened as, the log names it.
-    add_operand(command,
-                pinned ? "/proc/self/fd/" + std::to_string(kLentDescriptor) + "/" : src + "/",
-                src + "/");
-    add_operand(command, dst + "/", dst + "/");
+    // rsync is given the folder it was opened as; the log names it.
+    if (pinned)
+        command.add_lent_folder(kLentDescriptor, src + "/");
+    else
+        command.add_quoted("", src + "/");  // rsync reports what is wrong with it (missing, say)
+    command.add_quoted("", dst + "/");
     vynd_log("Debug", "%s -> %s starting...", src.c_str(), dst.c_str());
     excludeManifest();
     vynd_log("Debug", "%s", command.text().c_str());

@@ -401,13 +401,13 @@ TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
     lib.keepSynced = true;
     lib.setPerm = true;
     RsyncCommand command = rsync_options(lib, share, 0);
-    add_operand(command, "/proc/self/fd/3/", "/Volumes/Deploy/Library/");
-    add_operand(command, "/var/db/vynd/Library/", "/var/db/vynd/Library/");
+    command.add_lent_folder(3, "/Volumes/Deploy/Library/");
+    command.add_quoted("", "/var/db/vynd/Library/");
     EXPECT_EQ(command.text(),
               "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Library\" --bwlimit=0  "
               "  --delay-updates --no-devices --no-specials \"/Volumes/Deploy/Library/\" "
               "\"/var/db/vynd/Library/\"");
-    EXPECT_EQ(command.arguments().back(), "/var/db/vynd/Library/");
+    EXPECT_EQ(command.arguments().end()[-2], "/proc/self/fd/3/");
     // Users and Packages keep no owner of the share, even for a moment: no -pgo.
     SyncJob users;
     users.id = "Users";
