@@ -1,6 +1,8 @@
 // One daemon run: the options and the sequence from start to shutdown.
 #pragma once
 
+#include <atomic>
+
 #include "daemon/vynd/lock.h"
 #include "daemon/vynd/manifests.h"
 #include "daemon/vynd/mount.h"
@@ -15,8 +17,9 @@ struct RunContext {
     int users_logged_in = 0;
     // Set by -t: the mirrored areas go under /var/db/vynd.
     bool test_mode = false;
-    // Set by package installation and software update; read at the very end.
-    bool requires_restart = false;
+    // Set by package installation and software update; read at the very end,
+    // and by a stop signal's thread when it ends the run.
+    std::atomic<bool> requires_restart = false;
     RunLock lock;
     Settings settings;
     Share share;

@@ -1,6 +1,7 @@
 // One sync job: an area's description together with its manifest.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +23,7 @@ struct JobContext {
     const Share& share;
     const Notifier& notifier;
     // Set when an installed package asks for a restart.
-    bool& requires_restart;
+    std::atomic<bool>& requires_restart;
 };
 
 // The fields are the keys of the stored manifest; a field without a value
