@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "daemon/vynd/path_components.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -69,14 +70,11 @@ int open_root(const std::string& destination) {
 }
 
 bool listable(int parent_fd, const char* name) {
-    int fd = openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(openat(parent_fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    DIR* dir = fd ? fdopendir(fd.get()) : nullptr;
+    if (!dir)
         return false;
-    DIR* dir = fdopendir(fd);
-    if (!dir) {
-        close(fd);
-        return false;
-    }
+    (void)fd.release();  // the listing closes it
     errno = 0;
     readdir(dir);
     bool ok = errno == 0;
@@ -91,14 +89,15 @@ bool remove_in_area(const std::string& destination, std::string_view relative_pa
     Split s = split(relative_path);
     if (s.name.empty() || s.name == "." || s.name == "..")
         return false;
-    int root = open_root(destination);
-    if (root < 0)
+    UniqueFd root(open_root(destination));
+    if (!root)
         return false;
-    int parent = open_dir_beneath(root, s.parent);
+    UniqueFd parent_fd(open_dir_beneath(root.get(), s.parent));
     int open_errno = errno;
-    close(root);
-    if (parent < 0)
+    root.reset();
+    if (!parent_fd)
         return open_errno == ENOENT;  // the whole folder is gone
+    const int parent = parent_fd.get();
     struct stat st;
     bool gone = false;
     if (fstatat(parent, s.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -113,7 +112,6 @@ bool remove_in_area(const std::string& destination, std::string_view relative_pa
         // A file, or a link itself (never what it points to).
         gone = unlinkat(parent, s.name.c_str(), 0) == 0 || errno == ENOENT;
     }
-    close(parent);
     return gone;
 }
 
@@ -121,16 +119,12 @@ bool lstat_in_area(const std::string& folder, std::string_view relative_path, st
     Split s = split(relative_path);
     if (s.name.empty() || s.name == "." || s.name == "..")
         return false;
-    int root = open_root(folder);
-    if (root < 0)
+    UniqueFd root(open_root(folder));
+    if (!root)
         return false;
-    int parent = open_dir_beneath(root, s.parent);
-    close(root);
-    if (parent < 0)
-        return false;
-    bool found = fstatat(parent, s.name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
-    close(parent);
-    return found;
+    UniqueFd parent(open_dir_beneath(root.get(), s.parent));
+    root.reset();
+    return parent && fstatat(parent.get(), s.name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 int open_folder_below(const std::string& root, const std::string& path) {
@@ -272,9 +266,10 @@ bool change_item(int parent_fd, const char* name, const struct stat& before,
     }
     // Pin the item itself, so that a swap for a link between the look and
     // the change cannot redirect the change.
-    int fd = openat(parent_fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd pinned(openat(parent_fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!pinned)
         return false;
+    const int fd = pinned.get();
     struct stat now;
     // A file with a second link may be someone else's file linked in here.
     bool ok = fstat(fd, &now) == 0 && !S_ISLNK(now.st_mode) && now.st_ino == before.st_ino &&
@@ -295,7 +290,6 @@ bool change_item(int parent_fd, const char* name, const struct stat& before,
         }
         ok = rc == 0;
     }
-    close(fd);
     return ok;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "daemon/vynd/log.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -46,7 +47,7 @@ void remove_tree_at(int parent_fd, const std::string& name) {
     int fd = openat(parent_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return;
-    empty_folder(fd);
+    empty_folder(fd);  // which closes it
     unlinkat(parent_fd, name.c_str(), AT_REMOVEDIR);
 }
 
@@ -68,11 +69,8 @@ bool rmpath(const std::string& path, bool keep_listable_folders) {
         parent = p.parent_path().empty() ? "." : p.parent_path().string();
         name = p.filename().string();
     }
-    int parent_fd = open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parent_fd >= 0) {
-        remove_tree_at(parent_fd, name);
-        close(parent_fd);
-    }
+    if (UniqueFd parent_fd{open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)})
+        remove_tree_at(parent_fd.get(), name);
     return !something_at(path);
 }
 
@@ -105,14 +103,14 @@ void mkdbdir() {
 void close_database_to_others() {
     for (const char* area : {"", "/Applications", "/Users", "/Library", "/Packages"}) {
         std::string path = std::string(kDatabasePath) + area;
-        int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
+        UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd)
             continue;
         struct stat st;
         // Only a folder of root's own is this program's to mend.
-        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 022) != 0) {
+        if (fstat(fd.get(), &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 022) != 0) {
             mode_t was = st.st_mode & 07777;
-            if (fchmod(fd, was & ~mode_t{022}) == 0)
+            if (fchmod(fd.get(), was & ~mode_t{022}) == 0)
                 vynd_log("Error",
                          "%s could be written by others (mode %04o); it is now writable by root "
                          "alone. What it holds may have been changed: vynd -ci starts afresh",
@@ -121,7 +119,6 @@ void close_database_to_others() {
                 vynd_log("Error", "%s can be written by others (mode %04o) and cannot be closed",
                          path.c_str(), static_cast<unsigned>(was));
         }
-        close(fd);
     }
 }
 

@@ -10,6 +10,8 @@
 #include <cstring>
 
 #include "platform/bounded_read.h"
+#include "platform/failure.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -55,43 +57,36 @@ std::vector<std::string> exclude_lines(const FileMap& files) {
 bool write_exclude_file(const std::string& path, const FileMap& files, std::string* err) {
     // Made afresh rather than cut short: whatever stands at the path (a link
     // someone planted while the folder was open to them) is not written through.
-    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-        if (err)
-            *err = path + ": " + strerror(errno);
-        return false;
-    }
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    FILE* f = fd >= 0 && fchmod(fd, 0644) == 0 ? fdopen(fd, "w") : nullptr;
-    if (!f) {
-        if (err)
-            *err = path + ": " + strerror(errno);
-        if (fd >= 0)
-            close(fd);
-        return false;
-    }
+    if (unlink(path.c_str()) != 0 && errno != ENOENT)
+        return fail_errno(err, path);
+    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    FILE* f = fd && fchmod(fd.get(), 0644) == 0 ? fdopen(fd.get(), "w") : nullptr;
+    if (!f)
+        return fail_errno(err, path);
+    (void)fd.release();  // the stream closes it
     for (const auto& line : exclude_lines(files)) {
         fwrite(line.data(), 1, line.size(), f);
         fputc('\n', f);
     }
     bool ok = fflush(f) == 0 && !ferror(f);
-    if (!ok && err)
-        *err = path + ": " + strerror(errno);
+    if (!ok)
+        (void)fail_errno(err, path);
     if (fclose(f) != 0)
         ok = false;
     return ok;
 }
 
 SiteExclude check_site_exclude_file(const std::string& path, std::string* err) {
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) {
         if (errno == ENOENT)
             return SiteExclude::none;
         *err = "cannot open the site exclude file " + path + ": " + strerror(errno);
         return SiteExclude::refused;
     }
     struct stat st;
-    int stat_result = fstat(fd, &st);
-    close(fd);
+    int stat_result = fstat(fd.get(), &st);
+    fd.reset();
     if (stat_result != 0 || !S_ISREG(st.st_mode)) {
         *err = "the site exclude file " + path + " is not a regular file; it was not used";
         return SiteExclude::refused;

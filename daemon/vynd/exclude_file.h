@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "daemon/vynd/sync_job.h"
+#include "daemon/vynd/file_map.h"
 
 namespace vynd {
 

@@ -12,12 +12,7 @@
 
 namespace vynd {
 
-int lock_fd = -1;
-
 namespace {
-
-int run_lock_fd = -1;
-bool public_lock_elsewhere = false;
 
 // The folder must be root's own and closed to everyone else, or a user could
 // hold the lock open.
@@ -30,53 +25,52 @@ bool private_folder_ready() {
     return (st.st_mode & 077) == 0 || chmod(kRunLockFolder, 0700) == 0;
 }
 
-void take_run_lock() {
+UniqueFd take_run_lock() {
     if (!private_folder_ready())
         vynd_log("Fatal", "Unable to open or create lock file %s", kRunLockPath);
-    run_lock_fd = open(kRunLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (run_lock_fd < 0)
+    UniqueFd fd(open(kRunLockPath, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd)
         vynd_log("Fatal", "Unable to open or create lock file %s", kRunLockPath);
-    if (flock(run_lock_fd, LOCK_EX | LOCK_NB) != 0) {
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno == EWOULDBLOCK)
             vynd_log("Fatal", "vynd already installing");
         vynd_log("Fatal", "Unable to acquire file lock %d", errno);
     }
+    return fd;
 }
 
 }  // namespace
 
-void file_lock() {
-    take_run_lock();
-    lock_fd = open(kLockPath, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (lock_fd < 0)
+RunLock file_lock() {
+    RunLock lock;
+    lock.run_lock = take_run_lock();
+    lock.public_lock.reset(
+        open(kLockPath, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (!lock.public_lock)
         vynd_log("Fatal", "Unable to open or create lock file %s", kLockPath);
-    fchmod(lock_fd, 0644);
-    public_lock_elsewhere = false;
-    if (flock(lock_fd, LOCK_EX | LOCK_NB) != 0) {
+    fchmod(lock.public_lock.get(), 0644);
+    if (flock(lock.public_lock.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK)
             vynd_log("Fatal", "Unable to acquire file lock %d", errno);
-        public_lock_elsewhere = true;
+        lock.public_lock_elsewhere = true;
     }
+    return lock;
 }
 
-void report_public_lock() {
-    if (public_lock_elsewhere)
+void report_public_lock(const RunLock& lock) {
+    if (lock.public_lock_elsewhere)
         vynd_log("Warning",
                  "Warning: %s is held by another process; this run goes on, but the settings "
                  "pane may not show it",
                  kLockPath);
 }
 
-void file_unlock() {
-    if (lock_fd >= 0) {
-        flock(lock_fd, LOCK_UN);
-        close(lock_fd);
-        lock_fd = -1;
-    }
-    if (run_lock_fd >= 0) {
-        flock(run_lock_fd, LOCK_UN);
-        close(run_lock_fd);
-        run_lock_fd = -1;
+void file_unlock(RunLock& lock) {
+    for (UniqueFd* fd : {&lock.public_lock, &lock.run_lock}) {
+        if (*fd) {
+            flock(fd->get(), LOCK_UN);
+            fd->reset();
+        }
     }
 }
 

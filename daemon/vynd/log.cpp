@@ -11,10 +11,8 @@
 #include <ctime>
 #include <string>
 
-#include "daemon/vynd/notify.h"
-#include "daemon/vynd/run.h"
-#include "daemon/vynd/run_report.h"
 #include "platform/system_log.h"
+#include "platform/unique_fd.h"
 #include "platform/utf8.h"
 
 namespace vynd {
@@ -22,6 +20,9 @@ namespace vynd {
 FILE* log_file = nullptr;
 
 namespace {
+
+// Never destroyed: a thread may still log while exit() tears down the rest.
+LogHooks& hooks = *new LogHooks;
 
 constexpr size_t kMessageSize = 1024;
 constexpr const char* kLogPath = "/var/log/vynd.log";
@@ -52,19 +53,18 @@ void vynd_log(const char* level, const char* format, ...) {
     strftime(stamp, sizeof stamp, "%Y/%m/%d %T", &local);
 
     bool fatal = strcmp(level, "Fatal") == 0;
-    if (fatal || strcmp(level, "Error") == 0)
-        report_error(msg);
+    if ((fatal || strcmp(level, "Error") == 0) && hooks.error)
+        hooks.error(msg);
     if (log_file) {
         fprintf(log_file, "%s %s\n", stamp, msg);
         fflush(log_file);
     }
     system_log(msg);
-    growl(msg, level);
+    if (hooks.notify)
+        hooks.notify(msg, level);
     if (fatal) {
-        // The Fatal line stays the last of the log; a report not written is told elsewhere.
-        std::string err;
-        if (!write_run_report(255, requires_restart, &err))
-            system_log("Could not write the run report: " + err);
+        if (hooks.fatal)
+            hooks.fatal();
         // From a second thread, exit() would tear down what the first
         // still uses; end at once instead.
         if (gettid() != getpid()) {
@@ -73,6 +73,10 @@ void vynd_log(const char* level, const char* format, ...) {
         }
         exit(-1);
     }
+}
+
+void set_log_hooks(LogHooks new_hooks) {
+    hooks = std::move(new_hooks);
 }
 
 void vynd_log_raw(std::string_view line, bool flush) {
@@ -90,19 +94,20 @@ void vynd_log_flush() {
 }
 
 bool open_log_file() {
-    int fd = open(kLogPath, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    UniqueFd fd(open(kLogPath, O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd)
         return false;
     // Made by an earlier run under a permissive umask, the log may be open
     // to everyone's writing: then anyone could forge its lines.
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+    if (fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
         (st.st_mode & 022) != 0)
-        fchmod(fd, st.st_mode & 07755);
-    log_file = fdopen(fd, "a+");
+        fchmod(fd.get(), st.st_mode & 07755);
+    log_file = fdopen(fd.get(), "a+");
     if (!log_file)
-        close(fd);
-    return log_file != nullptr;
+        return false;
+    (void)fd.release();  // the stream closes it
+    return true;
 }
 
 void close_log_file() {

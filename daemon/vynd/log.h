@@ -1,6 +1,8 @@
 // The daemon's log: the log file, the system log echo and notifications.
 #pragma once
 
+#include <functional>
+#include <string>
 #include <string_view>
 
 #include <cstdio>
@@ -9,6 +11,19 @@ namespace vynd {
 
 // The open log file; null until vynd_init opens it.
 extern FILE* log_file;
+
+// What a logged line does beyond the log, as the run above the log decides.
+// A hook not set does nothing.
+struct LogHooks {
+    // An "Error" or "Fatal" line, before it is written.
+    std::function<void(const char* message)> error;
+    // Every line, after it is written: posted as a notification named for its level.
+    std::function<void(const std::string& message, const std::string& level)> notify;
+    // A "Fatal" line, last before the process ends.
+    std::function<void()> fatal;
+};
+// Replaces the hooks; set once, before any second thread logs.
+void set_log_hooks(LogHooks hooks);
 
 // Writes one line "<local time> <message>" to the log file (when open),
 // echoes the message to the system log and posts it as a notification whose

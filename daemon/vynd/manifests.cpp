@@ -8,16 +8,8 @@
 #include "daemon/vynd/notify.h"
 #include "daemon/vynd/prefs.h"
 #include "daemon/vynd/rsync_output.h"
-#include "daemon/vynd/run.h"
 
 namespace vynd {
-
-// Never destroyed: a manifest may hold many thousand paths, and freeing them
-// one by one as the program exits only delays its end.
-SyncJob& appManifest = *new SyncJob;
-SyncJob& userManifest = *new SyncJob;
-SyncJob& libManifest = *new SyncJob;
-SyncJob& pkgManifest = *new SyncJob;
 
 namespace {
 
@@ -26,61 +18,58 @@ void log_dropped_key(const std::string& key) {
              escape_name(key).c_str());
 }
 
-SyncJob load(const char* id) {
+// Left to the end of the process on purpose (see Manifests).
+SyncJob& load(const char* id) {
     std::string too_large;
     auto job = read_manifest_file(manifest_file_path(id), log_dropped_key, &too_large);
     // Taken for empty, it would have every package installed again and
     // every installed file overwritten.
     if (!too_large.empty())
         vynd_log("Fatal", "%s", too_large.c_str());
-    return job ? std::move(*job) : SyncJob();
+    return *new SyncJob(job ? std::move(*job) : SyncJob());
 }
 
-std::string share_path(const std::string& folder) {
-    return join_path(volURL ? volURL->path : std::string(), folder);
+std::string share_path(const Share& share, const std::string& folder) {
+    return join_path(share.volURL ? share.volURL->path : std::string(), folder);
 }
 
-void fill_mirrored(SyncJob& job, const char* id, const std::string& folder, const char* dst,
-                   bool set_perm, bool keep_synced, const std::string& perms,
-                   const std::string& owner, const std::string& group) {
+void fill_mirrored(SyncJob& job, const char* id, const Area& area, const char* dst,
+                   const Share& share, bool test_mode) {
     job.id = id;
-    job.srcPath = share_path(folder);
+    job.srcPath = share_path(share, area.path);
     job.dstPath = test_mode ? std::string(kDatabasePath) + "/" + id : std::string(dst);
-    job.setPerm = set_perm;
-    job.keepSynced = keep_synced;
-    job.perms = perms;
-    job.owner = owner;
-    job.group = group;
+    job.setPerm = area.setPerm;
+    job.keepSynced = area.keepSynced;
+    job.perms = area.perms;
+    job.owner = area.owner;
+    job.group = area.group;
 }
 
 }  // namespace
 
-void load_manifests() {
-    appManifest = load("Applications");
-    userManifest = load("Users");
-    libManifest = load("Library");
-    pkgManifest = load("Packages");
-    fill_mirrored(appManifest, "Applications", app_path, "/Applications", set_app_perm,
-                  keep_app_synced, app_perms, app_owner, app_group);
-    fill_mirrored(userManifest, "Users", user_path, "/Users", set_user_perm, keep_user_synced,
-                  user_perms, user_owner, user_group);
-    fill_mirrored(libManifest, "Library", lib_path, "/Library", set_lib_perm, keep_lib_synced,
-                  lib_perms, lib_owner, lib_group);
-    pkgManifest.id = "Packages";
-    pkgManifest.srcPath = share_path(pkg_path);
-    pkgManifest.dstPath = std::string(kDatabasePath) + "/Packages";
-    pkgManifest.setPerm = false;
-    pkgManifest.keepSynced = true;
-    pkgManifest.autoRestart = auto_restart;
+Manifests load_manifests(const Settings& settings, const Share& share, bool test_mode) {
+    Manifests jobs{load("Applications"), load("Users"), load("Library"), load("Packages")};
+    fill_mirrored(jobs.appManifest, "Applications", settings.app, "/Applications", share,
+                  test_mode);
+    fill_mirrored(jobs.userManifest, "Users", settings.user, "/Users", share, test_mode);
+    fill_mirrored(jobs.libManifest, "Library", settings.lib, "/Library", share, test_mode);
+    SyncJob& pkg = jobs.pkgManifest;
+    pkg.id = "Packages";
+    pkg.srcPath = share_path(share, settings.pkg_path);
+    pkg.dstPath = std::string(kDatabasePath) + "/Packages";
+    pkg.setPerm = false;
+    pkg.keepSynced = true;
+    pkg.autoRestart = settings.auto_restart;
+    return jobs;
 }
 
-void save_manifests() {
+void save_manifests(const Manifests& jobs) {
     // A failed write leaves the previous manifest in place; what this run
     // installed is then done again by the next.
-    for (auto [id, job] : {std::pair{"Applications", &appManifest},
-                           {"Users", &userManifest},
-                           {"Library", &libManifest},
-                           {"Packages", &pkgManifest}}) {
+    for (auto [id, job] : {std::pair{"Applications", &jobs.appManifest},
+                           {"Users", &jobs.userManifest},
+                           {"Library", &jobs.libManifest},
+                           {"Packages", &jobs.pkgManifest}}) {
         std::string err;
         bool rewritten = false;
         if (!update_manifest_file(manifest_file_path(id), *job, &rewritten, &err))
@@ -88,12 +77,12 @@ void save_manifests() {
     }
 }
 
-void install() {
-    appManifest.install();
-    libManifest.install();
-    userManifest.install();
-    pkgManifest.pkgInstall();
-    growl("installs complete", "Info");
+void install(const Manifests& jobs, const JobContext& run) {
+    jobs.appManifest.install(run);
+    jobs.libManifest.install(run);
+    jobs.userManifest.install(run);
+    jobs.pkgManifest.pkgInstall(run);
+    run.notifier.growl("installs complete", "Info");
 }
 
 }  // namespace vynd

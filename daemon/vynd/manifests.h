@@ -5,18 +5,28 @@
 
 namespace vynd {
 
-extern SyncJob& appManifest;
-extern SyncJob& userManifest;
-extern SyncJob& libManifest;
-extern SyncJob& pkgManifest;
+struct Settings;
+struct Share;
 
-// Builds the four jobs from the settings and their stored manifests.
-void load_manifests();
+// The run's four jobs. They are never destroyed: a manifest may hold many
+// thousand paths, and freeing them one by one as the program exits only
+// delays its end.
+struct Manifests {
+    SyncJob& appManifest;
+    SyncJob& userManifest;
+    SyncJob& libManifest;
+    SyncJob& pkgManifest;
+};
+
+// Builds the four jobs from the settings and their stored manifests; in
+// test mode the mirrored areas go under /var/db/vynd.
+[[nodiscard]] Manifests load_manifests(const Settings& settings, const Share& share,
+                                       bool test_mode);
 
 // Writes the four jobs to /var/db/vynd/<id>.plist, atomically each.
-void save_manifests();
+void save_manifests(const Manifests& jobs);
 
 // Runs the jobs: Applications, Library, Users, then the packages.
-void install();
+void install(const Manifests& jobs, const JobContext& run);
 
 }  // namespace vynd

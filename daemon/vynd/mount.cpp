@@ -6,9 +6,9 @@
 #include <cstdlib>
 
 #include "daemon/vynd/log.h"
+#include "daemon/vynd/path_components.h"
 #include "daemon/vynd/prefs.h"
 #include "daemon/vynd/rsync_output.h"
-#include "daemon/vynd/sync_job.h"
 #include "platform/share/remote_share.h"
 #include "platform/share/share_mount.h"
 #include "platform/share/share_url.h"
@@ -16,22 +16,13 @@
 
 namespace vynd {
 
-std::optional<ShareUrl> mountURL;
-std::optional<ShareUrl> volURL;
-
 namespace {
-
-// What mount_vol mounted (or found mounted), for unmount_vol.
-std::optional<MountedShare> mounted;
-// A share that rsync reaches itself; nothing is mounted for it.
-std::optional<RemoteShare> remote;
-// Its root as listed when it was reached.
-std::vector<RemoteItem> remote_root;
 
 // Anyone on the network path can read and change what such a transport
 // carries, and pose as the server: what every computer then installs as
 // root. One line a run for that, and one when credentials go along in clear.
-void warn_if_open_transport(const ShareUrl& url, const std::optional<MountEntry>& nfs_mount) {
+void warn_if_open_transport(const ShareUrl& url, const std::optional<MountEntry>& nfs_mount,
+                            const Settings& settings) {
     const std::string& s = url.scheme;
     bool open = s == "rsync" || s == "http" || s == "dav";
     if (s == "nfs") {
@@ -44,40 +35,46 @@ void warn_if_open_transport(const ShareUrl& url, const std::optional<MountEntry>
                  "authenticates the server: anyone on the network path can change what is "
                  "installed",
                  s.c_str(), url.host.c_str());
-    if ((s == "http" || s == "dav") && (username || passwd))
+    if ((s == "http" || s == "dav") && (settings.username || settings.passwd))
         vynd_log("Warning", "Warning: the credentials for %s://%s go over plain http, unencrypted",
                  s.c_str(), url.host.c_str());
 }
 
 // Reaching the share needs nothing mounted; listing its root shows that the
 // server answers, takes the login and has the module and folder.
-void reach_remote_share() {
+void reach_remote_share(Share& share, const Settings& settings) {
+    const ShareUrl& mountURL = *share.mountURL;
+    std::optional<RemoteShare>& remote = share.remote;
     std::string why;
-    remote = remote_share(*mountURL, username, passwd, ssh_key_file, &why);
+    remote =
+        remote_share(mountURL, settings.username, settings.passwd, settings.ssh_key_file, &why);
     if (!remote) {
         vynd_log("Error", "%s", why.c_str());
         vynd_log("Fatal", "Unable to mount share.");
     }
-    if (remote->scheme == "ssh" && passwd)
+    if (remote->scheme == "ssh" && settings.passwd)
         vynd_log("Info", "The password is not used for ssh:// shares: the server must take a key");
-    warn_if_open_transport(*mountURL, std::nullopt);
+    warn_if_open_transport(mountURL, std::nullopt, settings);
     int status = 0;
     auto items = list_remote_folder(*remote, remote->root, &why, &status);
     if (!items) {
         vynd_log("Error", "%s (rsync status %d)", escape_name(why).c_str(), status);
         vynd_log("Fatal", "Unable to mount share.");
     }
-    remote_root = std::move(*items);
-    ShareUrl root = *mountURL;
+    share.remote_root = std::move(*items);
+    ShareUrl root = mountURL;
     root.path = remote->root;
     root.escaped_path = remote->root;
     root.text = remote->root;
-    volURL = root;
+    share.volURL = root;
 }
 
 }  // namespace
 
-void mount_vol() {
+void mount_vol(Share& share, const Settings& settings) {
+    const std::optional<std::string>& hostname = settings.hostname;
+    std::optional<ShareUrl>& mountURL = share.mountURL;
+    std::optional<ShareUrl>& volURL = share.volURL;
     std::optional<std::string> escaped;
     if (hostname)
         escaped = percent_escape_ascii(*hostname);
@@ -105,21 +102,22 @@ void mount_vol() {
     if (mountURL->host.empty())
         vynd_log("Fatal", "Invalid host path");
     if (is_remote_share(*mountURL)) {
-        reach_remote_share();
+        reach_remote_share(share, settings);
         return;
     }
     if (mountURL->scheme != "nfs")
-        warn_if_open_transport(*mountURL, std::nullopt);
+        warn_if_open_transport(*mountURL, std::nullopt, settings);
     std::string why;
     int error = 0;
-    mounted = mount_share_volume(*mountURL, username, passwd, &why, &error);
+    std::optional<MountedShare>& mounted = share.mounted;
+    mounted = mount_share_volume(*mountURL, settings.username, settings.passwd, &why, &error);
     if (!mounted) {
         vynd_log("Error", "%s", why.c_str());
         vynd_log("Fatal", "Unable to mount share.");
     }
     const std::string& mount_point = mounted->mount_point;
     if (mountURL->scheme == "nfs")
-        warn_if_open_transport(*mountURL, mount_entry(mount_point));
+        warn_if_open_transport(*mountURL, mount_entry(mount_point), settings);
     if (mounted->reused)
         vynd_log("Debug", "%s is already mounted", mount_point.c_str());
     ShareUrl local;
@@ -130,33 +128,31 @@ void mount_vol() {
     volURL = local;
 }
 
-bool share_is_remote() {
-    return remote.has_value();
+bool share_is_remote(const Share& share) {
+    return share.remote.has_value();
 }
 
-bool add_share_access(RemoteAccess& access, std::vector<std::string>& argv,
-                      std::vector<std::string>& env) {
-    if (!remote)
+bool open_share_access(const Share& share, RemoteAccess& access) {
+    if (!share.remote)
         return true;
     std::string why;
-    if (!access.open(*remote, &why)) {
+    if (!access.open(*share.remote, &why)) {
         vynd_log("Error", "%s", why.c_str());
         return false;
     }
-    argv.insert(argv.begin() + 1, access.options.begin(), access.options.end());
     // What a daemon says before the transfer goes to rsync's standard
     // output among the change lines: any text the server chooses.
-    if (remote->scheme == "rsync")
-        argv.insert(argv.begin() + 1, "--no-motd");
-    env.insert(env.end(), access.environment.begin(), access.environment.end());
+    if (share.remote->scheme == "rsync")
+        access.options.insert(access.options.begin(), "--no-motd");
     return true;
 }
 
-std::optional<std::vector<std::string>> list_share_folder(const std::string& folder,
+std::optional<std::vector<std::string>> list_share_folder(const Share& share,
+                                                          const std::string& folder,
                                                           std::vector<char>* types) {
     std::string why;
     int status = 0;
-    auto items = list_remote_folder(*remote, folder, &why, &status);
+    auto items = list_remote_folder(*share.remote, folder, &why, &status);
     if (!items) {
         vynd_log("Debug", "Cannot list %s: %s", folder.c_str(), escape_name(why).c_str());
         return std::nullopt;
@@ -170,7 +166,8 @@ std::optional<std::vector<std::string>> list_share_folder(const std::string& fol
     return names;
 }
 
-bool remote_folder_is_link(const std::string& folder) {
+bool remote_folder_is_link(const Share& share, const std::string& folder) {
+    const std::optional<RemoteShare>& remote = share.remote;
     // An rsync daemon does not follow a link given as the folder to send;
     // rsync started over ssh does.
     if (!remote || remote->scheme != "ssh")
@@ -186,11 +183,11 @@ bool remote_folder_is_link(const std::string& folder) {
     std::vector<char> types;
     if (parent == remote->root) {
         // An area folder at the root: the listing made on reaching the share.
-        for (const auto& item : remote_root) {
+        for (const auto& item : share.remote_root) {
             names.push_back(decode_rsync_escapes(item.name));
             types.push_back(item.type);
         }
-    } else if (auto listed = list_share_folder(parent, &types)) {
+    } else if (auto listed = list_share_folder(share, parent, &types)) {
         names = std::move(*listed);
     }
     for (size_t i = 0; i < names.size(); ++i) {
@@ -200,25 +197,21 @@ bool remote_folder_is_link(const std::string& folder) {
     return false;  // not there: rsync will say so and copy nothing
 }
 
-void unmount_vol() {
-    if (remote)
-        close_remote_share(*remote);
-    if (!mounted)
+void unmount_vol(Share& share) {
+    if (share.remote)
+        close_remote_share(*share.remote);
+    if (!share.mounted)
         return;
     // A share that stays busy stays mounted; the next run will reuse it.
     int ignored = 0;
-    (void)unmount_share_volume(*mounted, &ignored);
-    mounted.reset();
+    (void)unmount_share_volume(*share.mounted, &ignored);
+    share.mounted.reset();
 }
 
-}  // namespace vynd
-
-namespace vynd {
-
-std::optional<std::string> share_modes_option() {
-    if (!mountURL)
+std::optional<std::string> share_modes_option(const Share& share) {
+    if (!share.mountURL)
         return std::nullopt;
-    const std::string& s = mountURL->scheme;
+    const std::string& s = share.mountURL->scheme;
     if (s == "smb" || s == "cifs")
         return "--chmod=D0755,F0755";
     if (s == "dav" || s == "davs" || s == "http" || s == "https")

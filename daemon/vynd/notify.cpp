@@ -3,41 +3,12 @@
 
 #include <pwd.h>
 #include <unistd.h>
-#include <utmpx.h>
 
 #include <algorithm>
-#include <cstring>
 
-#include "daemon/vynd/run.h"
 #include "platform/notifications.h"
 
 namespace vynd {
-
-std::optional<std::string> computer_name;
-
-namespace {
-
-// Null until growl_init finds someone logged in: nobody could see a
-// notification otherwise.
-std::optional<std::vector<uid_t>> recipients;
-
-std::vector<uid_t> logged_in_uids() {
-    std::vector<uid_t> uids;
-    setutxent();
-    while (struct utmpx* u = getutxent()) {
-        if (u->ut_type != USER_PROCESS)
-            continue;
-        std::string name(u->ut_user, strnlen(u->ut_user, sizeof u->ut_user));
-        if (struct passwd* pw = getpwnam(name.c_str())) {
-            if (std::find(uids.begin(), uids.end(), pw->pw_uid) == uids.end())
-                uids.push_back(pw->pw_uid);
-        }
-    }
-    endutxent();
-    return uids;
-}
-
-}  // namespace
 
 const NotificationRegistration& registrationDictionaryForGrowl() {
     static const NotificationRegistration reg{
@@ -49,25 +20,34 @@ const NotificationRegistration& registrationDictionaryForGrowl() {
     return reg;
 }
 
-void growl_init() {
-    if (users_logged_in == 0)
-        return;
-    recipients = logged_in_uids();
+Notifier growl_init(const std::vector<Login>& logins) {
+    Notifier notifier;
+    if (logins.empty())
+        return notifier;
+    std::vector<uid_t> uids;
+    for (const Login& login : logins) {
+        if (struct passwd* pw = getpwnam(login.user.c_str())) {
+            if (std::find(uids.begin(), uids.end(), pw->pw_uid) == uids.end())
+                uids.push_back(pw->pw_uid);
+        }
+    }
+    notifier.recipients_ = std::move(uids);
     char name[256] = {};
     if (gethostname(name, 255) == 0)
-        computer_name = std::string(name);
+        notifier.computer_name_ = std::string(name);
+    return notifier;
 }
 
-void growl(const std::string& description, const std::string& name) {
-    if (!recipients)
+void Notifier::growl(const std::string& description, const std::string& name) const {
+    if (!recipients_)
         return;
     // There is no per-user choice of notifications here: the registered
     // defaults decide what is shown.
     const auto& shown = registrationDictionaryForGrowl().default_notifications;
     if (std::find(shown.begin(), shown.end(), name) == shown.end())
         return;
-    std::string title = "vynd: " + computer_name.value_or("(null)");
-    post_desktop_notification(*recipients, title, description);
+    std::string title = "vynd: " + computer_name_.value_or("(null)");
+    post_desktop_notification(*recipients_, title, description);
 }
 
 }  // namespace vynd

@@ -1,14 +1,15 @@
 // Notifications of the daemon's log lines for the users logged in.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace vynd {
+#include "daemon/vynd/users.h"
 
-// The host name used in notification titles; absent until growl_init.
-extern std::optional<std::string> computer_name;
+namespace vynd {
 
 struct NotificationRegistration {
     std::string application_id;
@@ -19,9 +20,20 @@ struct NotificationRegistration {
 // Which notifications exist and which are shown unless a user chose otherwise.
 [[nodiscard]] const NotificationRegistration& registrationDictionaryForGrowl();
 
-// Finds the logged-in users who can be notified and reads the host name.
-void growl_init();
-// Posts a notification with the title "vynd: <host name>".
-void growl(const std::string& description, const std::string& name);
+// Who is notified, and the host name their notifications are titled with.
+class Notifier {
+  public:
+    // Posts a notification with the title "vynd: <host name>".
+    void growl(const std::string& description, const std::string& name) const;
+
+  private:
+    friend Notifier growl_init(const std::vector<Login>& logins);
+    // None while nobody is logged in: nobody could see a notification.
+    std::optional<std::vector<uid_t>> recipients_;
+    std::optional<std::string> computer_name_;
+};
+
+// Finds those of the logged-in users who can be notified and reads the host name.
+[[nodiscard]] Notifier growl_init(const std::vector<Login>& logins);
 
 }  // namespace vynd

@@ -16,12 +16,13 @@
 #include "daemon/vynd/mount.h"
 #include "daemon/vynd/notify.h"
 #include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_command.h"
 #include "daemon/vynd/rsync_output.h"
-#include "daemon/vynd/run.h"
 #include "daemon/vynd/run_report.h"
 #include "daemon/vynd/sync_job.h"
 #include "platform/process.h"
 #include "platform/system_tools.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -67,18 +68,23 @@ std::string kind_of(char type) {
     }
 }
 
+// The folder opened for listing; null when it cannot be.
+DIR* open_listing(int folder) {
+    UniqueFd fd(openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = fd ? fdopendir(fd.get()) : nullptr;
+    if (dir)
+        (void)fd.release();  // the listing closes it
+    return dir;
+}
+
 // The names in the share's packages folder, reached through `folder`
 // without following a link, in the order the file system lists them: hidden
 // entries too, no sorting. Each comes with the type of the entry itself,
 // never of what a link names.
 void list_folder(int folder, std::vector<std::string>& names, std::vector<char>& types) {
-    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
-    if (!dir) {
-        if (fd >= 0)
-            close(fd);
+    DIR* dir = open_listing(folder);
+    if (!dir)
         return;
-    }
     while (struct dirent* e = readdir(dir)) {
         std::string_view n = e->d_name;
         if (n == "." || n == "..")
@@ -97,11 +103,8 @@ void list_folder(int folder, std::vector<std::string>& names, std::vector<char>&
 // (escaped) with what it is; no value when there is none. `root` is the
 // package folder, `folder` the one below it at `relative`.
 std::optional<std::string> leaving_item(int root, int folder, const std::string& relative) {
-    int fd = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
+    DIR* dir = open_listing(folder);
     if (!dir) {
-        if (fd >= 0)
-            close(fd);
         return escape_name(relative.empty() ? "." : relative) + ", a folder that cannot be read";
     }
     std::optional<std::string> found;
@@ -117,11 +120,10 @@ std::optional<std::string> leaving_item(int root, int folder, const std::string&
         if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
             found = escape_name(item) + ", gone while it was checked";
         } else if (S_ISDIR(st.st_mode)) {
-            int sub = openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            found = sub >= 0 ? leaving_item(root, sub, item)
-                             : escape_name(item) + ", a folder that cannot be read";
-            if (sub >= 0)
-                close(sub);
+            UniqueFd sub(
+                openat(dirfd(dir), e->d_name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            found = sub ? leaving_item(root, sub.get(), item)
+                        : escape_name(item) + ", a folder that cannot be read";
         } else if (S_ISLNK(st.st_mode)) {
             // The kernel resolves the link as a reader would and refuses
             // any step out of the package folder, whether by "..", by an
@@ -131,10 +133,9 @@ std::optional<std::string> leaving_item(int root, int folder, const std::string&
             struct open_how how {};
             how.flags = O_PATH | O_CLOEXEC;
             how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-            long target = syscall(SYS_openat2, root, item.c_str(), &how, sizeof how);
-            if (target >= 0)
-                close(static_cast<int>(target));
-            else if (errno != ENOENT)
+            UniqueFd target(
+                static_cast<int>(syscall(SYS_openat2, root, item.c_str(), &how, sizeof how)));
+            if (!target && errno != ENOENT)
                 found = escape_name(item) + ", a symbolic link that leads out of it";
         } else if (!S_ISREG(st.st_mode)) {
             found = escape_name(item) + ", " + kind_of(type_of(st.st_mode));
@@ -151,13 +152,10 @@ std::optional<std::string> leaving_item(int root, int folder, const std::string&
 // out of it and nothing but files, folders and links.
 std::optional<std::string> download_fault(const std::string& downloads, const std::string& name,
                                           char listed) {
-    int dir = open(downloads.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    UniqueFd dir(open(downloads.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (dir < 0 || fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (dir >= 0)
-            close(dir);
+    if (!dir || fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return std::string("its download is missing");
-    }
     std::optional<std::string> fault;
     char got = type_of(st.st_mode);
     if (got != listed) {
@@ -167,16 +165,14 @@ std::optional<std::string> download_fault(const std::string& downloads, const st
         // Someone besides root could change it before the installer reads it.
         fault = "its download is not root's alone";
     } else if (got == 'd') {
-        int root = openat(dir, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        UniqueFd root(
+            openat(dir.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         std::optional<std::string> item =
-            root >= 0 ? leaving_item(root, root, "")
-                      : std::optional<std::string>("., a folder that cannot be read");
-        if (root >= 0)
-            close(root);
+            root ? leaving_item(root.get(), root.get(), "")
+                 : std::optional<std::string>("., a folder that cannot be read");
         if (item)
             fault = "the package folder holds " + *item;
     }
-    close(dir);
     return fault;
 }
 
@@ -184,43 +180,44 @@ std::optional<std::string> download_fault(const std::string& downloads, const st
 // always, and logged as an Error (with the reason when there is one beyond
 // the installer's own output), so the log and the run report show that the
 // computer is failing; it is tried again at the next run.
-void package_not_installed(const std::string& name, const std::string& why = "") {
+void package_not_installed(const Notifier& notifier, const std::string& name,
+                           const std::string& why = "") {
     const std::string shown = escape_name(name);
     if (why.empty())
         vynd_log("Error", "Package %s not installed", shown.c_str());
     else
         vynd_log("Error", "Package %s not installed: %s", shown.c_str(), why.c_str());
-    growl("Package " + shown + " not installed", "Packages");
+    notifier.growl("Package " + shown + " not installed", "Packages");
     report_package(name, false);
 }
 
 }  // namespace
 
-void SyncJob::pkgInstall() {
+void SyncJob::pkgInstall(const JobContext& run) {
     vynd_log("Debug", "Installing Packages...");
     const std::string src = srcPath.value_or("");
-    const bool remote = share_is_remote();
-    int folder = volURL && !remote ? open_folder_below(volURL->path, src) : -1;
-    bool is_link = (volURL && !remote && folder < 0 && errno == ELOOP) ||
-                   (remote && remote_folder_is_link(src));
+    const Share& share = run.share;
+    const std::optional<ShareUrl>& volURL = share.volURL;
+    const bool remote = share_is_remote(share);
+    UniqueFd folder(volURL && !remote ? open_folder_below(volURL->path, src) : -1);
+    bool is_link = (volURL && !remote && !folder && errno == ELOOP) ||
+                   (remote && remote_folder_is_link(share, src));
     if (is_link) {
         vynd_log("Error", "%s is a symbolic link on the share: no package installed", src.c_str());
         vynd_log("Debug", "Package installs finished");
         return;
     }
     if (siteExcludeRefused()) {
-        if (folder >= 0)
-            close(folder);
         vynd_log("Debug", "Package installs finished");
         return;
     }
     std::vector<std::string> names;
     std::vector<char> types;
     if (remote) {
-        names = list_share_folder(src, &types).value_or(std::vector<std::string>{});
-    } else if (folder >= 0) {
-        list_folder(folder, names, types);
-        close(folder);
+        names = list_share_folder(share, src, &types).value_or(std::vector<std::string>{});
+    } else if (folder) {
+        list_folder(folder.get(), names, types);
+        folder.reset();
     }
     for (size_t i = 0; i < names.size(); ++i) {
         const std::string& name = names[i];
@@ -231,50 +228,49 @@ void SyncJob::pkgInstall() {
         // written, and a device or FIFO is no package.
         char type = i < types.size() ? types[i] : '?';
         if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
-            package_not_installed(name, "not a name a folder can hold");
+            package_not_installed(run.notifier, name, "not a name a folder can hold");
             continue;
         }
         if (type != '-' && type != 'd') {
             package_not_installed(
-                name, "the share lists it as " + kind_of(type) + ", not a regular file");
+                run.notifier, name,
+                "the share lists it as " + kind_of(type) + ", not a regular file");
             continue;
         }
-        if (!rsyncPkgDownload(name)) {
+        if (!rsyncPkgDownload(name, run)) {
             // Never hand the installer a partial or stale copy.
             vynd_log("Debug", "Download of package %s failed", escape_name(name).c_str());
-            package_not_installed(name);
+            package_not_installed(run.notifier, name);
             continue;
         }
         if (auto fault = download_fault(fullDstPath(""), name, type)) {
             (void)rmpath(fullDstPath(name), false);
-            package_not_installed(name, *fault);
+            package_not_installed(run.notifier, name, *fault);
             continue;
         }
-        installPkg(name);
+        installPkg(name, run);
     }
     vynd_log("Debug", "Package installs finished");
 }
 
-bool SyncJob::rsyncPkgDownload(const std::string& name) {
+bool SyncJob::rsyncPkgDownload(const std::string& name, const JobContext& run) {
     const std::string target = fullDstPath("") + "/";
-    std::string command = rsyncWithOptions() + " \"" + fullSrcPath(name) + "\" \"" + target + "\"";
-    vynd_log("Debug", "%s", escape_name(command).c_str());
-    std::vector<std::string> argv = rsyncArguments();
-    std::vector<std::string> env;
+    RsyncCommand command = rsync_options(*this, run.share, run.settings.bandwidth);
+    command.add_quoted("", fullSrcPath(name));
+    command.add_quoted("", target);
+    vynd_log("Debug", "%s", escape_name(command.text()).c_str());
     RemoteAccess access;
-    if (!add_share_access(access, argv, env))
+    if (!add_share_access(run.share, access, command))
         return false;
-    argv.push_back(fullSrcPath(name));
-    argv.push_back(target);
     int status = run_process_lines(
-        argv,
+        command.arguments(),
         [](std::string_view line) { printf("%.*s\n", static_cast<int>(line.size()), line.data()); },
-        false, {}, env);
+        false, {}, command.environment);
     fflush(stdout);
     return status == 0;
 }
 
-void SyncJob::installPkg(const std::string& name) {
+void SyncJob::installPkg(const std::string& name, const JobContext& run) {
     const std::string path = fullDstPath(name);
     std::string command = std::string(kInstallerPath) + " -pkg \"" + path + "\"  -target /";
     vynd_log("Debug", "%s", escape_name(command).c_str());
@@ -288,14 +284,14 @@ void SyncJob::installPkg(const std::string& name) {
     if (status < 0)
         vynd_log("Fatal", "Can't run installer");
     if (status != 0) {
-        package_not_installed(name);
+        package_not_installed(run.notifier, name);
         return;
     }
-    if (auto_restart && packageRequiresRestart(name))
-        requires_restart = true;
+    if (run.settings.auto_restart && packageRequiresRestart(name))
+        run.requires_restart = true;
     fileAtPath(files(), name);
     (void)rmpath(path, false);
-    growl("Package " + escape_name(name) + " installed", "Packages");
+    run.notifier.growl("Package " + escape_name(name) + " installed", "Packages");
     report_package(name, true);
 }
 

@@ -2,6 +2,7 @@
 // paths apart.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace vynd {
@@ -20,6 +21,20 @@ bool for_each_component(std::string_view path, OnComponent&& on_component) {
             return true;
         path.remove_prefix(slash + 1);
     }
+}
+
+// Joins path components: one "/" between them, a trailing "/" of the
+// appended part dropped; an empty part leaves the path as it is.
+[[nodiscard]] inline std::string join_path(std::string_view base, std::string_view name) {
+    while (!name.empty() && name.back() == '/') name.remove_suffix(1);
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    std::string out(base);
+    if (name.empty())
+        return out;
+    if (out.empty() || out.back() != '/')
+        out += '/';
+    out += name;
+    return out;
 }
 
 }  // namespace vynd

@@ -13,39 +13,6 @@
 
 namespace vynd {
 
-bool run_at_login = false;
-int sus_mode = 0;
-std::optional<std::string> sus_server;
-bool sus_restart = false;
-bool sus_repair = false;
-std::optional<std::string> hostname;
-std::optional<std::string> username;
-std::optional<std::string> passwd;
-std::string app_path = "Applications";
-std::string user_path = "Users";
-std::string lib_path = "Library";
-std::string pkg_path = "Packages";
-int bandwidth = 0;
-bool auto_restart = false;
-bool set_app_perm = false;
-bool set_user_perm = false;
-bool set_lib_perm = false;
-std::string app_perms;
-std::string user_perms;
-std::string lib_perms;
-std::string app_owner;
-std::string user_owner;
-std::string lib_owner;
-std::string app_group;
-std::string user_group;
-std::string lib_group;
-bool keep_app_synced = false;
-bool keep_user_synced = false;
-bool keep_lib_synced = false;
-std::string ssh_key_file;
-bool allow_empty_area = false;
-std::string prefs_error;
-
 namespace {
 
 // A text read as a number the way the settings store does: leading blanks,
@@ -179,70 +146,83 @@ std::string perms_to_chmod_string(const std::optional<std::string>& perms) {
     return "u=" + letters[0] + ",g=" + letters[1] + ",o=" + letters[2] + ",+X";
 }
 
-void read_prefs() {
+Settings read_prefs() {
     struct stat st;
     const bool managed = stat(kManagedPrefsPath, &st) == 0;
     const char* path = managed ? kManagedPrefsPath : kGlobalPrefsPath;
-    prefs_error.clear();
+    std::string error;
     auto file =
-        read_property_list_dictionary(path, kMaxPropertyListSize, &prefs_error, "a settings file");
-    apply_prefs(file ? file->get() : nullptr);
+        read_property_list_dictionary(path, kMaxPropertyListSize, &error, "a settings file");
+    Settings settings = apply_prefs(file ? file->get() : nullptr);
     // A managed preference file is used whole, password and all. The
     // companion counts only when root made it.
     if (!managed && lstat(kPasswordPrefsPath, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == 0) {
         if (auto secret = read_property_list_dictionary(kPasswordPrefsPath, kMaxPropertyListSize,
-                                                        &prefs_error, "a settings file"))
-            apply_password_prefs(secret->get());
+                                                        &error, "a settings file"))
+            apply_password_prefs(settings, secret->get());
     }
+    settings.error = std::move(error);
+    return settings;
 }
 
-void apply_password_prefs(plist_t d) {
+void apply_password_prefs(Settings& settings, plist_t d) {
     if (!plist_dict_get_item(d, "vynd_passwd"))
         return;
+    auto& passwd = settings.passwd;
     passwd = read_credential(d, "vynd_passwd");
     if (passwd && read_bool(d, "vynd_encrypt_pass"))
         passwd = PasswordValueTransformer::decode(*passwd);
 }
 
-void apply_prefs(plist_t d) {
+Settings apply_prefs(plist_t d) {
     auto get_bool = [d](const char* key) { return d ? read_bool(d, key) : false; };
     auto get_int = [d](const char* key) { return d ? int_value(d, key).value_or(0) : 0; };
+    // The keys of one area, spelled out so that each can be found.
+    struct AreaKeys {
+        const char* path;
+        const char* fallback;
+        const char* set_perm;
+        const char* perms;
+        const char* owner;
+        const char* group;
+        const char* keep_synced;
+    };
+    auto area = [&](const AreaKeys& k) {
+        Area a;
+        a.path = read_folder(d, k.path, k.fallback);
+        a.setPerm = get_bool(k.set_perm);
+        a.perms = perms_to_chmod_string(read_text(d, k.perms));
+        a.owner = read_owner(d, k.owner, "root");
+        a.group = read_owner(d, k.group, "wheel");
+        a.keepSynced = get_bool(k.keep_synced);
+        return a;
+    };
 
-    run_at_login = get_bool("vynd_run_at_login");
-    sus_mode = get_int("vynd_sus_mode");
-    sus_server = read_text(d, "vynd_sus_server");
-    sus_restart = get_bool("vynd_sus_restart");
-    sus_repair = get_bool("vynd_sus_repair");
-    hostname = read_text(d, "vynd_host");
-    username = read_credential(d, "vynd_username");
-    if (username && get_bool("vynd_encrypt_pass"))
-        username = PasswordValueTransformer::decode(*username);
-    passwd = read_credential(d, "vynd_passwd");
-    if (passwd && get_bool("vynd_encrypt_pass"))
-        passwd = PasswordValueTransformer::decode(*passwd);
-    app_path = read_folder(d, "vynd_app_path", "Applications");
-    user_path = read_folder(d, "vynd_user_path", "Users");
-    lib_path = read_folder(d, "vynd_library_path", "Library");
-    pkg_path = read_folder(d, "vynd_pkg_path", "Packages");
-    bandwidth = get_int("vynd_bandwidth");
-    auto_restart = get_bool("vynd_auto_restart");
-    set_app_perm = get_bool("vynd_set_app_perm");
-    set_user_perm = get_bool("vynd_set_user_perm");
-    set_lib_perm = get_bool("vynd_set_lib_perm");
-    app_perms = perms_to_chmod_string(read_text(d, "vynd_app_perms"));
-    user_perms = perms_to_chmod_string(read_text(d, "vynd_user_perms"));
-    lib_perms = perms_to_chmod_string(read_text(d, "vynd_lib_perms"));
-    app_owner = read_owner(d, "vynd_app_owner", "root");
-    user_owner = read_owner(d, "vynd_user_owner", "root");
-    lib_owner = read_owner(d, "vynd_lib_owner", "root");
-    app_group = read_owner(d, "vynd_app_group", "wheel");
-    user_group = read_owner(d, "vynd_user_group", "wheel");
-    lib_group = read_owner(d, "vynd_lib_group", "wheel");
-    keep_app_synced = get_bool("vynd_keep_app_synced");
-    keep_user_synced = get_bool("vynd_keep_user_synced");
-    keep_lib_synced = get_bool("vynd_keep_lib_synced");
-    ssh_key_file = read_text(d, "vynd_ssh_key_file").value_or("");
-    allow_empty_area = get_bool("vynd_allow_empty_area");
+    Settings s;
+    s.run_at_login = get_bool("vynd_run_at_login");
+    s.sus_mode = get_int("vynd_sus_mode");
+    s.sus_server = read_text(d, "vynd_sus_server");
+    s.sus_restart = get_bool("vynd_sus_restart");
+    s.sus_repair = get_bool("vynd_sus_repair");
+    s.hostname = read_text(d, "vynd_host");
+    s.username = read_credential(d, "vynd_username");
+    if (s.username && get_bool("vynd_encrypt_pass"))
+        s.username = PasswordValueTransformer::decode(*s.username);
+    s.passwd = read_credential(d, "vynd_passwd");
+    if (s.passwd && get_bool("vynd_encrypt_pass"))
+        s.passwd = PasswordValueTransformer::decode(*s.passwd);
+    s.app = area({"vynd_app_path", "Applications", "vynd_set_app_perm", "vynd_app_perms",
+                  "vynd_app_owner", "vynd_app_group", "vynd_keep_app_synced"});
+    s.user = area({"vynd_user_path", "Users", "vynd_set_user_perm", "vynd_user_perms",
+                   "vynd_user_owner", "vynd_user_group", "vynd_keep_user_synced"});
+    s.lib = area({"vynd_library_path", "Library", "vynd_set_lib_perm", "vynd_lib_perms",
+                  "vynd_lib_owner", "vynd_lib_group", "vynd_keep_lib_synced"});
+    s.pkg_path = read_folder(d, "vynd_pkg_path", "Packages");
+    s.bandwidth = get_int("vynd_bandwidth");
+    s.auto_restart = get_bool("vynd_auto_restart");
+    s.ssh_key_file = read_text(d, "vynd_ssh_key_file").value_or("");
+    s.allow_empty_area = get_bool("vynd_allow_empty_area");
+    return s;
 }
 
 }  // namespace vynd

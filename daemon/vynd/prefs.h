@@ -16,55 +16,52 @@ inline constexpr const char* kGlobalPrefsPath = "/Library/Preferences/com.quende
 inline constexpr const char* kPasswordPrefsPath =
     "/Library/Preferences/com.quenderlyn.vynd.passwd.plist";
 
-extern bool run_at_login;
-extern int sus_mode;
-extern std::optional<std::string> sus_server;
-extern bool sus_restart;
-extern bool sus_repair;
-extern std::optional<std::string> hostname;
-extern std::optional<std::string> username;
-extern std::optional<std::string> passwd;
-extern std::string app_path;
-extern std::string user_path;
-extern std::string lib_path;
-extern std::string pkg_path;
-extern int bandwidth;
-extern bool auto_restart;
-extern bool set_app_perm;
-extern bool set_user_perm;
-extern bool set_lib_perm;
-// chmod mode strings such as "u=rw,g=r,o=r,+X"
-extern std::string app_perms;
-extern std::string user_perms;
-extern std::string lib_perms;
-extern std::string app_owner;
-extern std::string user_owner;
-extern std::string lib_owner;
-extern std::string app_group;
-extern std::string user_group;
-extern std::string lib_group;
-extern bool keep_app_synced;
-extern bool keep_user_synced;
-extern bool keep_lib_synced;
-// The private key for ssh:// shares; empty: root's own keys.
-extern std::string ssh_key_file;
-// An area kept in step whose folder on the share is empty still deletes.
-extern bool allow_empty_area;
+// One mirrored area's settings: its folder on the share and what vynd does
+// with what it installs from there.
+struct Area {
+    std::string path;
+    bool setPerm = false;
+    // a chmod mode string such as "u=rw,g=r,o=r,+X"
+    std::string perms = "u=rw,g=r,o=r,+X";
+    std::string owner = "root";
+    std::string group = "wheel";
+    bool keepSynced = false;
+};
 
-// Why read_prefs found no settings although a file was there (one larger than
-// kMaxPropertyListSize, which no settings file reaches); empty otherwise.
-// Told once the log is open.
-extern std::string prefs_error;
+struct Settings {
+    bool run_at_login = false;
+    int sus_mode = 0;
+    std::optional<std::string> sus_server;
+    bool sus_restart = false;
+    bool sus_repair = false;
+    std::optional<std::string> hostname;
+    std::optional<std::string> username;
+    std::optional<std::string> passwd;
+    Area app{.path = "Applications"};
+    Area user{.path = "Users"};
+    Area lib{.path = "Library"};
+    std::string pkg_path = "Packages";
+    int bandwidth = 0;
+    bool auto_restart = false;
+    // The private key for ssh:// shares; empty: root's own keys.
+    std::string ssh_key_file;
+    // An area kept in step whose folder on the share is empty still deletes.
+    bool allow_empty_area = false;
+    // Why read_prefs found no settings although a file was there (one larger
+    // than kMaxPropertyListSize, which no settings file reaches); empty
+    // otherwise. Told once the log is open.
+    std::string error;
+};
 
-// Fills the globals above from the managed preference file when it exists,
-// else from the global one. Missing or malformed files give the defaults.
-void read_prefs();
+// The settings of the managed preference file when it exists, else of the
+// global one. Missing or malformed files give the defaults.
+[[nodiscard]] Settings read_prefs();
 
-// Sets the globals from a settings dictionary (null: every default).
-void apply_prefs(plist_t dict);
+// The settings a dictionary gives (null: every default).
+[[nodiscard]] Settings apply_prefs(plist_t dict);
 // Takes the password from the companion file's dictionary, deciphered as its
 // own vynd_encrypt_pass says, in place of the one the settings held.
-void apply_password_prefs(plist_t dict);
+void apply_password_prefs(Settings& settings, plist_t dict);
 
 // "u=%s,g=%s,o=%s,+X" from three permission digits; no value reads as "011".
 [[nodiscard]] std::string perms_to_chmod_string(const std::optional<std::string>& perms);

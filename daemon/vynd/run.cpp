@@ -25,10 +25,6 @@
 
 namespace vynd {
 
-int users_logged_in = 0;
-bool test_mode = false;
-bool requires_restart = false;
-
 void print_usage() {
     puts("usage: vynd [-hicsnt]");
     puts("\th : shows this menu");
@@ -41,46 +37,47 @@ void print_usage() {
 }
 
 void show_setup() {
-    read_prefs();
+    const Settings settings = read_prefs();
+    const std::optional<std::string>& hostname = settings.hostname;
     std::optional<std::string> escaped;
     if (hostname)
         escaped = percent_escape_ascii(*hostname);
     printf("host: %s %s\n", hostname ? hostname->c_str() : "(null)",
            escaped ? escaped->c_str() : "(null)");
-    printf("%s -> %s -> /Applications\n", app_path.c_str(), "/var/db/vynd/Applications");
-    printf("%s -> %s -> /Users\n", user_path.c_str(), "/var/db/vynd/Users");
-    printf("%s -> %s -> /Library\n", lib_path.c_str(), "/var/db/vynd/Library");
-    printf("%s -> %s -> <install>\n", pkg_path.c_str(), "/var/db/vynd/Packages");
-    printf("auto_restart: %s\n", auto_restart ? "yes" : "no");
-    printf("bandwidth: %d kb/s\n", bandwidth);
-    if (!prefs_error.empty())
-        fprintf(stderr, "vynd: %s\n", prefs_error.c_str());
+    printf("%s -> %s -> /Applications\n", settings.app.path.c_str(), "/var/db/vynd/Applications");
+    printf("%s -> %s -> /Users\n", settings.user.path.c_str(), "/var/db/vynd/Users");
+    printf("%s -> %s -> /Library\n", settings.lib.path.c_str(), "/var/db/vynd/Library");
+    printf("%s -> %s -> <install>\n", settings.pkg_path.c_str(), "/var/db/vynd/Packages");
+    printf("auto_restart: %s\n", settings.auto_restart ? "yes" : "no");
+    printf("bandwidth: %d kb/s\n", settings.bandwidth);
+    if (!settings.error.empty())
+        fprintf(stderr, "vynd: %s\n", settings.error.c_str());
     exit(0);
 }
 
 void null_sleep_test() {
     puts("vynd null test, waiting 30 sec...");
     fflush(stdout);
-    file_lock();
-    report_public_lock();
+    RunLock lock = file_lock();
+    report_public_lock(lock);
     sleep(30);
-    file_unlock();
+    file_unlock(lock);
     puts("vynd goodbye");
     fflush(stdout);
     exit(0);
 }
 
-void vynd_init() {
-    file_lock();
+void vynd_init(RunContext& run) {
+    run.lock = file_lock();
     std::string report_problem;
     report_run_started(&report_problem);
     if (!open_log_file())
         vynd_log("Fatal", "can't open log file");
     catch_stop_signals();
     vynd_log("Info", "vynd started");
-    report_public_lock();
-    if (!prefs_error.empty())
-        vynd_log("Error", "%s", prefs_error.c_str());
+    report_public_lock(run.lock);
+    if (!run.settings.error.empty())
+        vynd_log("Error", "%s", run.settings.error.c_str());
     if (!report_problem.empty())
         vynd_log("Error", "%s", report_problem.c_str());
     // Before anything in the database is read or written.
@@ -93,20 +90,20 @@ void vynd_init() {
     }
 }
 
-void vynd_shutdown() {
-    save_manifests();
-    unmount_vol();
+void vynd_shutdown(RunContext& run, const Manifests& jobs) {
+    save_manifests(jobs);
+    unmount_vol(run.share);
     std::string err;
-    if (!write_run_report(0, requires_restart, &err))
+    if (!write_run_report(0, run.requires_restart, &err))
         vynd_log("Error", "Could not write the run report: %s", err.c_str());
     vynd_log("Debug", "vynd finished");
     close_log_file();
-    file_unlock();
-    growl("Process has shutdown succesfully", "Info");
+    file_unlock(run.lock);
+    run.notifier.growl("Process has shutdown succesfully", "Info");
 }
 
-void restart_computer() {
-    growl("vynd restarting computer", "Info");
+void restart_computer(const Notifier& notifier) {
+    notifier.growl("vynd restarting computer", "Info");
     if (!request_restart())
         reboot_fallback();
 }
@@ -117,8 +114,24 @@ int vynd_main(int argc, char** argv) {
     // shells pass theirs on).
     umask(022);
     system_log_open("vynd");
-    check_users_logged_in();
-    growl_init();
+    RunContext run;
+    {
+        const std::vector<Login> logins = logged_in_users();
+        run.users_logged_in = check_users_logged_in(logins);
+        run.notifier = growl_init(logins);
+    }
+    set_log_hooks({
+        [](const char* message) { report_error(message); },
+        [&run](const std::string& message, const std::string& level) {
+            run.notifier.growl(message, level);
+        },
+        [&run] {
+            // The Fatal line stays the last of the log; a report not written is told elsewhere.
+            std::string err;
+            if (!write_run_report(255, run.requires_restart, &err))
+                system_log("Could not write the run report: " + err);
+        },
+    });
 
     bool install_requested = false;
     bool clean_requested = false;
@@ -132,7 +145,7 @@ int vynd_main(int argc, char** argv) {
                 clean_requested = true;
                 break;
             case 't':
-                test_mode = true;
+                run.test_mode = true;
                 break;
             case 's':
                 show_setup();
@@ -146,29 +159,30 @@ int vynd_main(int argc, char** argv) {
     if (!install_requested && !clean_requested)
         print_usage();
 
-    read_prefs();
-    if (run_at_login && users_logged_in > 0) {
+    run.settings = read_prefs();
+    if (run.settings.run_at_login && run.users_logged_in > 0) {
         vynd_log("Info", "Exiting, vynd restricted to running only when users are not logged in");
         exit(0);
     }
 
-    vynd_init();
+    vynd_init(run);
     if (clean_requested)
         clean_database();
-    mount_vol();
-    load_manifests();
+    mount_vol(run.share, run.settings);
+    const Manifests jobs = load_manifests(run.settings, run.share, run.test_mode);
     mkdbdir();
     if (install_requested) {
-        install();
-        if (sus_mode != 0 && software_update() && sus_restart)
-            requires_restart = true;
-        if (sus_repair)
+        install(jobs, {run.settings, run.share, run.notifier, run.requires_restart});
+        if (run.settings.sus_mode != 0 && software_update(run.settings) && run.settings.sus_restart)
+            run.requires_restart = true;
+        if (run.settings.sus_repair)
             (void)repair_permissions();
     }
-    vynd_shutdown();
+    vynd_shutdown(run, jobs);
 
-    if (requires_restart)
-        restart_computer();
+    if (run.requires_restart)
+        restart_computer(run.notifier);
+    set_log_hooks({});
     return 0;
 }
 

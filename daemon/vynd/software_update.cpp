@@ -61,15 +61,16 @@ bool sw_updates_available() {
     return !matched;
 }
 
-bool software_update() {
+bool software_update(const Settings& settings) {
+    const std::optional<std::string>& sus_server = settings.sus_server;
     if (!sw_updates_available()) {
         vynd_log("Info", "No software updates available");
         return false;
     }
-    if (sus_mode == 2 && sus_server && !sus_server->empty()) {
+    if (settings.sus_mode == 2 && sus_server && !sus_server->empty()) {
         for (const auto& library : library_folders()) {
-            set_sw_catalog(library, "Preferences");
-            set_sw_catalog(library, "Managed Preferences");
+            set_sw_catalog(library, "Preferences", sus_server);
+            set_sw_catalog(library, "Managed Preferences", sus_server);
         }
     }
     vynd_log("Info", "Starting software update");
@@ -88,7 +89,8 @@ bool software_update() {
     return status == 0;
 }
 
-void set_sw_catalog(const std::string& library, const std::string& subfolder) {
+void set_sw_catalog(const std::string& library, const std::string& subfolder,
+                    const std::optional<std::string>& sus_server) {
     if (!sus_server)
         return;
     std::string path = library + "/" + subfolder + "/com.apple.SoftwareUpdate.plist";

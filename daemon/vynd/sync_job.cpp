@@ -6,24 +6,10 @@
 #include "daemon/vynd/database.h"
 #include "daemon/vynd/exclude_file.h"
 #include "daemon/vynd/log.h"
-#include "daemon/vynd/mount.h"
-#include "daemon/vynd/prefs.h"
 #include "daemon/vynd/rsync_output.h"
 #include "daemon/vynd/run_report.h"
 
 namespace vynd {
-
-std::string join_path(std::string_view base, std::string_view name) {
-    while (!name.empty() && name.back() == '/') name.remove_suffix(1);
-    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
-    std::string out(base);
-    if (name.empty())
-        return out;
-    if (out.empty() || out.back() != '/')
-        out += '/';
-    out += name;
-    return out;
-}
 
 FileEntry& fileAtPath(FileMap& map, const std::string& path) {
     return map[path];
@@ -76,29 +62,6 @@ bool SyncJob::keeps_share_modes() const {
     return !sets_perm() && job_id() != "Users" && job_id() != "Packages";
 }
 
-std::string SyncJob::rsyncSetPermOpt() const {
-    if (sets_perm())
-        return "";
-    std::optional<std::string> modes = share_modes_option();
-    if (!keeps_share_modes())
-        return modes.value_or("");
-    return modes ? "-pgo " + *modes : "-pgo";
-}
-
-std::string SyncJob::rsyncKeySyncOpt() const {
-    if (keeps_synced())
-        return "";
-    return "--exclude-from=\"" + exclude_file_path(job_id()) + "\"";
-}
-
-std::string SyncJob::rsyncExcludeString() const {
-    std::string site = site_exclude_file_path(job_id());
-    std::string err;
-    if (check_site_exclude_file(site, &err) != SiteExclude::usable)
-        return "";
-    return "--exclude-from=\"" + site + "\"";
-}
-
 bool SyncJob::siteExcludeRefused() const {
     std::string err;
     if (check_site_exclude_file(site_exclude_file_path(job_id()), &err) != SiteExclude::refused)
@@ -109,57 +72,6 @@ bool SyncJob::siteExcludeRefused() const {
              job_id().c_str());
     report_failed(job_id(), 0);
     return true;
-}
-
-namespace {
-
-// Whatever a share holds, no device node, socket or pipe of its is made
-// here: root would make them as they are, and a device node open to all is
-// the whole disk. Where the share's modes are kept, its set-user-ID and
-// set-group-ID bits are not: any writer of the share could otherwise hand
-// every computer a program that runs as root. (Without -p rsync gives new
-// files none, and vynd's own modes clear them.)
-constexpr const char* kNoSpecialFiles[] = {"--no-devices", "--no-specials"};
-constexpr const char* kNoSetIdBits = "--chmod=Fug-s";
-
-}  // namespace
-
-std::string SyncJob::rsyncWithOptions() const {
-    std::string command = "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"" +
-                          std::string(kDatabasePath) + "/" + job_id() +
-                          "\" --bwlimit=" + std::to_string(bandwidth) + " " + rsyncExcludeString() +
-                          " " + rsyncKeySyncOpt() + " " + rsyncSetPermOpt() + " --delay-updates";
-    for (const char* option : kNoSpecialFiles) command += std::string(" ") + option;
-    if (keeps_share_modes())
-        command += std::string(" ") + kNoSetIdBits;
-    return command;
-}
-
-std::vector<std::string> SyncJob::rsyncArguments() const {
-    std::vector<std::string> argv = {"/usr/bin/rsync",
-                                     "--out-format=%t %i %n",
-                                     "-ii",
-                                     "-rltD",
-                                     "-T",
-                                     std::string(kDatabasePath) + "/" + job_id(),
-                                     "--bwlimit=" + std::to_string(bandwidth)};
-    std::string site = site_exclude_file_path(job_id());
-    std::string err;
-    if (check_site_exclude_file(site, &err) == SiteExclude::usable)
-        argv.push_back("--exclude-from=" + site);
-    if (!keeps_synced())
-        argv.push_back("--exclude-from=" + exclude_file_path(job_id()));
-    if (!sets_perm()) {
-        if (keeps_share_modes())
-            argv.push_back("-pgo");
-        if (std::optional<std::string> modes = share_modes_option())
-            argv.push_back(*modes);
-    }
-    argv.push_back("--delay-updates");
-    argv.insert(argv.end(), std::begin(kNoSpecialFiles), std::end(kNoSpecialFiles));
-    if (keeps_share_modes())
-        argv.push_back(kNoSetIdBits);
-    return argv;
 }
 
 }  // namespace vynd

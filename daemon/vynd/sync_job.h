@@ -1,31 +1,30 @@
 // One sync job: an area's description together with its manifest.
 #pragma once
 
-#include <cstdint>
-#include <map>
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "daemon/vynd/file_map.h"
+#include "daemon/vynd/path_components.h"
 
 namespace vynd {
 
-// What the manifest keeps for one installed path.
-struct FileEntry {
-    // "date": when rsync last listed the item, seconds since the Unix epoch.
-    std::optional<int64_t> date;
-    // Any other keys of the stored entry, kept as their XML so they survive.
-    std::string other_keys_xml;
-    // Listed by this run's rsync (not stored).
-    bool listed = false;
-    // First listed by this run's rsync (not stored).
-    bool fresh = false;
-};
+struct Settings;
+struct Share;
+class Notifier;
 
-// Relative path (as rsync names it, folders ending in "/") to entry, in
-// byte order: the order manifests are stored in and folders are walked in,
-// so neither loading nor saving nor walking has to sort.
-using FileMap = std::map<std::string, FileEntry, std::less<>>;
+// What a job's run takes from the run around it.
+struct JobContext {
+    const Settings& settings;
+    const Share& share;
+    const Notifier& notifier;
+    // Set when an installed package asks for a restart.
+    std::atomic<bool>& requires_restart;
+};
 
 // The fields are the keys of the stored manifest; a field without a value
 // is a key the manifest does not hold. The stored form is written and read
@@ -51,22 +50,14 @@ class SyncJob {
     [[nodiscard]] std::string fullSrcPath(std::string_view name) const;
     [[nodiscard]] std::string fullDstPath(std::string_view name) const;
 
-    // The rsync command text without its path operands, for the log.
-    [[nodiscard]] std::string rsyncWithOptions() const;
-    [[nodiscard]] std::string rsyncSetPermOpt() const;
-    [[nodiscard]] std::string rsyncKeySyncOpt() const;
-    [[nodiscard]] std::string rsyncExcludeString() const;
     // True, with an Error logged, when a site exclude file stands at the
     // area's path but cannot be used (not a regular file, too large): the
     // area is then not run at all.
     [[nodiscard]] bool siteExcludeRefused() const;
-    // The same command as an argument vector, one element per argument,
-    // without the operands.
-    [[nodiscard]] std::vector<std::string> rsyncArguments() const;
 
     // Runs a mirrored area's job: rsync, change log, deletions, merge,
     // permissions (sync_run.cpp).
-    void install();
+    void install(const JobContext& run);
     // Writes the exclude file of a job that is not kept in step.
     void excludeManifest();
     // Removes local copies of installed paths this run's rsync did not list
@@ -78,9 +69,9 @@ class SyncJob {
 
     // The Packages job (packages.cpp): installs each package of the share
     // not yet in "files"; a download that fails is not installed.
-    void pkgInstall();
-    [[nodiscard]] bool rsyncPkgDownload(const std::string& name);
-    void installPkg(const std::string& name);
+    void pkgInstall(const JobContext& run);
+    [[nodiscard]] bool rsyncPkgDownload(const std::string& name, const JobContext& run);
+    void installPkg(const std::string& name, const JobContext& run);
     [[nodiscard]] bool packageRequiresRestart(const std::string& name);
 
     [[nodiscard]] bool keeps_synced() const { return keepSynced.value_or(false); }
@@ -89,10 +80,6 @@ class SyncJob {
     [[nodiscard]] bool keeps_share_modes() const;
     [[nodiscard]] const std::string& job_id() const;
 };
-
-// Joins path components: one "/" between them, a trailing "/" of the
-// appended part dropped; an empty part leaves the path as it is.
-[[nodiscard]] std::string join_path(std::string_view base, std::string_view name);
 
 // The entry stored under the path in a files map, created empty when absent.
 FileEntry& fileAtPath(FileMap& map, const std::string& path);

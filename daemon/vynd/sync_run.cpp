@@ -14,10 +14,12 @@
 #include "daemon/vynd/mount.h"
 #include "daemon/vynd/notify.h"
 #include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_command.h"
 #include "daemon/vynd/rsync_output.h"
 #include "daemon/vynd/run_report.h"
 #include "daemon/vynd/sync_job.h"
 #include "platform/process.h"
+#include "platform/unique_fd.h"
 
 namespace vynd {
 
@@ -157,8 +159,9 @@ namespace {
 // An area that a successful rsync lists as empty while installed paths are
 // recorded for it is far more often an empty export or a mount that did not
 // happen on the server than an intent: deleting would empty every computer.
-bool empty_area_holds_deletions(const SyncJob& job, const FileMap& files, const std::string& src) {
-    if (allow_empty_area || !job.keeps_synced() || files.empty())
+bool empty_area_holds_deletions(const SyncJob& job, const FileMap& files, const std::string& src,
+                                const JobContext& run) {
+    if (run.settings.allow_empty_area || !job.keeps_synced() || files.empty())
         return false;
     for (const auto& [path, entry] : files) {
         if (entry.listed)
@@ -170,44 +173,45 @@ bool empty_area_holds_deletions(const SyncJob& job, const FileMap& files, const 
              "deleted (vynd_allow_empty_area lets an empty area delete them)",
              escape_name(src).c_str(), files.size(), job.job_id().c_str());
     vynd_log("Error", "%s", message);
-    growl(message, "Fatal");
+    run.notifier.growl(message, "Fatal");
     return true;
 }
 
 }  // namespace
 
-void SyncJob::install() {
+void SyncJob::install(const JobContext& run) {
     const std::string src = srcPath.value_or("");
     const std::string dst = dstPath.value_or("");
-    const bool remote = share_is_remote();
+    const Share& share = run.share;
+    const std::optional<ShareUrl>& volURL = share.volURL;
+    const bool remote = share_is_remote(share);
     // rsync follows a source folder that is a link, here to any folder of
     // this computer; it is given the folder itself, opened without
     // following one, so that a swap while it runs leads nowhere either. On
     // a share that rsync reaches itself a link is followed, if at all, on
     // the server: refused all the same.
-    int pinned = volURL && !remote ? open_folder_below(volURL->path, src) : -1;
-    if ((volURL && !remote && pinned < 0 && errno == ELOOP) ||
-        (remote && remote_folder_is_link(src))) {
+    UniqueFd pinned(volURL && !remote ? open_folder_below(volURL->path, src) : -1);
+    if ((volURL && !remote && !pinned && errno == ELOOP) ||
+        (remote && remote_folder_is_link(share, src))) {
         vynd_log("Error", "%s is a symbolic link on the share: nothing copied or deleted for %s",
                  src.c_str(), job_id().c_str());
         return;
     }
-    if (siteExcludeRefused()) {
-        if (pinned >= 0)
-            close(pinned);
+    if (siteExcludeRefused())
         return;
-    }
-    std::string options = rsyncWithOptions();
+    RsyncCommand command = rsync_options(*this, share, run.settings.bandwidth);
+    // rsync is given the folder it was opened as; the log names it.
+    if (pinned)
+        command.add_lent_folder(kLentDescriptor, src + "/");
+    else
+        command.add_quoted("", src + "/");  // rsync reports what is wrong with it (missing, say)
+    command.add_quoted("", dst + "/");
     vynd_log("Debug", "%s -> %s starting...", src.c_str(), dst.c_str());
-    // The command as the log shows it; rsync itself is given the argument
-    // vector below, never this text.
-    std::string logged_command = options + " \"" + src + "/\" \"" + dst + "/\"";
     excludeManifest();
-    vynd_log("Debug", "%s", logged_command.c_str());
-    std::vector<std::string> argv = rsyncArguments();
+    vynd_log("Debug", "%s", command.text().c_str());
     // Names that are printable UTF-8 printed as they are, as the daemon's
     // own lines give them; other bytes rsync escapes.
-    std::vector<std::string> env = {"LC_ALL=C.UTF-8"};
+    command.environment = {"LC_ALL=C.UTF-8"};
     FileMap& map = files();
     for (auto& [path, entry] : map) entry.listed = entry.fresh = false;
     ListingReader reader(map, job_id());
@@ -226,19 +230,13 @@ void SyncJob::install() {
     {
         // The private files go before anything can end the run.
         RemoteAccess access;
-        if (!add_share_access(access, argv, env)) {
-            if (pinned >= 0)
-                close(pinned);
+        if (!add_share_access(share, access, command)) {
+            pinned.reset();
             vynd_log("Error", "Nothing copied or deleted for %s", job_id().c_str());
             return;
         }
-        if (pinned >= 0)
-            argv.push_back("/proc/self/fd/" + std::to_string(kLentDescriptor) + "/");
-        else
-            argv.push_back(src + "/");  // rsync reports what is wrong with it (missing, say)
-        argv.push_back(dst + "/");
         status = run_process_lines(
-            argv,
+            command.arguments(),
             [&](std::string_view line) {
                 std::optional<ChangeLine> change = reader.read(line);
                 rsyncLog(line, change);
@@ -254,16 +252,15 @@ void SyncJob::install() {
                 vynd_log_flush();
                 fflush(stdout);
             },
-            env, pinned);
+            command.environment, pinned.get());
     }
-    if (pinned >= 0)
-        close(pinned);
+    pinned.reset();
     vynd_log_flush();
     fflush(stdout);
     if (status < 0)
         vynd_log("Fatal", "Can't run rsync");
     if (status == 0) {
-        if (empty_area_holds_deletions(*this, map, src))
+        if (empty_area_holds_deletions(*this, map, src, run))
             report_deletions_held(job_id());
         else
             deleteFilesRemovedFromSource();

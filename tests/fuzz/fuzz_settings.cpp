@@ -26,11 +26,10 @@ bool is_chmod_mode(const std::string& mode) {
 }
 
 void check_daemon_settings(plist_t dict) {
-    vynd::apply_prefs(dict);
-    for (const std::string* folder :
-         {&vynd::app_path, &vynd::user_path, &vynd::lib_path, &vynd::pkg_path})
+    const vynd::Settings s = vynd::apply_prefs(dict);
+    for (const std::string* folder : {&s.app.path, &s.user.path, &s.lib.path, &s.pkg_path})
         FUZZ_CHECK(!folder->empty());
-    for (const std::string* mode : {&vynd::app_perms, &vynd::user_perms, &vynd::lib_perms})
+    for (const std::string* mode : {&s.app.perms, &s.user.perms, &s.lib.perms})
         FUZZ_CHECK(is_chmod_mode(*mode));
 }
 

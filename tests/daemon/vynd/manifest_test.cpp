@@ -11,7 +11,7 @@
 
 #include "daemon/vynd/manifest_file.h"
 #include "daemon/vynd/mount.h"
-#include "daemon/vynd/prefs.h"
+#include "daemon/vynd/rsync_command.h"
 #include "daemon/vynd/sync_job.h"
 #include "platform/property_list.h"
 #include "tests/support/files.h"
@@ -385,47 +385,50 @@ TEST(ManifestFile, StorableTextIsCheckedAtEveryPosition) {
 }
 
 TEST(RsyncCommand, MatchesTheDesignedTextByteForByte) {
-    bandwidth = 0;
+    const Share share;
     SyncJob app;
     app.id = "Applications";
     app.keepSynced = false;
     app.setPerm = true;
-    EXPECT_EQ(app.rsyncWithOptions() + " \"/Volumes/Deploy/Applications/\" \"/Applications/\"",
-              "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Applications\" "
-              "--bwlimit=0  --exclude-from=\"/var/db/vynd/Applications.exclude\"  "
-              "--delay-updates --no-devices --no-specials \"/Volumes/Deploy/Applications/\" "
-              "\"/Applications/\"");
+    EXPECT_EQ(
+        rsyncWithOptions(app, share, 0) + " \"/Volumes/Deploy/Applications/\" \"/Applications/\"",
+        "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Applications\" "
+        "--bwlimit=0  --exclude-from=\"/var/db/vynd/Applications.exclude\"  "
+        "--delay-updates --no-devices --no-specials \"/Volumes/Deploy/Applications/\" "
+        "\"/Applications/\"");
     SyncJob lib;
     lib.id = "Library";
     lib.keepSynced = true;
     lib.setPerm = true;
-    EXPECT_EQ(lib.rsyncWithOptions() + " \"/Volumes/Deploy/Library/\" \"/var/db/vynd/Library/\"",
+    RsyncCommand command = rsync_options(lib, share, 0);
+    command.add_lent_folder(3, "/Volumes/Deploy/Library/");
+    command.add_quoted("", "/var/db/vynd/Library/");
+    EXPECT_EQ(command.text(),
               "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Library\" --bwlimit=0  "
               "  --delay-updates --no-devices --no-specials \"/Volumes/Deploy/Library/\" "
               "\"/var/db/vynd/Library/\"");
+    EXPECT_EQ(command.arguments().end()[-2], "/proc/self/fd/3/");
     // Users and Packages keep no owner of the share, even for a moment: no -pgo.
     SyncJob users;
     users.id = "Users";
     users.keepSynced = true;
     users.setPerm = false;
-    EXPECT_EQ(users.rsyncWithOptions(),
+    EXPECT_EQ(rsyncWithOptions(users, share, 0),
               "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Users\" --bwlimit=0    "
               "--delay-updates --no-devices --no-specials");
     SyncJob pkg;
     pkg.id = "Packages";
     pkg.keepSynced = true;
     pkg.setPerm = false;
-    EXPECT_EQ(
-        pkg.rsyncWithOptions() + " \"/Volumes/Deploy/Packages/Foo.pkg\" \"/var/db/vynd/Packages/\"",
-        "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Packages\" --bwlimit=0  "
-        "  --delay-updates --no-devices --no-specials "
-        "\"/Volumes/Deploy/Packages/Foo.pkg\" \"/var/db/vynd/Packages/\"");
-    bandwidth = 100;
-    EXPECT_EQ(pkg.rsyncArguments(),
+    EXPECT_EQ(rsyncWithOptions(pkg, share, 0) +
+                  " \"/Volumes/Deploy/Packages/Foo.pkg\" \"/var/db/vynd/Packages/\"",
+              "rsync --out-format=\"%t %i %n\" -ii -rltD -T \"/var/db/vynd/Packages\" --bwlimit=0  "
+              "  --delay-updates --no-devices --no-specials "
+              "\"/Volumes/Deploy/Packages/Foo.pkg\" \"/var/db/vynd/Packages/\"");
+    EXPECT_EQ(rsync_options(pkg, share, 100).arguments(),
               (std::vector<std::string>{"/usr/bin/rsync", "--out-format=%t %i %n", "-ii", "-rltD",
                                         "-T", "/var/db/vynd/Packages", "--bwlimit=100",
                                         "--delay-updates", "--no-devices", "--no-specials"}));
-    bandwidth = 0;
 }
 
 TEST(RsyncCommand, SharesWhoseModesTheHelperMakesUpMirrorWithItsDefaults) {
@@ -434,23 +437,23 @@ TEST(RsyncCommand, SharesWhoseModesTheHelperMakesUpMirrorWithItsDefaults) {
     lib.id = "Library";
     lib.keepSynced = true;
     lib.setPerm = false;
+    Share share;
     for (auto [host, modes] : {std::pair{"smb://server/Deploy", "--chmod=D0755,F0755"},
                                std::pair{"davs://server/dav", "--chmod=D0755,F0644"}}) {
-        mountURL = parse_share_url(host);
-        auto argv = lib.rsyncArguments();
+        share.mountURL = parse_share_url(host);
+        auto argv = rsync_options(lib, share, 0).arguments();
         auto pgo = std::find(argv.begin(), argv.end(), "-pgo");
         ASSERT_LT(pgo + 1, argv.end());
         EXPECT_EQ(pgo[1], modes);
-        EXPECT_NE(lib.rsyncWithOptions().find(std::string(" -pgo ") + modes + " --delay"),
+        EXPECT_NE(rsyncWithOptions(lib, share, 0).find(std::string(" -pgo ") + modes + " --delay"),
                   std::string::npos);
     }
-    mountURL = parse_share_url("sftp://server/deploy");
-    auto argv = lib.rsyncArguments();
+    share.mountURL = parse_share_url("sftp://server/deploy");
+    auto argv = rsync_options(lib, share, 0).arguments();
     EXPECT_EQ(std::find(argv.begin(), argv.end(), "-pgo")[1], "--delay-updates");
     lib.setPerm = true;
-    mountURL = parse_share_url("smb://server/Deploy");
-    EXPECT_EQ(lib.rsyncWithOptions().find("--chmod"), std::string::npos);
-    mountURL.reset();
+    share.mountURL = parse_share_url("smb://server/Deploy");
+    EXPECT_EQ(rsyncWithOptions(lib, share, 0).find("--chmod"), std::string::npos);
 }
 
 TEST(SyncJob, JoinsPathsAsComponents) {

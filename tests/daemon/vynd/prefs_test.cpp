@@ -34,21 +34,21 @@ TEST(PermsToChmodString, MapsDigitsToLetters) {
 }
 
 TEST(ApplyPrefs, DefaultsWithoutAFile) {
-    apply_prefs(nullptr);
-    EXPECT_FALSE(hostname.has_value());
-    EXPECT_FALSE(username.has_value());
-    EXPECT_FALSE(passwd.has_value());
-    EXPECT_FALSE(sus_server.has_value());
-    EXPECT_EQ(app_path, "Applications");
-    EXPECT_EQ(user_path, "Users");
-    EXPECT_EQ(lib_path, "Library");
-    EXPECT_EQ(pkg_path, "Packages");
-    EXPECT_EQ(app_owner, "root");
-    EXPECT_EQ(lib_group, "wheel");
-    EXPECT_EQ(user_perms, "u=rw,g=r,o=r,+X");
-    EXPECT_EQ(sus_mode, 0);
-    EXPECT_EQ(bandwidth, 0);
-    EXPECT_FALSE(keep_app_synced || run_at_login || auto_restart || set_lib_perm);
+    Settings s = apply_prefs(nullptr);
+    EXPECT_FALSE(s.hostname.has_value());
+    EXPECT_FALSE(s.username.has_value());
+    EXPECT_FALSE(s.passwd.has_value());
+    EXPECT_FALSE(s.sus_server.has_value());
+    EXPECT_EQ(s.app.path, "Applications");
+    EXPECT_EQ(s.user.path, "Users");
+    EXPECT_EQ(s.lib.path, "Library");
+    EXPECT_EQ(s.pkg_path, "Packages");
+    EXPECT_EQ(s.app.owner, "root");
+    EXPECT_EQ(s.lib.group, "wheel");
+    EXPECT_EQ(s.user.perms, "u=rw,g=r,o=r,+X");
+    EXPECT_EQ(s.sus_mode, 0);
+    EXPECT_EQ(s.bandwidth, 0);
+    EXPECT_FALSE(s.app.keepSynced || s.run_at_login || s.auto_restart || s.lib.setPerm);
 }
 
 TEST(ApplyPrefs, FallbackRulesDifferByKey) {
@@ -62,16 +62,16 @@ TEST(ApplyPrefs, FallbackRulesDifferByKey) {
         "<key>vynd_lib_perms</key><string>021</string>"
         "<key>vynd_keep_lib_synced</key><true/>"
         "<key>vynd_bandwidth</key><integer>250</integer>");
-    apply_prefs(d.get());
-    EXPECT_EQ(app_path, "Applications");
-    EXPECT_EQ(app_owner, "");
-    EXPECT_EQ(user_group, "staff");
-    EXPECT_FALSE(username.has_value());
-    EXPECT_EQ(passwd, "secret");
-    EXPECT_EQ(hostname, "");
-    EXPECT_EQ(lib_perms, "u=rw,g=,o=r,+X");
-    EXPECT_TRUE(keep_lib_synced);
-    EXPECT_EQ(bandwidth, 250);
+    Settings s = apply_prefs(d.get());
+    EXPECT_EQ(s.app.path, "Applications");
+    EXPECT_EQ(s.app.owner, "");
+    EXPECT_EQ(s.user.group, "staff");
+    EXPECT_FALSE(s.username.has_value());
+    EXPECT_EQ(s.passwd, "secret");
+    EXPECT_EQ(s.hostname, "");
+    EXPECT_EQ(s.lib.perms, "u=rw,g=,o=r,+X");
+    EXPECT_TRUE(s.lib.keepSynced);
+    EXPECT_EQ(s.bandwidth, 250);
 }
 
 TEST(ApplyPrefs, ValuesOfUnexpectedKinds) {
@@ -87,18 +87,18 @@ TEST(ApplyPrefs, ValuesOfUnexpectedKinds) {
         "<key>vynd_host</key><dict/>"
         "<key>vynd_set_app_perm</key><array/>"
         "<key>vynd_user_owner</key><integer>5</integer>");
-    apply_prefs(d.get());
-    EXPECT_TRUE(run_at_login);
-    EXPECT_FALSE(auto_restart);
-    EXPECT_TRUE(sus_restart);
-    EXPECT_TRUE(sus_repair);
-    EXPECT_TRUE(keep_app_synced);
-    EXPECT_EQ(sus_mode, 2);
-    EXPECT_EQ(bandwidth, 2147483647);
-    EXPECT_EQ(app_path, "Applications");
-    EXPECT_FALSE(hostname.has_value());
-    EXPECT_FALSE(set_app_perm);
-    EXPECT_EQ(user_owner, "root");
+    Settings s = apply_prefs(d.get());
+    EXPECT_TRUE(s.run_at_login);
+    EXPECT_FALSE(s.auto_restart);
+    EXPECT_TRUE(s.sus_restart);
+    EXPECT_TRUE(s.sus_repair);
+    EXPECT_TRUE(s.app.keepSynced);
+    EXPECT_EQ(s.sus_mode, 2);
+    EXPECT_EQ(s.bandwidth, 2147483647);
+    EXPECT_EQ(s.app.path, "Applications");
+    EXPECT_FALSE(s.hostname.has_value());
+    EXPECT_FALSE(s.app.setPerm);
+    EXPECT_EQ(s.user.owner, "root");
 }
 
 TEST(ApplyPrefs, EncipheredCredentialsAreDecoded) {
@@ -107,22 +107,22 @@ TEST(ApplyPrefs, EncipheredCredentialsAreDecoded) {
     ASSERT_TRUE(user && pass);
     auto d = dict_from_xml("<key>vynd_encrypt_pass</key><true/><key>vynd_username</key><string>" +
                            *user + "</string><key>vynd_passwd</key><string>" + *pass + "</string>");
-    apply_prefs(d.get());
-    EXPECT_EQ(username, "admin");
-    EXPECT_EQ(passwd, "s3cret \xc3\xa9");
+    Settings s = apply_prefs(d.get());
+    EXPECT_EQ(s.username, "admin");
+    EXPECT_EQ(s.passwd, "s3cret \xc3\xa9");
 
     // A text that does not decode gives no credential, never the stored text.
     auto bad = dict_from_xml(
         "<key>vynd_encrypt_pass</key><true/><key>vynd_username</key><string>plainname</string>"
         "<key>vynd_passwd</key><string></string>");
-    apply_prefs(bad.get());
-    EXPECT_FALSE(username.has_value());
-    EXPECT_FALSE(passwd.has_value());
+    s = apply_prefs(bad.get());
+    EXPECT_FALSE(s.username.has_value());
+    EXPECT_FALSE(s.passwd.has_value());
 
     // Without the switch both are used as stored.
     auto plain = dict_from_xml("<key>vynd_username</key><string>" + *user +
                                "</string><key>vynd_passwd</key><string>pw</string>");
-    apply_prefs(plain.get());
-    EXPECT_EQ(username, *user);
-    EXPECT_EQ(passwd, "pw");
+    s = apply_prefs(plain.get());
+    EXPECT_EQ(s.username, *user);
+    EXPECT_EQ(s.passwd, "pw");
 }
