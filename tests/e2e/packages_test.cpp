@@ -10,6 +10,7 @@
 #include "platform/property_list.h"
 #include "tests/support/debian_package.h"
 #include "tests/support/notification_service.h"
+#include "tests/support/plist_keys.h"
 #include "tests/support/prefs_builder.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/share_servers.h"
@@ -61,24 +62,12 @@ class PackagesTest : public testing::Test {
     }
 
     std::vector<std::string> recorded() const {
-        std::vector<std::string> names;
         auto manifest =
             vynd::read_property_list_dictionary(box.path("/var/db/vynd/Packages.plist"));
         if (!manifest)
-            return names;
-        plist_t files = plist_dict_get_item(manifest->get(), "files");
-        plist_dict_iter it = nullptr;
-        plist_dict_new_iter(files, &it);
-        for (;;) {
-            char* key = nullptr;
-            plist_t value = nullptr;
-            plist_dict_next_item(files, it, &key, &value);
-            if (!key)
-                break;
-            names.emplace_back(key);
-            free(key);
-        }
-        free(it);
+            return {};
+        std::vector<std::string> names =
+            vynd::test::plist_keys(plist_dict_get_item(manifest->get(), "files"));
         std::sort(names.begin(), names.end());
         return names;
     }

@@ -15,6 +15,7 @@
 #include "daemon/vynd/sync_job.h"
 #include "platform/property_list.h"
 #include "tests/support/files.h"
+#include "tests/support/plist_keys.h"
 #include "tests/support/temp_dir.h"
 
 using namespace vynd;
@@ -213,19 +214,7 @@ TEST(ManifestFile, AnotherReaderFindsEveryPathInByteOrder) {
     EXPECT_EQ(plist_dict_bool(root->get(), "keepSynced"), true);
     plist_t files = plist_dict_get_item(root->get(), "files");
     ASSERT_EQ(plist_get_node_type(files), PLIST_DICT);
-    std::vector<std::string> keys;
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(files, &it);
-    for (;;) {
-        char* key = nullptr;
-        plist_t value = nullptr;
-        plist_dict_next_item(files, it, &key, &value);
-        if (!key)
-            break;
-        keys.emplace_back(key);
-        free(key);
-    }
-    free(it);
+    const std::vector<std::string> keys = vynd::test::plist_keys(files);
     EXPECT_EQ(keys, (std::vector<std::string>{"a/", "a/x", "b&<>\"'"}));
     EXPECT_EQ(plist_dict_get_size(plist_dict_get_item(files, "a/")), 0u);
     auto seconds = [&](const char* path) {
